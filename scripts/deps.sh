@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever the build, the program and the tests need and the
+# machine lacks. The one list of packages for both README commands.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config
+  # libraries
+  qt6-base-dev portaudio19-dev libsndfile1-dev libsoxr-dev libasound2-dev libmpg123-dev
+  # the seven-segment face of the time displays
+  fonts-dseg
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # a private sound server, a virtual display and tools to drive and measure them
+  pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xvfb xauth xdotool imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

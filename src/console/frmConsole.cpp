@@ -1,0 +1,5 @@
+#include "console/frmConsole.h"
+
+frmConsole::frmConsole(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(QStringLiteral("Fadewell"));
+}

@@ -1,0 +1,1 @@
+// The auxiliary windows are not built yet; this keeps their library non-empty.
