@@ -69,7 +69,7 @@ TEST_F(AboutBox, ShowsTitleVersionAndTheConsoleIconAtLoad) {
 TEST_F(AboutBox, IsAFixedDialogWithItsControlsAtTheirPlaces) {
     EXPECT_EQ(about.minimumSize(), QSize(382, 237));
     EXPECT_EQ(about.maximumSize(), QSize(382, 237));
-    EXPECT_EQ(about.pos(), QPoint(156, 129));
+    EXPECT_EQ(about.geometry().topLeft(), QPoint(156, 129));
     const auto flags = about.windowFlags();
     EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
     EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
@@ -91,6 +91,17 @@ TEST_F(AboutBox, IsAFixedDialogWithItsControlsAtTheirPlaces) {
         EXPECT_FALSE(w->accessibleName().isEmpty()) << p.name;
     }
     EXPECT_TRUE(about.cmdOK->isDefault());
+}
+
+TEST_F(AboutBox, KeepsItsStoredPlaceWhenShownOverTheConsole) {
+    QWidget console;
+    console.setGeometry(400, 300, 687, 404);
+    console.show();
+    frmAbout owned{consoleIcon(), registry, shell, messages, &console};
+    owned.show();
+    // A dialog with a parent is centred over it unless its place was set.
+    EXPECT_EQ(owned.geometry().topLeft(), QPoint(156, 129)); // the client area, not the frame
+    EXPECT_EQ(owned.size(), QSize(382, 237));
 }
 
 // Runs the box modally, as the console does, pressing a key on the focused control once it is up.
