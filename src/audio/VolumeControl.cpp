@@ -36,7 +36,8 @@ bool FindMixerControl(MixerApi& api, HMIXER hmixer, std::uint32_t componentType,
     return true;
 }
 
-bool SetMixerControlValue(MixerApi& api, HMIXER hmixer, const MixerControlRecord& control, std::int32_t value) {
+bool SetMixerControlValue(MixerApi& api, HMIXER hmixer, const MixerControlRecord& control,
+                          std::int32_t value) {
     std::array<unsigned char, sizeof(MIXERCONTROLDETAILS_UNSIGNED)> block{};
     // The value's own bytes: -1 reaches the platform as 0xFFFFFFFF.
     std::memcpy(block.data(), &value, block.size());

@@ -200,8 +200,8 @@ MMRESULT AlsaMixer::mixerSetControlDetails(HMIXER hmx, MIXERCONTROLDETAILS* pmxc
 
     // Rounded to the nearest raw step, so 0 and 65535 land exactly on the element's ends.
     const long long span = volume.maximum - volume.minimum;
-    const long raw =
-        volume.minimum + static_cast<long>((2 * value * span + kPresentedMaximum) / (2LL * kPresentedMaximum));
+    const long raw = volume.minimum +
+                     static_cast<long>((2 * value * span + kPresentedMaximum) / (2LL * kPresentedMaximum));
     QuietAlsa quiet;
     const int rc = volume.playback ? snd_mixer_selem_set_playback_volume_all(element, raw)
                                    : snd_mixer_selem_set_capture_volume_all(element, raw);

@@ -27,11 +27,12 @@ public:
 
     // Fails with MMSYSERR_BADDEVICEID for any device but 0, MMSYSERR_NODRIVER when the control device
     // cannot be opened (no sound server, no card); ALSA's own complaints are kept off stderr.
-    MMRESULT mixerOpen(HMIXER* phmx, std::uint32_t uMxId, std::uintptr_t dwCallback, std::uintptr_t dwInstance,
-                       std::uint32_t fdwOpen) override;
+    MMRESULT mixerOpen(HMIXER* phmx, std::uint32_t uMxId, std::uintptr_t dwCallback,
+                       std::uintptr_t dwInstance, std::uint32_t fdwOpen) override;
     MMRESULT mixerGetLineInfoA(HMIXER hmx, MIXERLINEA* pmxl, std::uint32_t fdwInfo) override;
     MMRESULT mixerGetLineControlsA(HMIXER hmx, MIXERLINECONTROLSA* pmxlc, std::uint32_t fdwControls) override;
-    MMRESULT mixerSetControlDetails(HMIXER hmx, MIXERCONTROLDETAILS* pmxcd, std::uint32_t fdwDetails) override;
+    MMRESULT mixerSetControlDetails(HMIXER hmx, MIXERCONTROLDETAILS* pmxcd,
+                                    std::uint32_t fdwDetails) override;
 
 private:
     struct MixerCloser {

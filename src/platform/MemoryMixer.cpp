@@ -30,7 +30,8 @@ std::uint32_t MemoryMixer::addControl(std::uint32_t lineId, Control control) {
     return controlId;
 }
 
-std::uint32_t MemoryMixer::addVolumeLine(std::uint32_t componentType, std::int32_t minimum, std::int32_t maximum) {
+std::uint32_t MemoryMixer::addVolumeLine(std::uint32_t componentType, std::int32_t minimum,
+                                         std::int32_t maximum) {
     Control volume;
     volume.minimum = minimum;
     volume.maximum = maximum;
@@ -64,13 +65,17 @@ MMRESULT MemoryMixer::record(Call call) {
 }
 
 MemoryMixer::Line* MemoryMixer::findLine(std::uint32_t lineId) {
-    const auto it = std::find_if(m_lines.begin(), m_lines.end(), [lineId](const Line& l) { return l.lineId == lineId; });
+    const auto it =
+        std::find_if(m_lines.begin(), m_lines.end(), [lineId](const Line& l) { return l.lineId == lineId; });
     return it == m_lines.end() ? nullptr : &*it;
 }
 
 MMRESULT MemoryMixer::mixerOpen(HMIXER* phmx, std::uint32_t uMxId, std::uintptr_t dwCallback,
                                 std::uintptr_t dwInstance, std::uint32_t fdwOpen) {
-    Call call{.operation = Operation::Open, .flags = fdwOpen, .deviceId = uMxId, .callback = dwCallback,
+    Call call{.operation = Operation::Open,
+              .flags = fdwOpen,
+              .deviceId = uMxId,
+              .callback = dwCallback,
               .instance = dwInstance};
     if (auto failure = takeFailure(Operation::Open))
         call.result = *failure;
@@ -114,7 +119,8 @@ MMRESULT MemoryMixer::mixerGetLineInfoA(HMIXER hmx, MIXERLINEA* pmxl, std::uint3
     return record(std::move(call));
 }
 
-MMRESULT MemoryMixer::mixerGetLineControlsA(HMIXER hmx, MIXERLINECONTROLSA* pmxlc, std::uint32_t fdwControls) {
+MMRESULT MemoryMixer::mixerGetLineControlsA(HMIXER hmx, MIXERLINECONTROLSA* pmxlc,
+                                            std::uint32_t fdwControls) {
     Call call{.operation = Operation::GetLineControls, .handle = hmx, .flags = fdwControls};
     if (pmxlc != nullptr)
         call.lineControls = *pmxlc;
@@ -124,14 +130,16 @@ MMRESULT MemoryMixer::mixerGetLineControlsA(HMIXER hmx, MIXERLINECONTROLSA* pmxl
         call.result = MMSYSERR_INVALHANDLE;
     } else if ((call.result = checkLineControlsRequest(pmxlc, fdwControls)) == MMSYSERR_NOERROR) {
         auto* block = static_cast<unsigned char*>(pmxlc->pamxctrl);
-        call.blockWasZero = std::all_of(block, block + pmxlc->cbmxctrl, [](unsigned char b) { return b == 0; });
+        call.blockWasZero =
+            std::all_of(block, block + pmxlc->cbmxctrl, [](unsigned char b) { return b == 0; });
         const Line* line = findLine(pmxlc->dwLineID);
-        const auto id = line == nullptr ? m_controls.end()
-                                        : std::find_if(m_controls.begin(), m_controls.end(), [&](const auto& c) {
-                                              return c.second.controlType == pmxlc->dwControlType &&
-                                                     std::count(line->controlIds.begin(), line->controlIds.end(),
-                                                                c.first) > 0;
-                                          });
+        const auto id =
+            line == nullptr
+                ? m_controls.end()
+                : std::find_if(m_controls.begin(), m_controls.end(), [&](const auto& c) {
+                      return c.second.controlType == pmxlc->dwControlType &&
+                             std::count(line->controlIds.begin(), line->controlIds.end(), c.first) > 0;
+                  });
         if (line == nullptr) {
             call.result = MIXERR_INVALLINE;
         } else if (id == m_controls.end()) {
@@ -152,7 +160,8 @@ MMRESULT MemoryMixer::mixerGetLineControlsA(HMIXER hmx, MIXERLINECONTROLSA* pmxl
     return record(std::move(call));
 }
 
-MMRESULT MemoryMixer::mixerSetControlDetails(HMIXER hmx, MIXERCONTROLDETAILS* pmxcd, std::uint32_t fdwDetails) {
+MMRESULT MemoryMixer::mixerSetControlDetails(HMIXER hmx, MIXERCONTROLDETAILS* pmxcd,
+                                             std::uint32_t fdwDetails) {
     Call call{.operation = Operation::SetControlDetails, .handle = hmx, .flags = fdwDetails};
     if (pmxcd != nullptr) {
         call.details = *pmxcd;

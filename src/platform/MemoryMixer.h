@@ -36,14 +36,14 @@ public:
         // Open: the handle given back (0 when the open failed); otherwise the handle passed.
         HMIXER handle = 0;
         std::uint32_t flags = 0;
-        std::uint32_t deviceId = 0;          // Open
-        std::uintptr_t callback = 0;         // Open
-        std::uintptr_t instance = 0;         // Open
-        MIXERLINEA line{};                   // GetLineInfo: the record as it arrived
-        MIXERLINECONTROLSA lineControls{};   // GetLineControls: the request as it arrived
-        bool blockWasZero = false;           // GetLineControls: the cbmxctrl bytes at pamxctrl were all 0
+        std::uint32_t deviceId = 0;           // Open
+        std::uintptr_t callback = 0;          // Open
+        std::uintptr_t instance = 0;          // Open
+        MIXERLINEA line{};                    // GetLineInfo: the record as it arrived
+        MIXERLINECONTROLSA lineControls{};    // GetLineControls: the request as it arrived
+        bool blockWasZero = false;            // GetLineControls: the cbmxctrl bytes at pamxctrl were all 0
         std::vector<unsigned char> block{};   // GetLineControls: those bytes as the platform left them
-        MIXERCONTROLDETAILS details{};       // SetControlDetails: the request as it arrived
+        MIXERCONTROLDETAILS details{};        // SetControlDetails: the request as it arrived
         std::optional<std::uint32_t> value{}; // SetControlDetails: dwValue in the details block
     };
 
@@ -57,7 +57,8 @@ public:
     // Adds a control to the line; returns its dwControlID, counted from 1.
     std::uint32_t addControl(std::uint32_t lineId, Control control);
     // A line of the component type with one volume control; returns the control's id.
-    std::uint32_t addVolumeLine(std::uint32_t componentType, std::int32_t minimum = 0, std::int32_t maximum = 65535);
+    std::uint32_t addVolumeLine(std::uint32_t componentType, std::int32_t minimum = 0,
+                                std::int32_t maximum = 65535);
 
     // The next call of the operation returns result without looking at its arguments (it is still
     // recorded).
@@ -68,11 +69,12 @@ public:
     const std::vector<Call>& calls() const { return m_calls; }
     std::vector<Call> callsOf(Operation operation) const;
 
-    MMRESULT mixerOpen(HMIXER* phmx, std::uint32_t uMxId, std::uintptr_t dwCallback, std::uintptr_t dwInstance,
-                       std::uint32_t fdwOpen) override;
+    MMRESULT mixerOpen(HMIXER* phmx, std::uint32_t uMxId, std::uintptr_t dwCallback,
+                       std::uintptr_t dwInstance, std::uint32_t fdwOpen) override;
     MMRESULT mixerGetLineInfoA(HMIXER hmx, MIXERLINEA* pmxl, std::uint32_t fdwInfo) override;
     MMRESULT mixerGetLineControlsA(HMIXER hmx, MIXERLINECONTROLSA* pmxlc, std::uint32_t fdwControls) override;
-    MMRESULT mixerSetControlDetails(HMIXER hmx, MIXERCONTROLDETAILS* pmxcd, std::uint32_t fdwDetails) override;
+    MMRESULT mixerSetControlDetails(HMIXER hmx, MIXERCONTROLDETAILS* pmxcd,
+                                    std::uint32_t fdwDetails) override;
 
 private:
     struct Line {

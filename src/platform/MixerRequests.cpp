@@ -8,8 +8,7 @@ namespace mixer {
 namespace {
 
 // Truncated to fit, always terminated.
-template <std::size_t N>
-void copyName(char (&field)[N], std::string_view text) {
+template <std::size_t N> void copyName(char (&field)[N], std::string_view text) {
     const std::size_t n = std::min(text.size(), N - 1);
     std::memcpy(field, text.data(), n);
     field[n] = '\0';

@@ -1,10 +1,10 @@
 #include "windows/Form1.h"
 
-#include <cstdint>
-#include <limits>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <cstdint>
+#include <limits>
 
 #include "audio/VolumeControl.h"
 #include "common/Errors.h"
@@ -32,8 +32,10 @@ Widget* place(QWidget* parent, const char* name, const QString& accessibleName, 
 std::int32_t wholeNumber32(const QString& text) {
     bool ok = false;
     const qlonglong value = text.trimmed().toLongLong(&ok, 10);
-    if (!ok || value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
-        throw FadewellError("\"" + text.toStdString() + "\" is not a whole number from -2147483648 to 2147483647");
+    if (!ok || value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max())
+        throw FadewellError("\"" + text.toStdString() +
+                            "\" is not a whole number from -2147483648 to 2147483647");
     return static_cast<std::int32_t>(value);
 }
 

@@ -39,7 +39,8 @@ TEST_F(VolumeControlTest, FoundControlIsThePlatformsBlockByteForByte) {
     card.addVolumeLine(MIXERLINE_COMPONENTTYPE_SRC_LINE);
     const std::uint32_t lineId = card.addLine(MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Speakers");
     const std::uint32_t controlId = card.addControl(
-        lineId, {.minimum = -10, .maximum = 900, .fdwControl = 1, .steps = 91, .shortName = "Vol", .name = "Master"});
+        lineId,
+        {.minimum = -10, .maximum = 900, .fdwControl = 1, .steps = 91, .shortName = "Vol", .name = "Master"});
     open();
     const HMIXER handle = open(); // a second handle, so a stale or made-up one would show
 
@@ -78,7 +79,8 @@ TEST_F(VolumeControlTest, LookupRequestsCarryExactlyTheirFields) {
     MIXERLINEA expectedLine{};
     expectedLine.cbStruct = 168;
     expectedLine.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-    EXPECT_EQ(std::memcmp(&lineCalls[0].line, &expectedLine, sizeof expectedLine), 0) << "line record not zero-filled";
+    EXPECT_EQ(std::memcmp(&lineCalls[0].line, &expectedLine, sizeof expectedLine), 0)
+        << "line record not zero-filled";
     EXPECT_EQ(lineCalls[0].flags, MIXER_GETLINEINFOF_COMPONENTTYPE);
     EXPECT_EQ(lineCalls[0].handle, handle);
 
@@ -90,7 +92,8 @@ TEST_F(VolumeControlTest, LookupRequestsCarryExactlyTheirFields) {
     EXPECT_EQ(request.dwControlType, MIXERCONTROL_CONTROLTYPE_VOLUME);
     EXPECT_EQ(request.cControls, 1u);
     EXPECT_EQ(request.cbmxctrl, 152u);
-    EXPECT_NE(request.pamxctrl, static_cast<void*>(&record)) << "the platform must write into a block of its own";
+    EXPECT_NE(request.pamxctrl, static_cast<void*>(&record))
+        << "the platform must write into a block of its own";
     EXPECT_TRUE(controlCalls[0].blockWasZero);
     EXPECT_EQ(controlCalls[0].flags, MIXER_GETLINECONTROLSF_ONEBYTYPE);
     EXPECT_EQ(controlCalls[0].handle, handle);

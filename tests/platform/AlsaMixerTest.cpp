@@ -38,7 +38,8 @@ std::vector<long> sinkVolumes() {
     const std::string text = run("pactl get-sink-volume testsink");
     static const std::regex channel(R"(: (\d+) /\s*(\d+)%)");
     std::vector<long> raw;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), channel); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), channel); it != std::sregex_iterator();
+         ++it)
         raw.push_back(std::stol((*it)[1]));
     return raw;
 }
@@ -138,10 +139,11 @@ TEST_F(PulseMixer, RefusedWritesLeaveTheSinkAlone) {
 }
 
 TEST_F(PulseMixer, LinesTheServerLacksAreNotFound) {
-    for (std::uint32_t component : {MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, MIXERLINE_COMPONENTTYPE_SRC_LINE}) {
+    for (std::uint32_t component :
+         {MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, MIXERLINE_COMPONENTTYPE_SRC_LINE}) {
         MixerControlRecord record{};
-        EXPECT_FALSE(VolumeControl::FindMixerControl(alsa, handle, component, MIXERCONTROL_CONTROLTYPE_VOLUME,
-                                                     record))
+        EXPECT_FALSE(
+            VolumeControl::FindMixerControl(alsa, handle, component, MIXERCONTROL_CONTROLTYPE_VOLUME, record))
             << std::hex << component;
         EXPECT_EQ(record.cbStruct, 0u) << "the line is missing, so the record is untouched";
     }
@@ -151,7 +153,8 @@ TEST_F(PulseMixer, LinesTheServerLacksAreNotFound) {
 // started on demand. Exits 0 when the open failed with an error code and left the handle alone.
 [[noreturn]] void openWithoutServer(const char* device) {
     ::alarm(20); // a hang fails the test instead of stalling the suite
-    const auto dir = std::filesystem::temp_directory_path() / ("fadewell-noserver-" + std::to_string(::getpid()));
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("fadewell-noserver-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::ofstream(dir / "client.conf") << "autospawn = no\n";
     ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);

@@ -40,8 +40,10 @@ TEST(MemoryMixer, WritesOnlyItsOwnDescriptionIntoTheBlock) {
 
     std::array<unsigned char, 152> block;
     block.fill(0xCD);
-    MIXERLINECONTROLSA request{sizeof(MIXERLINECONTROLSA), line, MIXERCONTROL_CONTROLTYPE_VOLUME, 1, 152, block.data()};
-    ASSERT_EQ(card.mixerGetLineControlsA(handle, &request, MIXER_GETLINECONTROLSF_ONEBYTYPE), MMSYSERR_NOERROR);
+    MIXERLINECONTROLSA request{
+        sizeof(MIXERLINECONTROLSA), line, MIXERCONTROL_CONTROLTYPE_VOLUME, 1, 152, block.data()};
+    ASSERT_EQ(card.mixerGetLineControlsA(handle, &request, MIXER_GETLINECONTROLSF_ONEBYTYPE),
+              MMSYSERR_NOERROR);
     EXPECT_EQ(block[0], kPlatformControlSize);
     for (std::size_t i = kPlatformControlSize; i < block.size(); ++i)
         EXPECT_EQ(block[i], 0xCD) << "byte " << i;
@@ -55,26 +57,30 @@ TEST(MemoryMixer, RefusesMalformedRequests) {
     HMIXER handle = 0;
     ASSERT_EQ(card.mixerOpen(&handle, 0, 0, 0, 0), MMSYSERR_NOERROR);
     HMIXER unused = 0;
-    EXPECT_EQ(card.mixerOpen(&unused, 0, 0x1234, 0, 0x00030000), MMSYSERR_INVALFLAG) << "callbacks unsupported";
+    EXPECT_EQ(card.mixerOpen(&unused, 0, 0x1234, 0, 0x00030000), MMSYSERR_INVALFLAG)
+        << "callbacks unsupported";
 
     MIXERLINEA line{};
     line.cbStruct = sizeof line;
     line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
     EXPECT_EQ(card.mixerGetLineInfoA(handle, &line, 0x80000000u | MIXER_GETLINEINFOF_COMPONENTTYPE),
               MMSYSERR_INVALFLAG);
-    EXPECT_EQ(card.mixerGetLineInfoA(handle + 1, &line, MIXER_GETLINEINFOF_COMPONENTTYPE), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(card.mixerGetLineInfoA(handle + 1, &line, MIXER_GETLINEINFOF_COMPONENTTYPE),
+              MMSYSERR_INVALHANDLE);
     EXPECT_EQ(card.mixerGetLineInfoA(handle, nullptr, MIXER_GETLINEINFOF_COMPONENTTYPE), MMSYSERR_INVALPARAM);
     line.cbStruct = 100;
     EXPECT_EQ(card.mixerGetLineInfoA(handle, &line, MIXER_GETLINEINFOF_COMPONENTTYPE), MMSYSERR_INVALPARAM);
     EXPECT_EQ(line.dwLineID, 0u);
 
     std::array<unsigned char, 152> block{};
-    MIXERLINECONTROLSA small{sizeof(MIXERLINECONTROLSA), 0xFFFF0000u, MIXERCONTROL_CONTROLTYPE_VOLUME, 1, 100,
-                             block.data()};
-    EXPECT_EQ(card.mixerGetLineControlsA(handle, &small, MIXER_GETLINECONTROLSF_ONEBYTYPE), MMSYSERR_INVALPARAM);
-    MIXERLINECONTROLSA noBlock{sizeof(MIXERLINECONTROLSA), 0xFFFF0000u, MIXERCONTROL_CONTROLTYPE_VOLUME, 1, 152,
-                               nullptr};
-    EXPECT_EQ(card.mixerGetLineControlsA(handle, &noBlock, MIXER_GETLINECONTROLSF_ONEBYTYPE), MMSYSERR_INVALPARAM);
+    MIXERLINECONTROLSA small{
+        sizeof(MIXERLINECONTROLSA), 0xFFFF0000u, MIXERCONTROL_CONTROLTYPE_VOLUME, 1, 100, block.data()};
+    EXPECT_EQ(card.mixerGetLineControlsA(handle, &small, MIXER_GETLINECONTROLSF_ONEBYTYPE),
+              MMSYSERR_INVALPARAM);
+    MIXERLINECONTROLSA noBlock{
+        sizeof(MIXERLINECONTROLSA), 0xFFFF0000u, MIXERCONTROL_CONTROLTYPE_VOLUME, 1, 152, nullptr};
+    EXPECT_EQ(card.mixerGetLineControlsA(handle, &noBlock, MIXER_GETLINECONTROLSF_ONEBYTYPE),
+              MMSYSERR_INVALPARAM);
     EXPECT_EQ(block, decltype(block){});
 
     std::uint32_t value = 7;

@@ -1,8 +1,8 @@
 // The mixer test window on a sound card played in memory.
-#include <gtest/gtest.h>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <gtest/gtest.h>
 
 #include "platform/MemoryMixer.h"
 #include "support/FakeMessageBoxes.h"
@@ -15,8 +15,7 @@ namespace {
 
 class Form1Test : public ::testing::Test {
 protected:
-    template <class Widget>
-    static Widget* child(QWidget& form, const char* name) {
+    template <class Widget> static Widget* child(QWidget& form, const char* name) {
         auto* widget = form.findChild<Widget*>(QString::fromLatin1(name));
         EXPECT_NE(widget, nullptr) << name;
         return widget;
