@@ -13,13 +13,13 @@ namespace {
 
 constexpr std::uint32_t kPresentedMaximum = 65535;
 
-struct LineSpec {
+struct LineElement {
     std::uint32_t componentType;
     const char* element;
 };
 
 // Index + 1 is both the line's id and its volume control's id: ids from 1, so 0 names nothing.
-constexpr std::array<LineSpec, 3> kLines{{
+constexpr std::array<LineElement, 3> kLines{{
     {MIXERLINE_COMPONENTTYPE_DST_SPEAKERS, "Master"},
     {MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Mic"},
     {MIXERLINE_COMPONENTTYPE_SRC_LINE, "Line"},
@@ -80,18 +80,18 @@ std::uint32_t channelCount(snd_mixer_elem_t* element, bool playback) {
     return count == 0 ? 1 : count;
 }
 
-const LineSpec* lineByComponent(std::uint32_t componentType) {
-    for (const LineSpec& line : kLines)
+const LineElement* lineByComponent(std::uint32_t componentType) {
+    for (const LineElement& line : kLines)
         if (line.componentType == componentType)
             return &line;
     return nullptr;
 }
 
-const LineSpec* lineById(std::uint32_t id) {
+const LineElement* lineById(std::uint32_t id) {
     return id >= 1 && id <= kLines.size() ? &kLines[id - 1] : nullptr;
 }
 
-std::uint32_t idOf(const LineSpec* line) {
+std::uint32_t idOf(const LineElement* line) {
     return static_cast<std::uint32_t>(line - kLines.data()) + 1;
 }
 
@@ -140,7 +140,7 @@ MMRESULT AlsaMixer::mixerGetLineInfoA(HMIXER hmx, MIXERLINEA* pmxl, std::uint32_
         return MMSYSERR_INVALHANDLE;
     if (const MMRESULT bad = checkLineInfoRequest(pmxl, fdwInfo))
         return bad;
-    const LineSpec* line = lineByComponent(pmxl->dwComponentType);
+    const LineElement* line = lineByComponent(pmxl->dwComponentType);
     snd_mixer_elem_t* element = line == nullptr ? nullptr : findElement(mixer, line->element);
     if (element == nullptr)
         return MIXERR_INVALLINE;
@@ -162,7 +162,7 @@ MMRESULT AlsaMixer::mixerGetLineControlsA(HMIXER hmx, MIXERLINECONTROLSA* pmxlc,
         return MMSYSERR_INVALHANDLE;
     if (const MMRESULT bad = checkLineControlsRequest(pmxlc, fdwControls))
         return bad;
-    const LineSpec* line = lineById(pmxlc->dwLineID);
+    const LineElement* line = lineById(pmxlc->dwLineID);
     snd_mixer_elem_t* element = line == nullptr ? nullptr : findElement(mixer, line->element);
     if (element == nullptr)
         return MIXERR_INVALLINE;
@@ -187,7 +187,7 @@ MMRESULT AlsaMixer::mixerSetControlDetails(HMIXER hmx, MIXERCONTROLDETAILS* pmxc
         return MMSYSERR_INVALHANDLE;
     if (const MMRESULT bad = checkDetailsRequest(pmxcd, fdwDetails))
         return bad;
-    const LineSpec* line = lineById(pmxcd->dwControlID);
+    const LineElement* line = lineById(pmxcd->dwControlID);
     snd_mixer_elem_t* element = line == nullptr ? nullptr : findElement(mixer, line->element);
     Volume volume;
     if (!volumeOf(element, volume))
