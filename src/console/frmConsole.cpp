@@ -14,6 +14,7 @@
 #include "audio/MediaPlayer.h"
 #include "audio/VolumeControl.h"
 #include "console/ConsoleArt.h"
+#include "console/DigitalDisplay.h"
 #include "console/KeyCodes.h"
 #include "console/ScrollSlider.h"
 #include "platform/MessageBoxes.h"
@@ -50,15 +51,19 @@ void setColours(QWidget* w, const QColor& text, const QColor* background = nullp
 }
 
 QFont sansSerif(double points, bool bold = false) {
-    QFont font(QStringLiteral("MS Sans Serif"));
+    QFont font;
+    // Where the classic face is missing, a condensed face keeps the captions within their controls.
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed")});
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;
 }
 
-QFont digitalFace(double points, bool bold) {
+// The time displays' seven-segment face; the clock takes the fourteen-segment one where the classic
+// face is missing, since seven segments cannot draw its "am" and "pm".
+QFont digitalFace(double points, bool bold, const QString& fallback) {
     QFont font;
-    font.setFamilies({QStringLiteral("Digiface"), QStringLiteral("DSEG7 Classic"), QStringLiteral("Monospace")});
+    font.setFamilies({QStringLiteral("Digiface"), fallback, QStringLiteral("Monospace")});
     font.setStyleHint(QFont::Monospace);
     font.setPointSizeF(points);
     font.setBold(bold);
@@ -81,11 +86,11 @@ QLabel* label(QWidget* parent, const char* name, const QString& caption, const Q
 }
 
 QLabel* timeDisplay(QWidget* parent, const char* name, const QRect& geometry, const QColor& text, double points,
-                    bool bold, const QString& accessibleName) {
-    auto* l = place(new QLabel(parent), name, geometry, accessibleName);
+                    bool bold, const QString& accessibleName, const QString& face = QStringLiteral("DSEG7 Classic")) {
+    auto* l = place(new DigitalDisplay(parent), name, geometry, accessibleName);
     const QColor black(0, 0, 0);
     setColours(l, text, &black);
-    l->setFont(digitalFace(points, bold));
+    l->setFont(digitalFace(points, bold, face));
     l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     l->setFrameShape(QFrame::Box);
     l->setLineWidth(1);
@@ -272,7 +277,7 @@ void frmConsole::createControls() {
     lblRunningTime = timeDisplay(client, "lblRunningTime", twips(6000, 4110, 1965, 735), kGreen, 27.75, true,
                                  QStringLiteral("Live deck running time"));
     lblTime = timeDisplay(client, "lblTime", twips(6030, 5040, 1935, 435), QColor(192, 255, 192), 14.25, false,
-                          QStringLiteral("Clock"));
+                          QStringLiteral("Clock"), QStringLiteral("DSEG14 Classic"));
 
     // Control strip.
     chkSetVolume = place(new QCheckBox(QStringLiteral("Auto Set Volume"), client), "chkSetVolume",

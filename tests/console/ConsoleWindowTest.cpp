@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "ConsoleFixture.h"
+#include "console/DigitalDisplay.h"
 
 using Answer = MessageBoxes::Answer;
 
@@ -207,4 +208,15 @@ TEST_F(ConsoleTest, HelpAboutShowsTheBoxWhileTheFadeGoesOn) {
     c.mnuHelpAbout_Click();
     EXPECT_EQ(caption, "About Fadewell");
     EXPECT_GT(c.SliderB->value(), 5) << "fade ticks ran while the box was open";
+}
+
+TEST_F(ConsoleTest, TimeDisplaysShrinkTheirFaceRatherThanCutADigit) {
+    frmConsole& c = start();
+    auto* big = static_cast<DigitalDisplay*>(c.lblRemainingBig);
+    big->setText("0:00.0");
+    const double usual = big->fittedFont().pointSizeF();
+    big->setText("32767:59.9");
+    const QFont fitted = big->fittedFont();
+    EXPECT_LT(fitted.pointSizeF(), usual);
+    EXPECT_LE(QFontMetrics(fitted).horizontalAdvance(big->text()), big->contentsRect().width());
 }
