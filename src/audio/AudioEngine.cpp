@@ -627,12 +627,13 @@ void AudioEngine::processNotifications() {
         job.thread.join();
         Deck& d = deck(job.deck);
         const bool current = !job.cancel.load() && d.loaded && d.loadSerial == job.loadSerial;
-        if (current && job.frames > 0) {
+        const bool lengthKnown = current && job.frames > 0;
+        if (lengthKnown) {
             d.info.duration = static_cast<double>(job.frames) / d.info.fileRate;
             d.info.exact = true;
         }
-        it = m_scans.erase(it);
-        if (current && job.frames > 0 && d.listener != nullptr)
+        it = m_scans.erase(it); // job is freed here: only the copies above are read after it
+        if (lengthKnown && d.listener != nullptr)
             d.listener->deckLengthKnown();
     }
 
