@@ -92,7 +92,10 @@ TEST_F(VolumeControlTest, LookupRequestsCarryExactlyTheirFields) {
     EXPECT_EQ(request.dwControlType, MIXERCONTROL_CONTROLTYPE_VOLUME);
     EXPECT_EQ(request.cControls, 1u);
     EXPECT_EQ(request.cbmxctrl, 152u);
-    EXPECT_NE(request.pamxctrl, static_cast<void*>(&record))
+    // Read into a local first: the record is packed, and EXPECT_NE would bind a reference to its
+    // misaligned pointer member.
+    const void* block = request.pamxctrl;
+    EXPECT_NE(block, static_cast<const void*>(&record))
         << "the platform must write into a block of its own";
     EXPECT_TRUE(controlCalls[0].blockWasZero);
     EXPECT_EQ(controlCalls[0].flags, MIXER_GETLINECONTROLSF_ONEBYTYPE);
