@@ -318,15 +318,23 @@ void frmConsole::createControls() {
                     lblRemainingC, SliderC, cmdAudoFadeC}};
 }
 
+namespace {
+// A handler that takes the signal's arguments gets them; one that takes none is called without.
+// (A function of its own: clang 14 instantiates both branches of this choice when it stands in a
+// generic lambda.)
+template <class Handler, class... Args>
+void callHandler(frmConsole* console, Handler handler, Args... args) {
+    if constexpr (std::is_invocable_v<Handler, frmConsole*, Args...>)
+        (console->*handler)(args...);
+    else
+        (console->*handler)();
+}
+} // namespace
+
 template <class Sender, class Signal, class Handler>
 void frmConsole::connectHandler(Sender* sender, Signal signal, const char* name, Handler handler) {
     connect(sender, signal, this, [this, name, handler](auto... args) {
-        m_failures.run(name, [&] {
-            if constexpr (std::is_invocable_v<Handler, frmConsole*, decltype(args)...>)
-                (this->*handler)(args...);
-            else
-                (this->*handler)();
-        });
+        m_failures.run(name, [&] { callHandler(this, handler, args...); });
     });
 }
 
