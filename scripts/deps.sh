@@ -4,8 +4,10 @@
 set -euo pipefail
 
 packages=(
-  # build
+  # build (g++ brings its own ASan, UBSan and TSan runtimes for the asan and tsan presets)
   cmake ninja-build g++ pkg-config
+  # the fuzz preset: clang and its libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
   # libraries
   qt6-base-dev portaudio19-dev libsndfile1-dev libsoxr-dev libasound2-dev libmpg123-dev
   # the seven-segment face of the time displays, and a condensed face for the captions

@@ -1,0 +1,70 @@
+// Writes fuzz_decode's seed corpus into a folder: very short tones in each format and layout the
+// decoders meet, each prefixed with the byte that makes the fuzzer name the file with its extension.
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <sndfile.h>
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+        return 2;
+    }
+    const std::string dir = argv[1];
+    struct Kind {
+        const char* name;
+        int format;
+        int extensionIndex; // as in DecodeFuzzer.cpp's list
+    };
+    const Kind kinds[] = {
+        {"wav16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0},     {"wavfloat", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
+        {"wav24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0},     {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 1},
+        {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2},     {"vorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 3},
+        {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 4},     {"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 5},
+        {"wavulaw", SF_FORMAT_WAV | SF_FORMAT_ULAW, 6},
+    };
+    const int rates[] = {8000, 44100, 48000};
+    int written = 0;
+    for (const Kind& kind : kinds) {
+        for (int rate : rates) {
+            for (int channels : {1, 2}) {
+                if ((kind.format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS && rate == 44100)
+                    continue; // Opus takes 8, 12, 16, 24 or 48 kHz
+                const std::string tmp = dir + "/tmp.audio";
+                SF_INFO info{};
+                info.samplerate = rate;
+                info.channels = channels;
+                info.format = kind.format;
+                SNDFILE* f = sf_open(tmp.c_str(), SFM_WRITE, &info);
+                if (f == nullptr)
+                    continue;
+                const int frames = rate / 20; // 50 ms
+                std::vector<float> samples(static_cast<std::size_t>(frames * channels));
+                for (int i = 0; i < frames; ++i)
+                    for (int c = 0; c < channels; ++c)
+                        samples[static_cast<std::size_t>(i * channels + c)] =
+                            0.5f * static_cast<float>(std::sin(2 * M_PI * 440.0 * i / rate));
+                sf_writef_float(f, samples.data(), frames);
+                sf_close(f);
+                std::FILE* in = std::fopen(tmp.c_str(), "rb");
+                const std::string seed =
+                    dir + "/" + kind.name + "-" + std::to_string(rate) + "-" + std::to_string(channels);
+                std::FILE* out = std::fopen(seed.c_str(), "wb");
+                if (in == nullptr || out == nullptr)
+                    return 1;
+                std::fputc(kind.extensionIndex, out);
+                char buffer[4096];
+                for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+                    std::fwrite(buffer, 1, n, out);
+                std::fclose(in);
+                std::fclose(out);
+                std::remove(tmp.c_str());
+                ++written;
+            }
+        }
+    }
+    std::printf("%d seed files in %s\n", written, dir.c_str());
+    return written > 0 ? 0 : 1;
+}
