@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the whole test suite.
+# Installs what is missing, builds everything and runs the whole test suite under AddressSanitizer
+# and UndefinedBehaviorSanitizer (the asan preset), then the engine's tests under ThreadSanitizer
+# (the tsan preset). The plain build is what scripts/run.sh builds and starts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-cmake --preset default
-cmake --build --preset default
-ctest --preset default
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+cmake --preset tsan
+cmake --build --preset tsan
+ctest --preset tsan
