@@ -14,6 +14,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # a private sound server, a virtual display and tools to drive and measure them
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xvfb xauth xdotool imagemagick
+  # reading the console's labels from outside (accessibility bus on a private session bus)
+  at-spi2-core python3-pyatspi dbus
+  # checking the installed desktop entry
+  desktop-file-utils
 )
 
 missing=()
