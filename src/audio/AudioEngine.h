@@ -1,9 +1,155 @@
 #pragma once
-// The process's one audio output: mixes the three decks.
+// The process's one audio output. Mixes every deck (one per MediaPlayer) in a real-time callback
+// that only reads lock-free ring buffers, applies each deck's gain and counts frames. A worker
+// thread decodes and resamples the decks' files into those buffers; files stream from disk.
+//
+// Threads: every public method runs on the user-interface thread unless its comment says
+// otherwise. process() is the audio callback. Notifications (end of file, exact length found, file
+// lost) reach the decks' listeners on the user-interface thread, inside processNotifications():
+// offline engines deliver them when it is called; the real engine calls it itself, through a
+// queued call posted by its worker thread.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <list>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class QObject;
+class OutputBackend;
 
 class AudioEngine {
 public:
-    // The system's default output.
-    static std::unique_ptr<AudioEngine> createDefault() { return std::make_unique<AudioEngine>(); }
+    // How many decks (players) one engine can hold.
+    static constexpr int kMaxDecks = 8;
+
+    // What a deck's owner hears from the engine, on the user-interface thread.
+    class Listener {
+    public:
+        virtual ~Listener() = default;
+        // The deck played its file to the end; it plays nothing more until told to.
+        virtual void deckEnded() = 0;
+        // The exact length of an MP3 is now known (a further call to deckInfo() gives it).
+        virtual void deckLengthKnown() = 0;
+        // The file could not be read any more; the deck is silent.
+        virtual void deckLost(const std::string& reason) = 0;
+    };
+
+    // Where the mix goes.
+    enum class Output { Offline, Device, SilentClock };
+
+    // PortAudio on the system's default output at the device's rate. When no device can be opened,
+    // the silent clock (positions still advance in real time; said once on stderr); the engine keeps
+    // trying to reopen the device, and falls back the same way if the device goes away.
+    static std::unique_ptr<AudioEngine> createDefault();
+    // Renders nothing until render() is called: for tests and benchmarks. Deterministic: each
+    // rendered block waits for the worker to have filled every deck's buffer.
+    static std::unique_ptr<AudioEngine> createOffline(int sampleRate = 48000, int framesPerBuffer = 256);
+    // The silent clock alone, without trying any device.
+    static std::unique_ptr<AudioEngine> createSilentClock(int sampleRate = 48000, int framesPerBuffer = 256);
+
+    ~AudioEngine();
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    // Any thread.
+    int sampleRate() const { return m_sampleRate; }
+    int framesPerBuffer() const { return m_framesPerBuffer; }
+    Output output() const { return m_output.load(std::memory_order_acquire); }
+    // Seconds between the callback and the listener (0 offline and on the silent clock).
+    double outputLatency() const;
+
+    // Offline engines only (throws std::logic_error otherwise). Runs the callback in blocks of
+    // framesPerBuffer() and returns the mix, interleaved stereo; then processNotifications().
+    std::vector<float> render(std::size_t frames);
+    // The same into out (2 x frames floats), without allocating and without delivering
+    // notifications: what runs on the rendering thread is only the waiting for the worker and the
+    // callback itself.
+    void renderInto(float* out, std::size_t frames);
+
+    // Delivers every pending notification to the decks' listeners. Offline, it first waits for any
+    // MP3 length count in progress, so the result does not depend on timing.
+    void processNotifications();
+
+    // --- Decks (used by MediaPlayer) ---
+    struct DeckInfo {
+        double duration = 0.0; // seconds; an estimate until exact
+        bool exact = true;
+        int fileRate = 0;
+        int fileChannels = 0;
+    };
+    // A new deck, silent and empty; listener must outlive it. Throws PlayerError when all are taken.
+    int attachDeck(Listener& listener);
+    void detachDeck(int deck);
+    // Opens path on the deck, halted at its start, replacing what it held. Throws PlayerError
+    // naming the file and the reason; the deck is then untouched.
+    DeckInfo load(int deck, const std::string& path);
+    void unload(int deck);
+    DeckInfo deckInfo(int deck) const;
+    // Heard from the next callback on; start and stop are ramped over a few milliseconds.
+    void setPlaying(int deck, bool playing);
+    // Moves the deck to a position (clamped to the file); the deck keeps playing or not.
+    void seek(int deck, double seconds);
+    // Linear gain, reached by a short ramp in the callback.
+    void setGain(int deck, float gain);
+    // Seconds the listener has heard of the file.
+    double position(int deck) const;
+
+    // The audio callback: mixes every deck into out (2 x frames floats). Never locks, allocates,
+    // does I/O or logs. Audio thread only (one at a time).
+    void process(float* out, std::size_t frames) noexcept;
+
+private:
+    struct Deck;
+    struct ScanJob;
+    struct LostEvent {
+        int deck;
+        std::uint32_t loadSerial;
+        std::string reason;
+    };
+
+    AudioEngine(int sampleRate, int framesPerBuffer, Output output);
+    void startWorker();
+    void stopWorker();
+    void workerLoop();
+    void servicePass();       // worker thread: fill every ring
+    void serviceDeck(Deck& d, int index);
+    void watchEvents();       // worker thread: post processNotifications() when something happened
+    void superviseOutput();   // worker thread: device lost / back
+    void postNotifications(); // any non-real-time thread
+    void wakeWorker();
+    void mixDeck(Deck& d, float* out, std::size_t frames) noexcept;
+    Deck& deck(int index) const;
+
+    int m_sampleRate;
+    int m_framesPerBuffer;
+    std::atomic<Output> m_output;
+    std::vector<std::unique_ptr<Deck>> m_decks;
+
+    std::unique_ptr<OutputBackend> m_backend; // worker thread (after start-up)
+    std::atomic<int> m_latencyBlocks{0};
+    std::atomic<double> m_latencySeconds{0.0};
+    double m_retryDelay = 2.0;
+    std::chrono::steady_clock::time_point m_nextSupervise{};
+    std::chrono::steady_clock::time_point m_nextRetry{};
+
+    std::thread m_worker;
+    std::atomic<bool> m_stopWorker{false};
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+    bool m_wakeRequested = false;
+    // Offline: the rendering thread asks for a pass, the worker says when it is done.
+    std::atomic<std::uint32_t> m_passRequested{0};
+    std::atomic<std::uint32_t> m_passDone{0};
+
+    std::mutex m_eventMutex; // worker and scanners vs user-interface thread
+    std::vector<LostEvent> m_lost;
+    std::atomic<bool> m_notifyPosted{false};
+    std::list<std::unique_ptr<ScanJob>> m_scans; // user-interface thread
+    std::unique_ptr<QObject> m_uiContext;        // receives the queued processNotifications()
 };

@@ -3,15 +3,24 @@
 // transport row and a position bar) in the deck's place. Plays through the process's AudioEngine.
 // Every method runs on the user-interface thread; notifications arrive there too.
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <QString>
 #include <QWidget>
 
 class AudioEngine;
+class QTimer;
+class QToolButton;
 
 class MediaPlayer : public QWidget {
     Q_OBJECT
 public:
     enum PlayState : int { Stopped = 0, Paused = 1, Playing = 2 };
+    // The states openStateChanged reports: no file; file taken, duration so far an estimate (an
+    // MP3 whose frames are still being counted); file open with its exact duration. A load goes
+    // Opening then Open, so every load raises the notification at least once with its duration
+    // known; for an MP3 the second one follows once its frames are counted.
+    enum OpenState : int { Closed = 0, Opening = 1, Open = 2 };
 
     explicit MediaPlayer(AudioEngine& engine, QWidget* parent = nullptr);
     ~MediaPlayer() override;
@@ -19,6 +28,8 @@ public:
     // Writing a path makes the player take that file, halted at its start; the empty text leaves it
     // holding none. A file that cannot be played throws PlayerError naming the file and the reason,
     // and the player keeps the file, position and state it had.
+    // A new file stands stopped (state 0) at 0; if the player was playing or paused it reports
+    // state 0 first, then the open states (Opening, Open), all before this returns.
     void setFileName(const QString& path);
     // Empty exactly when the player holds no file.
     QString fileName() const;
@@ -38,10 +49,13 @@ public:
 
     // Starts playback of the held file (throws PlayerError when it holds none).
     void play();
-    // Pauses playback and keeps the position.
+    // Pauses playback and keeps the position (state 1). Does nothing unless playing.
     void halt();
     // Stops playback and rewinds to the start.
     void stop();
+    // Moves to a position in seconds (clamped to the file), playing on if playing: what a click
+    // on the position bar does. Does nothing when no file is held.
+    void setCurrentPosition(double seconds);
 
     // The two display switches: the transport row (play, pause, stop) and the position bar.
     void setTransportVisible(bool visible);
@@ -54,4 +68,33 @@ signals:
     void openStateChanged(int oldState, int newState);
     // Raised on every change of play state; newState is the state now.
     void playStateChanged(int oldState, int newState);
+
+private:
+    class EngineEvents;
+    class PositionBar;
+    friend class EngineEvents;
+
+    void setPlayState(int state);
+    void setOpenState(int state);
+    void updateDisplay();
+    void onEnded();
+    void onLengthKnown();
+    void onLost(const std::string& reason);
+
+    AudioEngine& m_engine;
+    std::unique_ptr<EngineEvents> m_events;
+    int m_deck = -1;
+    QString m_fileName;
+    int m_playState = Stopped;
+    int m_openState = Closed;
+    std::int32_t m_volume = 0;
+
+    QWidget* m_transport = nullptr;
+    QToolButton* m_playButton = nullptr;
+    QToolButton* m_pauseButton = nullptr;
+    QToolButton* m_stopButton = nullptr;
+    PositionBar* m_positionBar = nullptr;
+    QTimer* m_refresh = nullptr;
+    bool m_transportVisible = true;
+    bool m_positionBarVisible = true;
 };

@@ -16,6 +16,7 @@ inline constexpr MMRESULT MMSYSERR_ERROR = 1;
 inline constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
 inline constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
 inline constexpr MMRESULT MMSYSERR_NODRIVER = 6;
+inline constexpr MMRESULT MMSYSERR_NOMEM = 7;
 inline constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
 inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 inline constexpr MMRESULT MIXERR_INVALLINE = 1024;
@@ -28,6 +29,11 @@ inline constexpr std::uint32_t MIXERCONTROL_CONTROLTYPE_VOLUME = 0x50030001;
 inline constexpr std::uint32_t MIXER_GETLINEINFOF_COMPONENTTYPE = 3;
 inline constexpr std::uint32_t MIXER_GETLINECONTROLSF_ONEBYTYPE = 2;
 inline constexpr std::uint32_t MIXER_SETCONTROLDETAILSF_VALUE = 0;
+inline constexpr std::uint32_t MIXERLINE_LINEF_ACTIVE = 1;
+
+// How many bytes of a control's description the platform writes: its own record is 148 bytes, four
+// fewer than the element size the program hands it.
+inline constexpr std::uint32_t kPlatformControlSize = 148;
 
 #pragma pack(push, 1)
 
@@ -67,7 +73,7 @@ struct MixerControlRecord {
     char szName[64];
     std::int32_t lMinimum;
     std::int32_t lMaximum;
-    std::uint32_t reserved[11];
+    std::uint32_t reserved[11]; // [4] is the platform's cSteps
 };
 
 // A request for the controls of one line (here: one control, by type).

@@ -1,0 +1,648 @@
+#include "audio/AudioEngine.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+#include <QCoreApplication>
+#include <QObject>
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+#include "audio/Decoder.h"
+#include "audio/OutputBackend.h"
+#include "audio/RingBuffer.h"
+#include "common/Errors.h"
+
+namespace {
+
+constexpr double kRingSeconds = 0.5;
+constexpr double kVolumeRampSeconds = 0.005;    // a fade tick's step reaches its gain this fast
+constexpr double kTransportRampSeconds = 0.003; // start, halt, stop and seek fade in and out
+constexpr std::size_t kFillChunk = 1024;
+constexpr int kHistoryBlocks = 64; // enough output latency for 64 buffers
+constexpr std::uint64_t kFrameMask = (std::uint64_t{1} << 48) - 1;
+constexpr std::uint32_t kNoGen = 0x10000;
+constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);
+
+std::uint64_t pack(std::uint16_t gen, std::uint64_t frames) {
+    return (std::uint64_t{gen} << 48) | (frames & kFrameMask);
+}
+std::uint16_t genOf(std::uint64_t packed) { return static_cast<std::uint16_t>(packed >> 48); }
+std::uint64_t framesOf(std::uint64_t packed) { return packed & kFrameMask; }
+
+// Flush-to-zero and denormals-are-zero for the callback, restored after it: a fading tail must
+// not fall into denormal arithmetic, and the rendering thread of an offline engine is the caller's.
+class DenormalGuard {
+public:
+    DenormalGuard() noexcept {
+#if defined(__SSE__)
+        m_saved = _mm_getcsr();
+        _mm_setcsr(m_saved | 0x8040);
+#endif
+    }
+    ~DenormalGuard() {
+#if defined(__SSE__)
+        _mm_setcsr(m_saved);
+#endif
+    }
+
+private:
+    unsigned m_saved = 0;
+};
+
+struct Marker {
+    enum Kind : std::uint8_t { Seek, End };
+    std::uint64_t index = 0; // ring index where it takes effect
+    std::uint16_t gen = 0;
+    Kind kind = Seek;
+};
+
+} // namespace
+
+// One deck. Fields are grouped by the thread that writes them.
+struct AudioEngine::Deck {
+    explicit Deck(std::size_t ringFrames) : ring(ringFrames) {}
+
+    StereoRing ring;                   // worker -> callback
+    SpscQueue<Marker, 64> markers;     // worker -> callback: where seeks and the end take effect
+
+    // User-interface thread -> worker and callback. A seek request is a generation (16 bits) and a
+    // file frame, packed so both are read together.
+    std::atomic<std::uint64_t> seekRequest{0};
+    std::atomic<bool> playing{false};
+    std::atomic<float> gain{1.0f};
+
+    // Callback -> user-interface thread.
+    std::atomic<std::uint64_t> heard{0};     // generation and frames heard of it
+    std::atomic<std::uint32_t> endedGen{kNoGen};
+
+    // Callback only.
+    std::uint16_t cbGen = 0;
+    std::uint64_t cbConsumed = 0;
+    bool cbEnded = false;
+    int cbTransport = 0; // 0 silent .. transport ramp length: playing
+    float cbGain = 1.0f;
+    float cbGainTarget = 1.0f;
+    float cbGainStep = 0.0f;
+    int cbGainLeft = 0;
+    std::array<std::uint64_t, kHistoryBlocks> cbHistory{};
+    int cbHistoryPos = 0;
+
+    // User-interface thread -> worker, under handoff.
+    std::mutex handoff;
+    std::unique_ptr<Decoder> pendingDecoder;
+    std::uint32_t pendingSerial = 0;
+
+    // Worker only.
+    std::unique_ptr<Decoder> decoder;
+    std::uint32_t workerSerial = 0;
+    int producerGen = 0;
+    bool atEnd = false;
+    std::uint32_t endedSeen = kNoGen;
+
+    // User-interface thread only.
+    Listener* listener = nullptr;
+    bool attached = false;
+    std::uint16_t uiGen = 0;
+    double segmentStart = 0.0;
+    DeckInfo info;
+    bool loaded = false;
+    std::uint32_t loadSerial = 0;
+    bool endReported = false;
+};
+
+struct AudioEngine::ScanJob {
+    int deck = 0;
+    std::uint32_t loadSerial = 0;
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> done{false};
+    std::int64_t frames = -1;
+    std::thread thread;
+};
+
+AudioEngine::AudioEngine(int sampleRate, int framesPerBuffer, Output output)
+    : m_sampleRate(sampleRate), m_framesPerBuffer(framesPerBuffer), m_output(output),
+      m_uiContext(std::make_unique<QObject>()) {
+    if (sampleRate < 8000 || sampleRate > 384000 || framesPerBuffer < 16 || framesPerBuffer > 8192)
+        throw std::invalid_argument("AudioEngine: unusable sample rate or buffer size");
+    const auto ringFrames = static_cast<std::size_t>(kRingSeconds * sampleRate) + 4 * kFillChunk;
+    for (int i = 0; i < kMaxDecks; ++i)
+        m_decks.push_back(std::make_unique<Deck>(ringFrames));
+}
+
+std::unique_ptr<AudioEngine> AudioEngine::createOffline(int sampleRate, int framesPerBuffer) {
+    std::unique_ptr<AudioEngine> engine(new AudioEngine(sampleRate, framesPerBuffer, Output::Offline));
+    engine->startWorker();
+    return engine;
+}
+
+std::unique_ptr<AudioEngine> AudioEngine::createSilentClock(int sampleRate, int framesPerBuffer) {
+    std::unique_ptr<AudioEngine> engine(new AudioEngine(sampleRate, framesPerBuffer, Output::SilentClock));
+    engine->m_backend = startSilentClock(
+        [](void* self, float* out, std::size_t frames) { static_cast<AudioEngine*>(self)->process(out, frames); },
+        engine.get(), sampleRate, framesPerBuffer);
+    engine->m_nextRetry = std::chrono::steady_clock::time_point::max(); // never looks for a device
+    engine->startWorker();
+    return engine;
+}
+
+std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
+    constexpr int kFramesPerBuffer = 256;
+    const OutputBackend::Callback callback = [](void* self, float* out, std::size_t frames) {
+        static_cast<AudioEngine*>(self)->process(out, frames);
+    };
+    std::string error;
+    const int rate = defaultOutputRate(error);
+    std::unique_ptr<AudioEngine> engine(
+        new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer, rate > 0 ? Output::Device : Output::SilentClock));
+    if (rate > 0)
+        engine->m_backend = openPortAudio(callback, engine.get(), rate, kFramesPerBuffer, error);
+    if (engine->m_backend) {
+        const double latency = engine->m_backend->latencySeconds();
+        engine->m_latencySeconds.store(latency);
+        engine->m_latencyBlocks.store(std::clamp(
+            static_cast<int>(std::lround(latency * engine->m_sampleRate / kFramesPerBuffer)), 0, kHistoryBlocks - 1));
+    } else {
+        std::fprintf(stderr, "Fadewell: no audio output device could be opened (%s); playing on a silent clock\n",
+                     error.c_str());
+        engine->m_output.store(Output::SilentClock);
+        engine->m_backend = startSilentClock(callback, engine.get(), engine->m_sampleRate, kFramesPerBuffer);
+        engine->m_nextRetry = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    }
+    engine->startWorker();
+    return engine;
+}
+
+AudioEngine::~AudioEngine() {
+    m_backend.reset(); // no callback runs after this
+    stopWorker();
+    for (auto& job : m_scans) {
+        job->cancel.store(true);
+        job->thread.join();
+    }
+    m_uiContext.reset();
+}
+
+double AudioEngine::outputLatency() const { return m_latencySeconds.load(); }
+
+AudioEngine::Deck& AudioEngine::deck(int index) const {
+    if (index < 0 || index >= kMaxDecks)
+        throw std::out_of_range("AudioEngine: no such deck");
+    return *m_decks[static_cast<std::size_t>(index)];
+}
+
+// ---------------------------------------------------------------- decks (user-interface thread)
+
+int AudioEngine::attachDeck(Listener& listener) {
+    for (int i = 0; i < kMaxDecks; ++i) {
+        Deck& d = deck(i);
+        if (!d.attached) {
+            d.attached = true;
+            d.listener = &listener;
+            d.endReported = false;
+            return i;
+        }
+    }
+    throw PlayerError("The audio engine has no free deck");
+}
+
+void AudioEngine::detachDeck(int index) {
+    unload(index);
+    Deck& d = deck(index);
+    d.attached = false;
+    d.listener = nullptr;
+}
+
+AudioEngine::DeckInfo AudioEngine::load(int index, const std::string& path) {
+    Deck& d = deck(index);
+    std::unique_ptr<Decoder> decoder = Decoder::open(path, m_sampleRate); // throws, deck untouched
+    const DecoderInfo& fi = decoder->info();
+
+    for (auto& job : m_scans)
+        if (job->deck == index)
+            job->cancel.store(true);
+
+    d.playing.store(false, std::memory_order_release);
+    d.info = {static_cast<double>(fi.frames) / fi.fileRate, fi.exactLength, fi.fileRate, fi.fileChannels};
+    d.loaded = true;
+    ++d.loadSerial;
+    d.uiGen = static_cast<std::uint16_t>(d.uiGen + 1);
+    d.segmentStart = 0.0;
+    d.endReported = false;
+    {
+        std::lock_guard lock(d.handoff);
+        d.pendingDecoder = std::move(decoder); // a decoder the worker never took is freed here
+        d.pendingSerial = d.loadSerial;
+    }
+    d.seekRequest.store(pack(d.uiGen, 0), std::memory_order_release);
+
+    if (fi.isMp3) {
+        auto job = std::make_unique<ScanJob>();
+        job->deck = index;
+        job->loadSerial = d.loadSerial;
+        ScanJob* raw = job.get();
+        job->thread = std::thread([this, raw, path] {
+            raw->frames = countMp3Frames(path, &raw->cancel);
+            raw->done.store(true, std::memory_order_release);
+            postNotifications();
+        });
+        m_scans.push_back(std::move(job));
+    }
+    wakeWorker();
+    return d.info;
+}
+
+void AudioEngine::unload(int index) {
+    Deck& d = deck(index);
+    for (auto& job : m_scans)
+        if (job->deck == index)
+            job->cancel.store(true);
+    d.playing.store(false, std::memory_order_release);
+    d.info = {};
+    d.loaded = false;
+    ++d.loadSerial;
+    d.uiGen = static_cast<std::uint16_t>(d.uiGen + 1);
+    d.segmentStart = 0.0;
+    {
+        std::lock_guard lock(d.handoff);
+        d.pendingDecoder.reset();
+        d.pendingSerial = d.loadSerial;
+    }
+    d.seekRequest.store(pack(d.uiGen, 0), std::memory_order_release);
+    wakeWorker();
+}
+
+AudioEngine::DeckInfo AudioEngine::deckInfo(int index) const { return deck(index).info; }
+
+void AudioEngine::setPlaying(int index, bool playing) {
+    deck(index).playing.store(playing, std::memory_order_release);
+    wakeWorker();
+}
+
+void AudioEngine::seek(int index, double seconds) {
+    Deck& d = deck(index);
+    if (!d.loaded)
+        return;
+    seconds = std::clamp(std::isfinite(seconds) ? seconds : 0.0, 0.0, d.info.duration);
+    d.uiGen = static_cast<std::uint16_t>(d.uiGen + 1);
+    d.segmentStart = seconds;
+    d.endReported = false;
+    const auto frame = static_cast<std::uint64_t>(std::llround(seconds * d.info.fileRate));
+    d.seekRequest.store(pack(d.uiGen, frame), std::memory_order_release);
+    wakeWorker();
+}
+
+void AudioEngine::setGain(int index, float gain) {
+    deck(index).gain.store(std::max(0.0f, gain), std::memory_order_release);
+}
+
+double AudioEngine::position(int index) const {
+    const Deck& d = deck(index);
+    const std::uint64_t heard = d.heard.load(std::memory_order_acquire);
+    if (genOf(heard) != d.uiGen)
+        return d.segmentStart; // the callback has not reached the latest seek yet
+    return std::min(d.segmentStart + static_cast<double>(framesOf(heard)) / m_sampleRate, d.info.duration);
+}
+
+// ---------------------------------------------------------------- audio callback
+
+void AudioEngine::process(float* out, std::size_t frames) noexcept {
+    DenormalGuard guard;
+    std::fill(out, out + 2 * frames, 0.0f);
+    const int latencyBlocks = m_latencyBlocks.load(std::memory_order_relaxed);
+    for (auto& deckPtr : m_decks) {
+        Deck& d = *deckPtr;
+        mixDeck(d, out, frames);
+        // What the listener hears now is what this callback produced latencyBlocks callbacks ago.
+        d.cbHistoryPos = (d.cbHistoryPos + 1) % kHistoryBlocks;
+        d.cbHistory[static_cast<std::size_t>(d.cbHistoryPos)] = pack(d.cbGen, d.cbConsumed);
+        const int heardPos = (d.cbHistoryPos - latencyBlocks + kHistoryBlocks) % kHistoryBlocks;
+        d.heard.store(d.cbHistory[static_cast<std::size_t>(heardPos)], std::memory_order_release);
+    }
+}
+
+void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
+    const std::uint16_t requestedGen = genOf(d.seekRequest.load(std::memory_order_acquire));
+    const bool play = d.playing.load(std::memory_order_acquire);
+    const float target = d.gain.load(std::memory_order_acquire);
+    const int volumeRamp = std::max(1, static_cast<int>(kVolumeRampSeconds * m_sampleRate));
+    const int transportRamp = std::max(1, static_cast<int>(kTransportRampSeconds * m_sampleRate));
+    const float transportScale = 1.0f / static_cast<float>(transportRamp);
+    if (d.cbTransport == 0) {
+        // Nobody hears the deck now: a start begins at the new gain at once.
+        d.cbGain = d.cbGainTarget = target;
+        d.cbGainLeft = 0;
+    } else if (target != d.cbGainTarget) {
+        d.cbGainTarget = target;
+        d.cbGainLeft = volumeRamp;
+        d.cbGainStep = (target - d.cbGain) / static_cast<float>(volumeRamp);
+    }
+
+    std::size_t i = 0;
+    while (i < frames) {
+        const bool seekPending = requestedGen != d.cbGen;
+        if (seekPending && d.cbTransport == 0) {
+            // Silent now: drop everything before the requested position's first frame.
+            bool applied = false;
+            while (const Marker* m = d.markers.front()) {
+                const Marker marker = *m;
+                d.markers.pop();
+                if (marker.kind == Marker::Seek) {
+                    d.ring.discardUntil(marker.index);
+                    if (marker.gen == requestedGen) {
+                        d.cbGen = marker.gen;
+                        d.cbConsumed = 0;
+                        d.cbEnded = false;
+                        applied = true;
+                        break;
+                    }
+                }
+            }
+            if (!applied)
+                break; // the worker has not reached it yet
+            continue;
+        }
+        const bool audible = play && !seekPending && !d.cbEnded;
+        if (!audible && d.cbTransport == 0)
+            break;
+
+        std::size_t available = d.ring.readable();
+        const Marker* m = d.markers.front();
+        if (m != nullptr)
+            available = std::min<std::size_t>(available, static_cast<std::size_t>(m->index - d.ring.readIndex()));
+        if (available == 0) {
+            d.cbTransport = 0; // nothing left to fade out with
+            if (m != nullptr && m->kind == Marker::End && m->gen == d.cbGen) {
+                d.markers.pop();
+                d.cbEnded = true;
+                d.endedGen.store(d.cbGen, std::memory_order_release);
+                continue;
+            }
+            if (seekPending)
+                continue; // silent now: the seek applies
+            break;        // an underrun, or a seek this block did not see requested yet
+        }
+
+        const int transportTarget = audible ? transportRamp : 0;
+        const std::size_t count = std::min(frames - i, available);
+        std::size_t k = 0;
+        while (k < count) {
+            if (d.cbTransport < transportTarget)
+                ++d.cbTransport;
+            else if (d.cbTransport > transportTarget)
+                --d.cbTransport;
+            if (d.cbGainLeft > 0) {
+                d.cbGain = --d.cbGainLeft == 0 ? d.cbGainTarget : d.cbGain + d.cbGainStep;
+            }
+            const float g = static_cast<float>(d.cbTransport) * transportScale * d.cbGain;
+            const float* f = d.ring.frame(k);
+            out[2 * (i + k)] += f[0] * g;
+            out[2 * (i + k) + 1] += f[1] * g;
+            ++k;
+            if (!audible && d.cbTransport == 0)
+                break; // faded out: the rest stays in the ring
+        }
+        d.ring.consume(k);
+        d.cbConsumed += k;
+        i += k;
+    }
+}
+
+// ---------------------------------------------------------------- offline rendering
+
+void AudioEngine::renderInto(float* out, std::size_t frames) {
+    if (m_output.load() != Output::Offline)
+        throw std::logic_error("AudioEngine::render is for offline engines");
+    const auto block = static_cast<std::size_t>(m_framesPerBuffer);
+    for (std::size_t done = 0; done < frames; done += block) {
+        // The worker fills every ring before each block, as it would have had time to in real time.
+        const std::uint32_t pass = m_passRequested.load(std::memory_order_relaxed) + 1;
+        m_passRequested.store(pass, std::memory_order_release);
+        m_passRequested.notify_one();
+        for (std::uint32_t seen = m_passDone.load(std::memory_order_acquire); seen != pass;
+             seen = m_passDone.load(std::memory_order_acquire))
+            m_passDone.wait(seen, std::memory_order_acquire);
+        process(out + 2 * done, std::min(block, frames - done));
+    }
+}
+
+std::vector<float> AudioEngine::render(std::size_t frames) {
+    std::vector<float> out(frames * 2);
+    renderInto(out.data(), frames);
+    processNotifications();
+    return out;
+}
+
+// ---------------------------------------------------------------- worker thread
+
+void AudioEngine::startWorker() {
+    m_worker = std::thread([this] { workerLoop(); });
+}
+
+void AudioEngine::stopWorker() {
+    if (!m_worker.joinable())
+        return;
+    m_stopWorker.store(true, std::memory_order_release);
+    m_passRequested.fetch_add(1, std::memory_order_release);
+    m_passRequested.notify_all();
+    wakeWorker();
+    m_worker.join();
+}
+
+void AudioEngine::wakeWorker() {
+    {
+        std::lock_guard lock(m_wakeMutex);
+        m_wakeRequested = true;
+    }
+    m_wake.notify_one();
+}
+
+void AudioEngine::workerLoop() {
+    if (m_output.load() == Output::Offline) {
+        std::uint32_t served = 0;
+        while (!m_stopWorker.load(std::memory_order_acquire)) {
+            const std::uint32_t requested = m_passRequested.load(std::memory_order_acquire);
+            if (requested == served) {
+                m_passRequested.wait(served, std::memory_order_acquire);
+                continue;
+            }
+            servicePass();
+            served = requested;
+            m_passDone.store(served, std::memory_order_release);
+            m_passDone.notify_all();
+        }
+        return;
+    }
+    while (!m_stopWorker.load(std::memory_order_acquire)) {
+        servicePass();
+        watchEvents();
+        superviseOutput();
+        std::unique_lock lock(m_wakeMutex);
+        m_wake.wait_for(lock, kWorkerPeriod, [this] { return m_wakeRequested; });
+        m_wakeRequested = false;
+    }
+}
+
+void AudioEngine::servicePass() {
+    for (int i = 0; i < kMaxDecks; ++i)
+        serviceDeck(*m_decks[static_cast<std::size_t>(i)], i);
+}
+
+void AudioEngine::serviceDeck(Deck& d, int index) {
+    {
+        std::unique_lock lock(d.handoff);
+        if (d.pendingSerial != d.workerSerial) {
+            d.workerSerial = d.pendingSerial;
+            std::unique_ptr<Decoder> next = std::move(d.pendingDecoder);
+            lock.unlock();
+            d.decoder = std::move(next); // the previous file is closed here, off the callback
+            d.producerGen = -1;
+        }
+    }
+    const std::uint64_t request = d.seekRequest.load(std::memory_order_acquire);
+    if (genOf(request) != d.producerGen) {
+        if (d.decoder)
+            d.decoder->seek(static_cast<std::int64_t>(framesOf(request)));
+        if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::Seek}))
+            return; // the callback has not caught up with earlier seeks: next pass
+        d.producerGen = genOf(request);
+        d.atEnd = false;
+    }
+    if (!d.decoder || d.atEnd)
+        return;
+
+    float scratch[kFillChunk * 2];
+    while (d.ring.writable() > 0) {
+        if (d.seekRequest.load(std::memory_order_relaxed) != request)
+            return; // a newer seek: serve it on the next pass
+        const std::size_t got = d.decoder->read(scratch, std::min(d.ring.writable(), kFillChunk));
+        if (got > 0) {
+            d.ring.write(scratch, got);
+            continue;
+        }
+        if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::End}))
+            return;
+        d.atEnd = true;
+        if (d.decoder->failed()) {
+            std::lock_guard lock(m_eventMutex);
+            m_lost.push_back({index, d.workerSerial, d.decoder->failure()});
+        }
+        return;
+    }
+}
+
+void AudioEngine::watchEvents() {
+    bool news = false;
+    for (auto& d : m_decks) {
+        const std::uint32_t ended = d->endedGen.load(std::memory_order_acquire);
+        if (ended != d->endedSeen) {
+            d->endedSeen = ended;
+            news = true;
+        }
+    }
+    {
+        std::lock_guard lock(m_eventMutex);
+        news = news || !m_lost.empty();
+    }
+    if (news)
+        postNotifications();
+}
+
+void AudioEngine::postNotifications() {
+    if (m_output.load() == Output::Offline)
+        return; // offline, processNotifications() is called by the test
+    if (m_notifyPosted.exchange(true))
+        return;
+    QMetaObject::invokeMethod(m_uiContext.get(), [this] { processNotifications(); }, Qt::QueuedConnection);
+}
+
+void AudioEngine::superviseOutput() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < m_nextSupervise)
+        return;
+    m_nextSupervise = now + std::chrono::milliseconds(250);
+    const OutputBackend::Callback callback = [](void* self, float* out, std::size_t frames) {
+        static_cast<AudioEngine*>(self)->process(out, frames);
+    };
+    if (m_output.load() == Output::Device) {
+        if (m_backend && m_backend->alive())
+            return;
+        m_backend.reset();
+        std::fprintf(stderr, "Fadewell: the audio output device went away; playing on a silent clock until it is "
+                             "back\n");
+        m_latencyBlocks.store(0);
+        m_latencySeconds.store(0.0);
+        m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
+        m_output.store(Output::SilentClock, std::memory_order_release);
+        m_retryDelay = 2.0;
+        m_nextRetry = now + std::chrono::seconds(2);
+        return;
+    }
+    if (now < m_nextRetry)
+        return;
+    // Try the device again; back off so a machine without one is not probed all the time.
+    m_backend.reset(); // the silent clock stops: one callback at a time
+    std::string error;
+    m_backend = openPortAudio(callback, this, m_sampleRate, m_framesPerBuffer, error);
+    if (m_backend) {
+        const double latency = m_backend->latencySeconds();
+        m_latencySeconds.store(latency);
+        m_latencyBlocks.store(std::clamp(static_cast<int>(std::lround(latency * m_sampleRate / m_framesPerBuffer)),
+                                         0, kHistoryBlocks - 1));
+        m_output.store(Output::Device, std::memory_order_release);
+        std::fprintf(stderr, "Fadewell: the audio output device is back\n");
+        return;
+    }
+    m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
+    m_retryDelay = std::min(m_retryDelay * 2.0, 30.0);
+    m_nextRetry = now + std::chrono::milliseconds(static_cast<long>(m_retryDelay * 1000));
+}
+
+// ---------------------------------------------------------------- notifications (user-interface thread)
+
+void AudioEngine::processNotifications() {
+    m_notifyPosted.store(false);
+    std::vector<LostEvent> lost;
+    {
+        std::lock_guard lock(m_eventMutex);
+        lost.swap(m_lost);
+    }
+    for (const LostEvent& e : lost) {
+        Deck& d = deck(e.deck);
+        if (d.attached && d.listener != nullptr && d.loadSerial == e.loadSerial)
+            d.listener->deckLost(e.reason);
+    }
+
+    const bool offline = m_output.load() == Output::Offline;
+    for (auto it = m_scans.begin(); it != m_scans.end();) {
+        ScanJob& job = **it;
+        if (!offline && !job.done.load(std::memory_order_acquire)) {
+            ++it;
+            continue;
+        }
+        job.thread.join();
+        Deck& d = deck(job.deck);
+        const bool current = !job.cancel.load() && d.loaded && d.loadSerial == job.loadSerial;
+        if (current && job.frames > 0) {
+            d.info.duration = static_cast<double>(job.frames) / d.info.fileRate;
+            d.info.exact = true;
+        }
+        it = m_scans.erase(it);
+        if (current && job.frames > 0 && d.listener != nullptr)
+            d.listener->deckLengthKnown();
+    }
+
+    for (auto& dp : m_decks) {
+        Deck& d = *dp;
+        if (!d.attached || d.listener == nullptr || d.endReported)
+            continue;
+        if (d.endedGen.load(std::memory_order_acquire) == d.uiGen) {
+            d.endReported = true;
+            d.listener->deckEnded();
+        }
+    }
+}

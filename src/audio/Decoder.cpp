@@ -1,0 +1,321 @@
+#include "audio/Decoder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mpg123.h>
+#include <sndfile.h>
+#include <soxr.h>
+
+#include "common/Errors.h"
+
+namespace {
+
+constexpr std::size_t kBlockFrames = 2048;
+
+[[noreturn]] void refuse(const std::string& path, const std::string& reason) {
+    throw PlayerError("Can't load \"" + path + "\": " + reason);
+}
+
+void initMpg123() {
+    static std::once_flag once;
+    std::call_once(once, [] { mpg123_init(); });
+}
+
+struct Mpg123Deleter {
+    void operator()(mpg123_handle* h) const {
+        mpg123_close(h);
+        mpg123_delete(h);
+    }
+};
+using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
+
+Mpg123Ptr openMpg123(const std::string& path) {
+    initMpg123();
+    int err = MPG123_OK;
+    Mpg123Ptr h(mpg123_new(nullptr, &err));
+    if (!h)
+        return nullptr;
+    mpg123_param(h.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_FLOAT, 0.0);
+    if (mpg123_open(h.get(), path.c_str()) != MPG123_OK)
+        return nullptr;
+    return h;
+}
+
+// The reason libsndfile gives for refusing a file, in the operator's words.
+std::string sndfileReason(int error, const std::string& detail) {
+    switch (error) {
+    case SF_ERR_UNRECOGNISED_FORMAT:
+        return "not an audio file";
+    case SF_ERR_MALFORMED_FILE:
+        return "corrupt file (" + detail + ")";
+    case SF_ERR_UNSUPPORTED_ENCODING:
+        return "unsupported audio encoding";
+    default:
+        return "corrupt or unsupported file (" + detail + ")";
+    }
+}
+
+// A file whose data chunk claims more than the file holds: libsndfile notes it in its log and
+// plays what is there, but the operator should know the file is cut short.
+bool logSaysTruncated(SNDFILE* f) {
+    char log[8192] = {};
+    sf_command(f, SFC_GET_LOG_INFO, log, sizeof log);
+    const std::string text(log);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        line.erase(0, line.find_first_not_of(' '));
+        const bool dataChunk = line.rfind("data :", 0) == 0 || line.rfind("SSND :", 0) == 0;
+        if ((dataChunk && line.find("should be") != std::string::npos) ||
+            line.find("> file length") != std::string::npos)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+class FileReader {
+public:
+    virtual ~FileReader() = default;
+    // Frames of the file's channels into out; 0 at the end. Sets error on failure.
+    virtual std::size_t read(float* out, std::size_t frames) = 0;
+    virtual bool seek(std::int64_t frame) = 0;
+    virtual bool error() const = 0;
+};
+
+namespace {
+
+class SndfileReader final : public FileReader {
+public:
+    explicit SndfileReader(SNDFILE* f) : m_file(f) {}
+    ~SndfileReader() override { sf_close(m_file); }
+    std::size_t read(float* out, std::size_t frames) override {
+        const sf_count_t got = sf_readf_float(m_file, out, static_cast<sf_count_t>(frames));
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
+    bool seek(std::int64_t frame) override { return sf_seek(m_file, frame, SEEK_SET) >= 0; }
+    bool error() const override { return sf_error(m_file) != SF_ERR_NO_ERROR; }
+
+private:
+    SNDFILE* m_file;
+};
+
+class Mpg123Reader final : public FileReader {
+public:
+    Mpg123Reader(Mpg123Ptr h, int channels) : m_handle(std::move(h)), m_channels(channels) {}
+    std::size_t read(float* out, std::size_t frames) override {
+        std::size_t done = 0;
+        int r = MPG123_NEW_FORMAT;
+        for (int tries = 0; r == MPG123_NEW_FORMAT && done == 0 && tries < 4; ++tries)
+            r = mpg123_read(m_handle.get(), out, frames * static_cast<std::size_t>(m_channels) * sizeof(float),
+                            &done);
+        if (r != MPG123_OK && r != MPG123_DONE && r != MPG123_NEW_FORMAT)
+            m_error = true;
+        return done / (sizeof(float) * static_cast<std::size_t>(m_channels));
+    }
+    bool seek(std::int64_t frame) override {
+        return mpg123_seek(m_handle.get(), static_cast<off_t>(frame), SEEK_SET) >= 0;
+    }
+    bool error() const override { return m_error; }
+
+private:
+    Mpg123Ptr m_handle;
+    int m_channels;
+    bool m_error = false;
+};
+
+} // namespace
+
+void Decoder::SoxrDeleter::operator()(soxr* s) const { soxr_delete(s); }
+
+Decoder::~Decoder() = default;
+
+std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) {
+    // The usual reasons first, from the file system, in plain words.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        refuse(path, errno == ENOENT || errno == ENOTDIR ? "no such file" : std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
+        refuse(path, "it is a folder, not a file");
+    if (!S_ISREG(st.st_mode))
+        refuse(path, "not a regular file");
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            refuse(path, errno == EACCES ? "permission denied" : std::strerror(errno));
+        ::close(fd);
+    }
+    if (st.st_size == 0)
+        refuse(path, "empty file");
+
+    std::unique_ptr<Decoder> d(new Decoder);
+    d->m_path = path;
+    d->m_outputRate = outputRate;
+
+    SF_INFO sfInfo{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &sfInfo);
+    if (f == nullptr)
+        refuse(path, sndfileReason(sf_error(nullptr), sf_strerror(nullptr)));
+
+    if ((sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+        // libsndfile stops an MP3 without a length header at its bitrate estimate of the length;
+        // libmpg123 reads to the true end.
+        sf_close(f);
+        Mpg123Ptr h = openMpg123(path);
+        long rate = 0;
+        int channels = 0, encoding = 0;
+        if (!h || mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
+            channels <= 0)
+            refuse(path, "corrupt MP3 file");
+        if (encoding != MPG123_ENC_FLOAT_32)
+            refuse(path, "MP3 decoder gives no 32-bit float output");
+        const off_t length = mpg123_length(h.get());
+        d->m_info = {static_cast<int>(rate), channels, length > 0 ? static_cast<std::int64_t>(length) : 0, false,
+                     true};
+        d->m_reader = std::make_unique<Mpg123Reader>(std::move(h), channels);
+    } else {
+        d->m_reader = std::make_unique<SndfileReader>(f);
+        d->m_info = {sfInfo.samplerate, sfInfo.channels, static_cast<std::int64_t>(sfInfo.frames), true, false};
+        if (sfInfo.samplerate <= 0 || sfInfo.channels <= 0)
+            refuse(path, "corrupt file (no sample rate or channels)");
+        if (logSaysTruncated(f))
+            refuse(path, "truncated file (its audio data ends before its header says)");
+        if (sfInfo.frames <= 0)
+            refuse(path, "no audio in the file");
+        // A file cut short (a FLAC or Ogg file whose end is missing) fails to read near its end.
+        if (sfInfo.seekable && sfInfo.frames > 1) {
+            std::vector<float> probe(static_cast<std::size_t>(sfInfo.channels));
+            if (sf_seek(f, sfInfo.frames - 1, SEEK_SET) < 0 || sf_readf_float(f, probe.data(), 1) != 1)
+                refuse(path, "truncated file (its end cannot be read)");
+        }
+    }
+
+    d->m_raw.resize(kBlockFrames * static_cast<std::size_t>(d->m_info.fileChannels));
+    d->m_fileBuffer.resize(kBlockFrames * 2);
+    if (d->m_info.fileRate != outputRate) {
+        soxr_error_t err = nullptr;
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        d->m_resampler.reset(soxr_create(d->m_info.fileRate, outputRate, 2, &err, &io, &quality, nullptr));
+        if (err != nullptr || !d->m_resampler)
+            refuse(path, std::string("cannot resample from its rate: ") + (err ? err : "?"));
+    }
+
+    // The first block must decode: this catches files whose header is fine but whose data is not.
+    d->seek(0);
+    if (d->readFile(kBlockFrames) == 0 && (d->m_reader->error() || d->m_info.frames > 0))
+        refuse(path, d->m_info.isMp3 ? "corrupt MP3 file" : "corrupt file (its audio data cannot be decoded)");
+    if (d->m_info.isMp3 && d->m_pending == 0)
+        refuse(path, "no audio in the file");
+    d->seek(0);
+    return d;
+}
+
+void Decoder::seek(std::int64_t fileFrame) {
+    fileFrame = std::max<std::int64_t>(0, fileFrame);
+    if (!m_reader->seek(fileFrame)) {
+        // Past the end (an estimated MP3 length, a position at the very end): nothing left to play.
+        m_fileEnded = true;
+    } else {
+        m_fileEnded = false;
+    }
+    m_filePosition = fileFrame;
+    m_pending = 0;
+    m_pendingOffset = 0;
+    m_flushed = false;
+    m_failure.clear();
+    if (m_resampler)
+        soxr_clear(m_resampler.get());
+}
+
+std::size_t Decoder::readFile(std::size_t maxFrames) {
+    maxFrames = std::min(maxFrames, kBlockFrames);
+    const std::size_t got = m_reader->read(m_raw.data(), maxFrames);
+    const auto channels = static_cast<std::size_t>(m_info.fileChannels);
+    for (std::size_t i = 0; i < got; ++i) {
+        const float left = m_raw[i * channels];
+        const float right = channels > 1 ? m_raw[i * channels + 1] : left;
+        m_fileBuffer[2 * i] = left;
+        m_fileBuffer[2 * i + 1] = right;
+    }
+    m_pending = got;
+    m_pendingOffset = 0;
+    m_filePosition += static_cast<std::int64_t>(got);
+    if (got == 0) {
+        m_fileEnded = true;
+        checkEnd();
+    }
+    return got;
+}
+
+void Decoder::checkEnd() {
+    if (m_reader->error())
+        m_failure = "read error";
+    else if (m_info.exactLength && m_filePosition < m_info.frames)
+        m_failure = "the file ended early";
+}
+
+std::size_t Decoder::read(float* stereoOut, std::size_t maxFrames) {
+    std::size_t written = 0;
+    while (written < maxFrames && m_failure.empty()) {
+        if (m_pending == 0 && !m_fileEnded)
+            readFile(kBlockFrames);
+        if (!m_resampler) {
+            if (m_pending == 0)
+                break;
+            const std::size_t n = std::min(m_pending, maxFrames - written);
+            std::copy_n(m_fileBuffer.data() + 2 * m_pendingOffset, 2 * n, stereoOut + 2 * written);
+            m_pending -= n;
+            m_pendingOffset += n;
+            written += n;
+            continue;
+        }
+        if (m_fileEnded && m_pending == 0) {
+            if (m_flushed)
+                break;
+            // Drain what the resampler still holds.
+            std::size_t done = 0;
+            soxr_process(m_resampler.get(), nullptr, 0, nullptr, stereoOut + 2 * written, maxFrames - written,
+                         &done);
+            written += done;
+            if (done == 0)
+                m_flushed = true;
+            continue;
+        }
+        std::size_t used = 0, done = 0;
+        soxr_process(m_resampler.get(), m_fileBuffer.data() + 2 * m_pendingOffset, m_pending, &used,
+                     stereoOut + 2 * written, maxFrames - written, &done);
+        m_pending -= used;
+        m_pendingOffset += used;
+        written += done;
+        if (used == 0 && done == 0)
+            break;
+    }
+    return written;
+}
+
+std::int64_t countMp3Frames(const std::string& path, const std::atomic<bool>* cancel) {
+    Mpg123Ptr h = openMpg123(path);
+    if (!h)
+        return -1;
+    // mpg123_scan walks every frame header without decoding; with the gapless flag the count is
+    // the number of frames reading gives.
+    if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+        return -1;
+    if (mpg123_scan(h.get()) != MPG123_OK)
+        return -1;
+    const off_t length = mpg123_length(h.get());
+    return length > 0 ? static_cast<std::int64_t>(length) : -1;
+}

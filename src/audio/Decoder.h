@@ -1,0 +1,72 @@
+#pragma once
+// Reading an audio file as interleaved float frames at the engine's rate, two channels: the
+// decoder (libsndfile, or libmpg123 for MP3) followed by the soxr resampler when the rates differ.
+// Mono is spread to both channels; of more than two channels the first two are played.
+//
+// Threads: open() runs on the user-interface thread (so a bad file is refused before anything
+// changes); after that a Decoder belongs to the engine's worker thread alone.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct DecoderInfo {
+    int fileRate = 0;
+    int fileChannels = 0;
+    std::int64_t frames = 0;  // frames at the file's rate; an estimate when !exactLength
+    bool exactLength = true;  // false for MP3 until its frames have been counted
+    bool isMp3 = false;
+};
+
+class FileReader; // the format decoder, without resampling
+
+class Decoder {
+public:
+    // Opens and checks path for playing at outputRate. Throws PlayerError
+    // "Can't load "<path>": <reason>" for a file that cannot be played.
+    static std::unique_ptr<Decoder> open(const std::string& path, int outputRate);
+    ~Decoder();
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    const DecoderInfo& info() const { return m_info; }
+    const std::string& path() const { return m_path; }
+
+    // Worker thread. Positions the decoder at a frame of the file (file rate).
+    void seek(std::int64_t fileFrame);
+    // Worker thread. Writes up to maxFrames stereo frames at the output rate; 0 at the end of the
+    // file or after a failure (see failed()).
+    std::size_t read(float* stereoOut, std::size_t maxFrames);
+    // True when reading stopped because the file became unreadable (error, or it ended early).
+    bool failed() const { return !m_failure.empty(); }
+    const std::string& failure() const { return m_failure; }
+
+private:
+    Decoder() = default;
+    std::size_t readFile(std::size_t maxFrames); // into m_fileBuffer as stereo; sets m_fileEnded
+    void checkEnd();
+
+    std::string m_path;
+    DecoderInfo m_info;
+    int m_outputRate = 0;
+    std::unique_ptr<FileReader> m_reader;
+    struct SoxrDeleter {
+        void operator()(struct soxr* s) const;
+    };
+    std::unique_ptr<struct soxr, SoxrDeleter> m_resampler;
+    std::vector<float> m_raw;        // file channels, one block
+    std::vector<float> m_fileBuffer; // stereo at the file rate, one block
+    std::size_t m_pending = 0;       // frames of m_fileBuffer not yet taken by the resampler
+    std::size_t m_pendingOffset = 0;
+    std::int64_t m_filePosition = 0; // next frame the reader gives
+    bool m_fileEnded = false;
+    bool m_flushed = false;
+    std::string m_failure;
+};
+
+// Counts the frames an MP3 file decodes to, by scanning its frames with libmpg123 (fast: no
+// decoding). Runs on a scanning thread; stops early, returning -1, when cancel becomes true, and
+// returns -1 when the file cannot be read.
+std::int64_t countMp3Frames(const std::string& path, const std::atomic<bool>* cancel = nullptr);

@@ -1,0 +1,173 @@
+#include "audio/OutputBackend.h"
+
+#include <alsa/asoundlib.h>
+#include <atomic>
+#include <chrono>
+#include <cstdarg>
+#include <thread>
+#include <vector>
+
+#include <portaudio.h>
+
+namespace {
+
+// ALSA's library prints every failed probe of a missing card to stderr; while we probe for a
+// device those lines say nothing the operator needs.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+class AlsaQuiet {
+public:
+    AlsaQuiet() { snd_lib_error_set_handler(&quietAlsa); }
+    ~AlsaQuiet() { snd_lib_error_set_handler(nullptr); }
+};
+
+// One PortAudio session: Pa_Initialize now, Pa_Terminate at the end, so each reopening sees the
+// devices as they are now.
+class PaSession {
+public:
+    PaSession() : m_ok(Pa_Initialize() == paNoError) {}
+    ~PaSession() {
+        if (m_ok)
+            Pa_Terminate();
+    }
+    PaSession(const PaSession&) = delete;
+    PaSession& operator=(const PaSession&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    bool m_ok;
+};
+
+class PortAudioOutput final : public OutputBackend {
+public:
+    PortAudioOutput(std::unique_ptr<PaSession> session, Callback callback, void* context)
+        : m_session(std::move(session)), m_callback(callback), m_context(context) {}
+    ~PortAudioOutput() override {
+        if (m_stream != nullptr) {
+            Pa_AbortStream(m_stream);
+            Pa_CloseStream(m_stream);
+        }
+    }
+
+    bool open(int rate, int framesPerBuffer, std::string& error) {
+        const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
+        if (device == paNoDevice) {
+            error = "no default output device";
+            return false;
+        }
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+        PaStreamParameters params{};
+        params.device = device;
+        params.channelCount = 2;
+        params.sampleFormat = paFloat32;
+        params.suggestedLatency = info != nullptr ? info->defaultLowOutputLatency : 0.02;
+        PaError err = Pa_OpenStream(&m_stream, nullptr, &params, rate, static_cast<unsigned long>(framesPerBuffer),
+                                    paClipOff, &PortAudioOutput::onAudio, this);
+        if (err == paNoError)
+            err = Pa_StartStream(m_stream);
+        if (err != paNoError) {
+            error = Pa_GetErrorText(err);
+            return false;
+        }
+        const PaStreamInfo* streamInfo = Pa_GetStreamInfo(m_stream);
+        m_latency = streamInfo != nullptr ? streamInfo->outputLatency : 0.0;
+        return true;
+    }
+
+    double latencySeconds() const override { return m_latency; }
+
+    bool alive() override {
+        const auto now = std::chrono::steady_clock::now();
+        const unsigned long count = m_callbacks.load(std::memory_order_relaxed);
+        if (count != m_lastCount) {
+            m_lastCount = count;
+            m_lastProgress = now;
+        }
+        if (Pa_IsStreamActive(m_stream) != 1)
+            return false;
+        // A stream whose callback stopped coming for a second has lost its device.
+        return now - m_lastProgress < std::chrono::seconds(1);
+    }
+
+private:
+    static int onAudio(const void*, void* out, unsigned long frames, const PaStreamCallbackTimeInfo*,
+                       PaStreamCallbackFlags, void* self) {
+        auto* me = static_cast<PortAudioOutput*>(self);
+        me->m_callback(me->m_context, static_cast<float*>(out), frames);
+        me->m_callbacks.fetch_add(1, std::memory_order_relaxed);
+        return paContinue;
+    }
+
+    std::unique_ptr<PaSession> m_session;
+    Callback m_callback;
+    void* m_context;
+    PaStream* m_stream = nullptr;
+    double m_latency = 0.0;
+    std::atomic<unsigned long> m_callbacks{0};
+    unsigned long m_lastCount = 0;
+    std::chrono::steady_clock::time_point m_lastProgress = std::chrono::steady_clock::now();
+};
+
+class SilentClock final : public OutputBackend {
+public:
+    SilentClock(Callback callback, void* context, int rate, int framesPerBuffer)
+        : m_buffer(static_cast<std::size_t>(framesPerBuffer) * 2) {
+        m_thread = std::thread([this, callback, context, rate, framesPerBuffer] {
+            const auto period = std::chrono::duration<double>(static_cast<double>(framesPerBuffer) / rate);
+            auto next = std::chrono::steady_clock::now();
+            while (!m_stop.load(std::memory_order_acquire)) {
+                callback(context, m_buffer.data(), static_cast<std::size_t>(framesPerBuffer));
+                next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
+                std::this_thread::sleep_until(next);
+            }
+        });
+    }
+    ~SilentClock() override {
+        m_stop.store(true, std::memory_order_release);
+        m_thread.join();
+    }
+    double latencySeconds() const override { return 0.0; }
+    bool alive() override { return true; }
+
+private:
+    std::vector<float> m_buffer;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+} // namespace
+
+int defaultOutputRate(std::string& error) {
+    AlsaQuiet quiet;
+    PaSession session;
+    if (!session.ok()) {
+        error = "PortAudio did not start";
+        return 0;
+    }
+    const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
+    const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
+    if (info == nullptr || info->maxOutputChannels < 1) {
+        error = "no default output device";
+        return 0;
+    }
+    return static_cast<int>(info->defaultSampleRate + 0.5);
+}
+
+std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, void* context, int rate,
+                                             int framesPerBuffer, std::string& error) {
+    AlsaQuiet quiet;
+    auto session = std::make_unique<PaSession>();
+    if (!session->ok()) {
+        error = "PortAudio did not start";
+        return nullptr;
+    }
+    auto output = std::make_unique<PortAudioOutput>(std::move(session), callback, context);
+    if (!output->open(rate, framesPerBuffer, error))
+        return nullptr;
+    return output;
+}
+
+std::unique_ptr<OutputBackend> startSilentClock(OutputBackend::Callback callback, void* context, int rate,
+                                                int framesPerBuffer) {
+    return std::make_unique<SilentClock>(callback, context, rate, framesPerBuffer);
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Where the engine's callback runs: a PortAudio output stream, or the silent clock (a thread that
+// runs the callback in real time and throws the sound away). Created and destroyed on the engine's
+// start-up or worker thread; the callback then runs on the backend's own thread.
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+class OutputBackend {
+public:
+    using Callback = void (*)(void* context, float* out, std::size_t frames);
+    virtual ~OutputBackend() = default;
+    virtual double latencySeconds() const = 0;
+    // False once the device has stopped calling back (unplugged, server gone).
+    virtual bool alive() = 0;
+};
+
+// The default output's sample rate, or 0 when there is no usable default output. Says why in error.
+int defaultOutputRate(std::string& error);
+// Opens and starts the default output at rate; nullptr (and why in error) when it cannot.
+std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, void* context, int rate,
+                                             int framesPerBuffer, std::string& error);
+std::unique_ptr<OutputBackend> startSilentClock(OutputBackend::Callback callback, void* context, int rate,
+                                                int framesPerBuffer);
