@@ -4,6 +4,7 @@
   a11y.py PID dump                     every object of the program: role, name, text, states, extents
   a11y.py PID text NAME                the text shown by the object whose accessible name is NAME
   a11y.py PID states NAME              the states of that object (checked, focused, ...)
+  a11y.py PID value NAME               the current value of that object (a slider's position)
   a11y.py PID extents NAME             x y width height of that object on the screen
   a11y.py PID menubar                  x y width height of the window's menu bar
   a11y.py PID windows                  the program's visible top-level windows: role and name, one a line
@@ -102,6 +103,8 @@ def main():
         print(text_of(find_named(app, sys.argv[3])) or "")
     elif cmd == "states":
         print(" ".join(states_of(find_named(app, sys.argv[3]))))
+    elif cmd == "value":
+        print(find_named(app, sys.argv[3]).queryValue().currentValue)
     elif cmd == "extents":
         print(*extents_of(find_named(app, sys.argv[3])))
     elif cmd == "menubar":
@@ -131,7 +134,11 @@ def main():
             try:
                 if event.host_application is None or event.host_application.get_process_id() != pid:
                     return
-                key = f"{event.type}\t{event.source.name}"
+                source = event.source
+                # A label without a name of its own is named by its text, which changes: key it by place.
+                name = source.name if event.type != "object:property-change:accessible-name" else \
+                    f"#{source.getIndexInParent()} in {source.parent.name!r}"
+                key = f"{event.type}\t{source.getRoleName()} {name}"
             except Exception:
                 key = f"{event.type}\t?"
             counts[key] = counts.get(key, 0) + 1

@@ -146,16 +146,16 @@ fw_app_running() { kill -0 "$FW_APP_PID" 2>/dev/null; }
 
 # The console's window id, once it is mapped.
 fw_find_window() {
-  FW_WID=$(timeout 15 xdotool search --sync --onlyvisible --pid "$FW_APP_PID" --name '^Fadewell$' | head -1)
+  FW_WID=$(timeout 15 xdotool search --sync --all --onlyvisible --pid "$FW_APP_PID" --name '^Fadewell$' | head -1)
   [ -n "$FW_WID" ]
 }
 # Visible windows of the program titled Fadewell (a message box carries that title too).
 fw_count_windows() {
-  xdotool search --onlyvisible --pid "$FW_APP_PID" --name '^Fadewell$' 2>/dev/null | wc -l
+  xdotool search --all --onlyvisible --pid "$FW_APP_PID" --name '^Fadewell$' 2>/dev/null | wc -l
 }
 # Visible windows of the program other than the console (dialogs, message boxes), one id a line.
 fw_other_windows() {
-  xdotool search --onlyvisible --pid "$FW_APP_PID" '' 2>/dev/null | grep -vx "$FW_WID" || true
+  xdotool search --all --onlyvisible --pid "$FW_APP_PID" --class '^fadewell$' 2>/dev/null | grep -vx "$FW_WID" || true
 }
 
 # Client area origin on the screen: the window's top left, below the menu bar (whose height the
