@@ -8,8 +8,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   # libraries
   qt6-base-dev portaudio19-dev libsndfile1-dev libsoxr-dev libasound2-dev libmpg123-dev
-  # the seven-segment face of the time displays
-  fonts-dseg
+  # the seven-segment face of the time displays, and a condensed face for the captions
+  fonts-dseg fonts-dejavu-extra
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # a private sound server, a virtual display and tools to drive and measure them

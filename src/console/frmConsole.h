@@ -1,8 +1,189 @@
 #pragma once
+// The console: the program's main window with the three decks, the six volume sliders, the time
+// displays and the controls of the auto-fade, and every handler behind them. Everything here runs
+// on the user-interface thread.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <QIcon>
 #include <QMainWindow>
+#include <QString>
+
+#include "platform/FailureReporter.h"
+#include "platform/MixerApi.h"
+
+class AudioEngine;
+class Clock;
+class FileDialog;
+class MediaPlayer;
+class MessageBoxes;
+class QAction;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class ScrollSlider;
+class Shell;
+namespace registry {
+class Registry;
+}
+
+// What the console needs of the world outside it; tests give it fakes.
+struct ConsolePlatform {
+    AudioEngine& engine;
+    mixer::MixerApi& mixer;
+    FileDialog& fileDialog;
+    MessageBoxes& messageBoxes;
+    Clock& clock;
+    registry::Registry& registry;
+    Shell& shell;
+    // Ends the program at once: no further handler, tick or notification runs.
+    std::function<void()> endProgram;
+};
 
 class frmConsole : public QMainWindow {
     Q_OBJECT
 public:
-    explicit frmConsole(QWidget* parent = nullptr);
+    // Creates the window and every control with its start-up values; the three timers run from here.
+    explicit frmConsole(const ConsolePlatform& platform, QWidget* parent = nullptr);
+    ~frmConsole() override;
+
+    // Window start-up and menu.
+    void Form_Load();
+    void mnuFileExit_Click();
+    void mnuHelpAbout_Click();
+
+    // Decks: load, clear, the players' notifications, the live deck.
+    void cmdMediaA_Click();
+    void cmdMediaB_Click();
+    void cmdMediaC_Click();
+    void cmdClearPlayerA_Click();
+    void cmdClearPlayerB_Click();
+    void cmdClearPlayerC_Click();
+    void MediaPlayerA_OpenStateChange(int oldState, int newState);
+    void MediaPlayerB_OpenStateChange(int oldState, int newState);
+    void MediaPlayerC_OpenStateChange(int oldState, int newState);
+    void MediaPlayerA_PlayStateChange(int oldState, int newState);
+    void MediaPlayerB_PlayStateChange(int oldState, int newState);
+    void MediaPlayerC_PlayStateChange(int oldState, int newState);
+    void CurrentPlayer(const QString& Player);
+    void HideMediaPlayerControls();
+
+    // Volume sliders and reset.
+    void SliderA_Scroll();
+    void SliderB_Scroll();
+    void SliderC_Scroll();
+    void SliderMaster_Scroll();
+    void SliderLine_Scroll();
+    void SliderMic_Scroll();
+    void cmdResetVolume_Click();
+
+    // Auto-fade.
+    void cmdAudoFadeA_Click();
+    void cmdAudoFadeB_Click();
+    void cmdAudoFadeC_Click();
+    void tmrFade_Timer();
+    void txtAutoFade_Change();
+
+    // Time displays.
+    void tmrRemainingTime_Timer();
+    void tmrClock_Timer();
+
+    // Keyboard: keyCode is the platform's code of the pressed key; shift is not read.
+    void Form_KeyDown(int keyCode, int shift);
+
+    // Read-only views of the window's state, for tests and accessibility tools.
+    const QString& liveDeck() const { return mCurrentPlayer; }
+    bool fadeIsActive() const { return fadeActive; }
+    bool deckLoaded(int deck) const { return m_decks.at(deck).loaded; }
+    double deckFadeLevel(int deck) const { return m_decks.at(deck).fadeLevel; }
+    mixer::HMIXER mixerHandle() const { return hMixer; }
+    mixer::MMRESULT mixerOpenResultCode() const { return mixerOpenResult; }
+    bool mixerControlFound() const { return mixerCtlFound; }
+    const mixer::MixerControlRecord& masterControl() const { return masterVolCtl; }
+    const mixer::MixerControlRecord& lineControl() const { return lineVolCtl; }
+    const mixer::MixerControlRecord& micControl() const { return micVolCtl; }
+    const QIcon& consoleIcon() const { return m_icon; }
+
+    // The controls, under their own names.
+    QGroupBox* Frame1 = nullptr;
+    QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr;
+    MediaPlayer *MediaPlayerA = nullptr, *MediaPlayerB = nullptr, *MediaPlayerC = nullptr;
+    QPushButton *cmdClearPlayerA = nullptr, *cmdClearPlayerB = nullptr, *cmdClearPlayerC = nullptr;
+    QPushButton *cmdMediaA = nullptr, *cmdMediaB = nullptr, *cmdMediaC = nullptr;
+    QLabel *lblMediaA = nullptr, *lblMediaB = nullptr, *lblMediaC = nullptr;
+    QLabel *Label9 = nullptr, *Label10 = nullptr;
+    QLabel *lblDurationA = nullptr, *lblDurationB = nullptr, *lblDurationC = nullptr;
+    QLabel *lblRemainingA = nullptr, *lblRemainingB = nullptr, *lblRemainingC = nullptr;
+    std::array<QFrame*, 6> Line{}; // Line1 to Line6
+    QLabel* Label13 = nullptr;
+    QLabel *Label4 = nullptr, *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr,
+           *Label15 = nullptr;
+    ScrollSlider *SliderA = nullptr, *SliderB = nullptr, *SliderC = nullptr;
+    ScrollSlider *SliderMic = nullptr, *SliderLine = nullptr, *SliderMaster = nullptr;
+    QPushButton *cmdAudoFadeA = nullptr, *cmdAudoFadeB = nullptr, *cmdAudoFadeC = nullptr;
+    QLabel* lblDisplayBlackBox = nullptr;
+    QLabel* lblPlayerFlag = nullptr;
+    QLabel *Label11 = nullptr, *Label12 = nullptr;
+    QLabel *lblRemainingBig = nullptr, *lblRunningTime = nullptr, *lblTime = nullptr;
+    QCheckBox* chkSetVolume = nullptr;
+    QPushButton* cmdResetVolume = nullptr;
+    QLabel* Label14 = nullptr;
+    QLineEdit* txtAutoFade = nullptr;
+    QLabel* lblAutofadeMessage = nullptr;
+    QTimer *tmrRemainingTime = nullptr, *tmrClock = nullptr, *tmrFade = nullptr;
+    QAction *mnuFileExit = nullptr, *mnuHelpAbout = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // One deck's controls and state; the three decks share every operation.
+    struct Deck {
+        QString letter;
+        MediaPlayer* player;
+        QPushButton* loadButton;
+        QPushButton* clearButton;
+        QLabel* title;
+        QLabel* length;
+        QLabel* remaining;
+        ScrollSlider* slider;
+        QPushButton* autoFadeButton;
+        bool loaded = false;    // the deck holds a file
+        double fadeLevel = 0.0; // slider position + step, of the latest active fade tick
+    };
+
+    void createControls();
+    void connectHandlers();
+    template <class Sender, class Signal, class Handler>
+    void connectHandler(Sender* sender, Signal signal, const char* name, Handler handler);
+
+    Deck& deck(const QString& letter);
+    void loadDeck(Deck& deck);
+    void clearDeck(Deck& deck);
+    void deckOpenStateChange(Deck& deck);
+    void deckPlayStateChange(Deck& deck, int newState);
+    void deckSliderScroll(Deck& deck);
+    void mixerSliderScroll(ScrollSlider* slider, const mixer::MixerControlRecord& control);
+    void autoFade(Deck& deck);
+
+    void setTitle(Deck& deck, const QString& title);
+
+    ConsolePlatform m_platform;
+    FailureReporter m_failures;
+    QIcon m_icon;
+    std::array<Deck, 3> m_decks;
+
+    // Module state.
+    mixer::HMIXER hMixer = 0;
+    mixer::MixerControlRecord masterVolCtl{};
+    mixer::MixerControlRecord lineVolCtl{};
+    mixer::MixerControlRecord micVolCtl{};
+    mixer::MMRESULT mixerOpenResult = 0;
+    bool mixerCtlFound = false;
+    QString mCurrentPlayer;
+    bool fadeActive = false;
 };

@@ -1,0 +1,156 @@
+// The decks: load, clear, the players' notifications and the live deck; the volume sliders and
+// Reset Volume.
+#include <cstdlib>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "audio/MediaPlayer.h"
+#include "audio/VolumeControl.h"
+#include "common/Globals.h"
+#include "common/Numeric.h"
+#include "console/ScrollSlider.h"
+#include "console/frmConsole.h"
+#include "platform/FileDialog.h"
+#include "platform/MessageBoxes.h"
+
+namespace {
+constexpr int kStandardLevel = 20;
+}
+
+frmConsole::Deck& frmConsole::deck(const QString& letter) {
+    for (Deck& d : m_decks)
+        if (d.letter == letter)
+            return d;
+    throw FadewellError("There is no deck " + letter.toStdString());
+}
+
+void frmConsole::cmdMediaA_Click() { loadDeck(m_decks[0]); }
+void frmConsole::cmdMediaB_Click() { loadDeck(m_decks[1]); }
+void frmConsole::cmdMediaC_Click() { loadDeck(m_decks[2]); }
+void frmConsole::cmdClearPlayerA_Click() { clearDeck(m_decks[0]); }
+void frmConsole::cmdClearPlayerB_Click() { clearDeck(m_decks[1]); }
+void frmConsole::cmdClearPlayerC_Click() { clearDeck(m_decks[2]); }
+void frmConsole::MediaPlayerA_OpenStateChange(int, int) { deckOpenStateChange(m_decks[0]); }
+void frmConsole::MediaPlayerB_OpenStateChange(int, int) { deckOpenStateChange(m_decks[1]); }
+void frmConsole::MediaPlayerC_OpenStateChange(int, int) { deckOpenStateChange(m_decks[2]); }
+void frmConsole::MediaPlayerA_PlayStateChange(int, int newState) { deckPlayStateChange(m_decks[0], newState); }
+void frmConsole::MediaPlayerB_PlayStateChange(int, int newState) { deckPlayStateChange(m_decks[1], newState); }
+void frmConsole::MediaPlayerC_PlayStateChange(int, int newState) { deckPlayStateChange(m_decks[2], newState); }
+void frmConsole::SliderA_Scroll() { deckSliderScroll(m_decks[0]); }
+void frmConsole::SliderB_Scroll() { deckSliderScroll(m_decks[1]); }
+void frmConsole::SliderC_Scroll() { deckSliderScroll(m_decks[2]); }
+void frmConsole::SliderMaster_Scroll() { mixerSliderScroll(SliderMaster, masterVolCtl); }
+void frmConsole::SliderLine_Scroll() { mixerSliderScroll(SliderLine, lineVolCtl); }
+void frmConsole::SliderMic_Scroll() { mixerSliderScroll(SliderMic, micVolCtl); }
+
+// Every step runs whatever the one before it did, except that a cancelled dialog or a file the
+// player refuses abandons the load before anything changes: on air, a deck must never lose the
+// file it holds to a slip in the dialog.
+void frmConsole::loadDeck(Deck& d) {
+    bool chosen = false;
+    skipOnFailure([&] { chosen = m_platform.fileDialog.ShowOpen(this); });
+    QString path;
+    skipOnFailure([&] { path = m_platform.fileDialog.FileName(); });
+    if (!chosen || path.isEmpty())
+        return;
+
+    try {
+        d.player->setFileName(path);
+    } catch (const std::exception& e) {
+        m_platform.messageBoxes.show(this, QString::fromUtf8(e.what()));
+        return;
+    }
+    skipOnFailure([&] { d.player->halt(); });
+    skipOnFailure([&] {
+        const QString name = Globals::StripPath(path);
+        const auto keep = Numeric::checkedSub<std::int32_t>(static_cast<std::int32_t>(name.size()), 4);
+        if (keep < 0)
+            throw FadewellError("The name is shorter than an extension");
+        setTitle(d, name.left(keep));
+    });
+    skipOnFailure([&] { deckSliderScroll(d); });
+    skipOnFailure([&] { d.loaded = !d.player->fileName().isEmpty(); });
+    // The slider shows the standard level, but the player keeps the volume applied above until the
+    // deck's slider handler next runs.
+    if (chkSetVolume->checkState() != Qt::Unchecked)
+        skipOnFailure([&] { d.slider->setValue(kStandardLevel); });
+}
+
+void frmConsole::clearDeck(Deck& d) {
+    d.player->setFileName(QString());
+    setTitle(d, QString());
+    d.length->clear();
+    d.remaining->clear();
+    HideMediaPlayerControls();
+    d.loaded = false;
+}
+
+// The title keeps its width and grows or shrinks in height to fit its wrapped text.
+void frmConsole::setTitle(Deck& d, const QString& title) {
+    d.title->setText(title);
+    d.title->resize(d.title->width(), std::max(1, d.title->heightForWidth(d.title->width())));
+}
+
+void frmConsole::deckOpenStateChange(Deck& d) {
+    d.length->setText(Globals::FormatTime(static_cast<float>(d.player->duration())));
+}
+
+// A deck that starts playing becomes live; any other change hands the live mark to the first other
+// deck, in A, B, C order, that is playing; when none is, the mark stays where it was.
+void frmConsole::deckPlayStateChange(Deck& d, int newState) {
+    if (newState == MediaPlayer::Playing) {
+        CurrentPlayer(d.letter);
+        return;
+    }
+    for (Deck& other : m_decks) {
+        if (&other != &d && other.player->playState() == MediaPlayer::Playing) {
+            CurrentPlayer(other.letter);
+            return;
+        }
+    }
+}
+
+void frmConsole::CurrentPlayer(const QString& Player) {
+    mCurrentPlayer = Player;
+    lblPlayerFlag->setText(mCurrentPlayer);
+}
+
+void frmConsole::HideMediaPlayerControls() {
+    for (Deck& d : m_decks) {
+        d.player->setPositionBarVisible(false);
+        d.player->setTransportVisible(false);
+    }
+}
+
+void frmConsole::deckSliderScroll(Deck& d) {
+    const auto position = Numeric::checkedNarrow<std::int16_t>(d.slider->value());
+    d.player->setVolume(Globals::PlayerVolumeFromSlider(position));
+}
+
+// |650 v - 65000|: 65000 at the top, 0 at the bottom. The write's result is not looked at: a mixer
+// that is missing or refuses changes nothing and says nothing.
+void frmConsole::mixerSliderScroll(ScrollSlider* slider, const mixer::MixerControlRecord& control) {
+    const auto v = static_cast<std::int32_t>(slider->value());
+    const auto signedLevel =
+        Numeric::checkedSub<std::int32_t>(Numeric::checkedMul<std::int32_t>(650, v), 65000);
+    const auto level = signedLevel < 0 ? Numeric::checkedSub<std::int32_t>(0, signedLevel) : signedLevel;
+    VolumeControl::SetMixerControlValue(m_platform.mixer, hMixer, control, level);
+}
+
+// Halts the decks that are not live and pulls their sliders to the standard level, then applies
+// all three sliders. Every step runs whatever the others did.
+void frmConsole::cmdResetVolume_Click() {
+    const QString live = mCurrentPlayer;
+    const bool known = live == u"A" || live == u"B" || live == u"C";
+    if (known) {
+        for (Deck& d : m_decks)
+            if (d.letter != live)
+                skipOnFailure([&] { d.player->halt(); });
+        for (Deck& d : m_decks)
+            if (d.letter != live)
+                skipOnFailure([&] { d.slider->setValue(kStandardLevel); });
+    }
+    for (Deck& d : m_decks)
+        skipOnFailure([&] { deckSliderScroll(d); });
+}

@@ -1,0 +1,113 @@
+// The auto-fade, the time displays and the keyboard.
+#include <QLabel>
+#include <QLineEdit>
+
+#include "audio/MediaPlayer.h"
+#include "common/Globals.h"
+#include "common/Numeric.h"
+#include "console/ScrollSlider.h"
+#include "console/frmConsole.h"
+#include "platform/Clock.h"
+
+namespace {
+constexpr int kQuietEnd = 100;
+const QString kAutoFadeWarning = QStringLiteral("Valid auto fade values are 1 through 9");
+} // namespace
+
+void frmConsole::cmdAudoFadeA_Click() { autoFade(m_decks[0]); }
+void frmConsole::cmdAudoFadeB_Click() { autoFade(m_decks[1]); }
+void frmConsole::cmdAudoFadeC_Click() { autoFade(m_decks[2]); }
+
+// Starts the deck and fades the other two. The letter is stored directly: the live-deck indicator
+// follows when the player reports that it plays.
+void frmConsole::autoFade(Deck& d) {
+    skipOnFailure([&] { d.player->play(); });
+    fadeActive = true;
+    mCurrentPlayer = d.letter;
+}
+
+// Each active tick moves the sliders of the decks that are not live by 5 / (auto-fade seconds)
+// positions, re-applies all three deck volumes, and ends the fade once both faded decks have
+// reached the quiet end.
+void frmConsole::tmrFade_Timer() {
+    if (!fadeActive)
+        return;
+    const double seconds = Numeric::numericValue(txtAutoFade->text());
+    // A text with no positive value gives no usable step: hold every slider until one is typed.
+    if (!(seconds > 0.0))
+        return;
+    const double step = 5.0 / seconds;
+    for (Deck& d : m_decks)
+        d.fadeLevel = d.slider->value() + step;
+    for (Deck& d : m_decks) {
+        if (d.letter == mCurrentPlayer)
+            continue;
+        d.slider->setValue(d.fadeLevel > kQuietEnd ? kQuietEnd
+                                                   : static_cast<int>(Numeric::roundHalfEven(d.fadeLevel)));
+    }
+    SliderA_Scroll();
+    SliderB_Scroll();
+    SliderC_Scroll();
+
+    bool live = false;
+    bool othersDone = true;
+    for (const Deck& d : m_decks) {
+        if (d.letter == mCurrentPlayer)
+            live = true;
+        else if (d.fadeLevel < kQuietEnd)
+            othersDone = false;
+    }
+    if (live && othersDone)
+        fadeActive = false;
+}
+
+void frmConsole::txtAutoFade_Change() {
+    const QString text = txtAutoFade->text();
+    const bool valid = text.size() == 1 && text[0] >= u'1' && text[0] <= u'9';
+    lblAutofadeMessage->setText(valid ? QString() : kAutoFadeWarning);
+}
+
+// Every loaded deck shows its remaining time; the large displays follow the live deck.
+void frmConsole::tmrRemainingTime_Timer() {
+    for (Deck& d : m_decks) {
+        if (!d.loaded)
+            continue;
+        const double remaining = d.player->duration() - d.player->currentPosition();
+        d.remaining->setText(Globals::FormatTime(static_cast<float>(remaining)));
+    }
+    double duration = 0.0;
+    double remaining = 0.0;
+    for (Deck& d : m_decks) {
+        if (d.letter != mCurrentPlayer)
+            continue;
+        duration = d.player->duration();
+        remaining = duration - d.player->currentPosition();
+        lblRemainingBig->setText(d.remaining->text());
+    }
+    lblRunningTime->setText(Globals::FormatTime(static_cast<float>(duration - remaining)));
+}
+
+void frmConsole::tmrClock_Timer() {
+    lblTime->setText(Numeric::clockText(m_platform.clock.currentTime()));
+}
+
+// A, B and C (any case; the keypad's 1, 2, 3 with Num Lock on share their codes with a, b, c)
+// start a deck that holds a file and make it live. Nothing fades.
+void frmConsole::Form_KeyDown(int keyCode, int) {
+    if (keyCode <= 0 || keyCode > 0xFFFF)
+        return;
+    const QString text = QString(QChar(static_cast<char16_t>(keyCode))).toUpper();
+    if (text != u"A" && text != u"B" && text != u"C")
+        return;
+    Deck& d = deck(text);
+    QString fileName;
+    bool read = false;
+    skipOnFailure([&] {
+        fileName = d.player->fileName();
+        read = true;
+    });
+    if (!read || fileName.isEmpty())
+        return;
+    skipOnFailure([&] { d.player->play(); });
+    skipOnFailure([&] { CurrentPlayer(d.letter); });
+}

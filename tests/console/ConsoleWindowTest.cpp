@@ -1,0 +1,222 @@
+// Start-up, the window definition, the menu and the handling of failures no handler traps.
+#include <QApplication>
+#include <QDialog>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "ConsoleFixture.h"
+#include "console/DigitalDisplay.h"
+
+using Answer = MessageBoxes::Answer;
+
+TEST_F(ConsoleTest, StartsWithEveryControlAtItsStartUpValue) {
+    frmConsole& c = start();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(c.windowTitle(), "Fadewell");
+    EXPECT_EQ(c.chkSetVolume->checkState(), Qt::Checked);
+    for (ScrollSlider* s : {c.SliderA, c.SliderB, c.SliderC, c.SliderMic, c.SliderLine, c.SliderMaster}) {
+        EXPECT_EQ(s->value(), 20) << s->objectName().toStdString();
+        EXPECT_EQ(s->minimum(), 0);
+        EXPECT_EQ(s->maximum(), 100);
+        EXPECT_EQ(s->pageStep(), 10);
+        EXPECT_EQ(s->singleStep(), 2);
+        EXPECT_EQ(s->orientation(), Qt::Vertical);
+    }
+    for (QLabel* l : {c.lblMediaA, c.lblMediaB, c.lblMediaC, c.lblDurationA, c.lblDurationB, c.lblDurationC,
+                      c.lblRemainingA, c.lblRemainingB, c.lblRemainingC, c.lblPlayerFlag, c.lblRemainingBig,
+                      c.lblRunningTime, c.lblTime, c.lblAutofadeMessage})
+        EXPECT_TRUE(l->text().isEmpty()) << l->objectName().toStdString();
+    EXPECT_EQ(c.txtAutoFade->text(), "4");
+    EXPECT_EQ(c.liveDeck(), "");
+    EXPECT_FALSE(c.fadeIsActive());
+    for (int deck = 0; deck < 3; ++deck)
+        EXPECT_FALSE(c.deckLoaded(deck));
+    EXPECT_EQ(c.mixerOpenResultCode(), 0u);
+    EXPECT_EQ(c.masterControl().lMaximum, 65535);
+    EXPECT_NE(c.masterControl().dwControlID, 0u);
+    EXPECT_NE(c.micControl().dwControlID, 0u);
+    EXPECT_NE(c.lineControl().dwControlID, 0u);
+    EXPECT_TRUE(c.mixerControlFound());
+}
+
+TEST_F(ConsoleTest, NoMixerDeviceSaysSoOnceAndLeavesAutoSetVolumeClear) {
+    mixer = mixer::MemoryMixer(0);
+    frmConsole& c = start();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].prompt, "Couldn't open the mixer.");
+    EXPECT_EQ(boxes.shown[0].buttons, MessageBoxes::Buttons::Ok);
+    EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::None);
+    EXPECT_TRUE(boxes.shown[0].title.isEmpty());
+    EXPECT_EQ(c.chkSetVolume->checkState(), Qt::Unchecked);
+    EXPECT_NE(c.mixerOpenResultCode(), 0u);
+    EXPECT_FALSE(c.mixerControlFound());
+    EXPECT_EQ(c.masterControl().cbStruct, 0u);
+    // The mixer sliders stay usable; their writes fail without a message.
+    c.SliderMaster->setValue(50);
+    c.SliderMaster_Scroll();
+    EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+TEST_F(ConsoleTest, CardWithoutMicrophoneIsNotReportedAndKeepsTheLineResult) {
+    mixer = mixer::MemoryMixer();
+    mixer.addVolumeLine(mixer::MIXERLINE_COMPONENTTYPE_DST_SPEAKERS);
+    mixer.addVolumeLine(mixer::MIXERLINE_COMPONENTTYPE_SRC_LINE);
+    frmConsole& c = start();
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(c.chkSetVolume->checkState(), Qt::Checked);
+    EXPECT_EQ(c.micControl().dwControlID, 0u);
+    EXPECT_TRUE(c.mixerControlFound()) << "only the line-in lookup's result remains";
+}
+
+TEST_F(ConsoleTest, CardWithoutLineInEndsWithControlNotFound) {
+    mixer = mixer::MemoryMixer();
+    mixer.addVolumeLine(mixer::MIXERLINE_COMPONENTTYPE_DST_SPEAKERS);
+    mixer.addVolumeLine(mixer::MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE);
+    frmConsole& c = start();
+    EXPECT_FALSE(c.mixerControlFound());
+    EXPECT_NE(c.micControl().dwControlID, 0u);
+}
+
+TEST_F(ConsoleTest, ExitAsksFirstAndNoChangesNothing) {
+    frmConsole& c = start();
+    c.cmdAudoFadeA_Click();
+    boxes.answers.push_back(Answer::No);
+    c.mnuFileExit_Click();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].prompt, "are you sure you want to quit?");
+    EXPECT_EQ(boxes.shown[0].title, "Quit?");
+    EXPECT_EQ(boxes.shown[0].buttons, MessageBoxes::Buttons::YesNo);
+    EXPECT_EQ(boxes.shown[0].icon, MessageBoxes::Icon::Question);
+    EXPECT_EQ(endCalls, 0);
+    EXPECT_TRUE(c.fadeIsActive());
+    EXPECT_EQ(c.liveDeck(), "A");
+
+    boxes.answers.push_back(Answer::Yes);
+    c.mnuFileExit_Click();
+    EXPECT_EQ(endCalls, 1);
+}
+
+TEST_F(ConsoleTest, ControlsStandWhereTheWindowDefinitionPutsThem) {
+    frmConsole& c = start();
+    c.show();
+    QApplication::processEvents();
+    // 15 twips to the pixel; the frame's controls are placed inside the frame.
+    EXPECT_EQ(c.centralWidget()->size(), QSize(10305 / 15, 6060 / 15));
+    EXPECT_EQ(c.Frame1->geometry(), QRect(3510 / 15, 210 / 15, 6585 / 15, 2505 / 15));
+    EXPECT_EQ(c.MediaPlayerB->parentWidget(), c.Frame1);
+    EXPECT_EQ(c.MediaPlayerB->geometry(), QRect(480 / 15, 1020 / 15, 3345 / 15, 675 / 15));
+    EXPECT_EQ(c.cmdMediaC->geometry(), QRect(3360 / 15, 2040 / 15, 345 / 15, 315 / 15));
+    EXPECT_EQ(c.lblMediaB->x(), 3960 / 15);
+    EXPECT_EQ(c.lblRemainingC->geometry(), QRect(2640 / 15, 2040 / 15, 765 / 15, 285 / 15));
+    EXPECT_EQ(c.SliderMaster->geometry(), QRect(3570 / 15, 3240 / 15, 630 / 15, 2325 / 15));
+    EXPECT_EQ(c.cmdAudoFadeB->geometry(), QRect(930 / 15, 5520 / 15, 555 / 15, 285 / 15));
+    EXPECT_EQ(c.lblRemainingBig->geometry(), QRect(5970 / 15, 3300 / 15, 1995 / 15, 735 / 15));
+    EXPECT_EQ(c.txtAutoFade->geometry(), QRect(8490 / 15, 4470 / 15, 435 / 15, 315 / 15));
+    EXPECT_EQ(c.lblRemainingBig->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    // The first connector runs from deck A's row to the top of its slider.
+    EXPECT_EQ(c.Line[0]->geometry().left(), 570 / 15);
+    EXPECT_EQ(c.Line[0]->geometry().top(), 900 / 15);
+    EXPECT_EQ(c.Line[1]->geometry().bottom(), 2820 / 15);
+}
+
+TEST_F(ConsoleTest, CaptionsAndToolTipsAreTheProgramsOwnWords) {
+    frmConsole& c = start();
+    EXPECT_EQ(c.cmdMediaA->text(), "...");
+    EXPECT_EQ(c.cmdMediaA->toolTip(), "Load audio file into player");
+    EXPECT_EQ(c.cmdClearPlayerB->toolTip(), "Clear audio file from player");
+    EXPECT_EQ(c.cmdAudoFadeC->text(), "auto");
+    EXPECT_EQ(c.cmdAudoFadeC->toolTip(), "Autofade other players and start this one");
+    EXPECT_EQ(c.cmdResetVolume->text(), "Reset Volume");
+    EXPECT_EQ(c.cmdResetVolume->toolTip(), "Set inactive player volume to 80% and pause players");
+    EXPECT_EQ(c.chkSetVolume->text(), "Auto Set Volume");
+    EXPECT_EQ(c.Label14->text(), "Auto fade (seconds)");
+    EXPECT_EQ(c.Frame1->title(), "Players");
+    EXPECT_EQ(c.mnuFileExit->text(), "E&xit");
+    EXPECT_EQ(c.mnuHelpAbout->text(), "&About");
+    // Every control can be found by its name and read by an accessibility tool.
+    for (const char* name : {"SliderA", "SliderMaster", "lblPlayerFlag", "lblRemainingBig", "cmdMediaB",
+                             "cmdClearPlayerC", "MediaPlayerC", "txtAutoFade", "Line6", "Label15"}) {
+        auto* w = c.findChild<QWidget*>(QLatin1String(name));
+        ASSERT_NE(w, nullptr) << name;
+        EXPECT_FALSE(w->accessibleName().isEmpty()) << name;
+    }
+    EXPECT_EQ(c.lblPlayerFlag->accessibleName(), "Live deck");
+}
+
+TEST_F(ConsoleTest, TabOrderFollowsTheWindowDefinition) {
+    frmConsole& c = start();
+    const std::vector<QWidget*> expected = {
+        c.SliderA,      c.SliderB,      c.SliderC,         c.SliderMic,       c.SliderLine,
+        c.cmdMediaC,    c.cmdMediaB,    c.cmdMediaA,       c.cmdClearPlayerA, c.cmdClearPlayerB,
+        c.cmdClearPlayerC, c.cmdAudoFadeA, c.cmdAudoFadeB, c.cmdAudoFadeC, c.chkSetVolume,
+        c.txtAutoFade,  c.cmdResetVolume, c.SliderMaster};
+    // Walk the focus chain from SliderA; the listed controls come in this order (the players' own
+    // buttons may stand between them).
+    std::vector<QWidget*> seen;
+    QWidget* w = c.SliderA;
+    for (int i = 0; i < 200 && seen.size() < expected.size(); ++i, w = w->nextInFocusChain())
+        if (std::find(expected.begin(), expected.end(), w) != expected.end() &&
+            std::find(seen.begin(), seen.end(), w) == seen.end())
+            seen.push_back(w);
+    EXPECT_EQ(seen, expected);
+}
+
+TEST_F(ConsoleTest, TimersRunFromStartUpAtTheirIntervals) {
+    console = std::make_unique<frmConsole>(
+        ConsolePlatform{*engine, mixer, dialog, boxes, clock, registry, shell, [this] { ++endCalls; }});
+    for (auto [t, interval] : {std::pair{console->tmrFade, 10}, std::pair{console->tmrRemainingTime, 50},
+                               std::pair{console->tmrClock, 1000}}) {
+        EXPECT_TRUE(t->isActive()) << t->objectName().toStdString();
+        EXPECT_EQ(t->interval(), interval);
+        EXPECT_EQ(t->timerType(), Qt::PreciseTimer);
+    }
+}
+
+TEST_F(ConsoleTest, FailureNoHandlerTrapsIsReportedOnceAndTheConsoleGoesOn) {
+    frmConsole& c = start();
+    c.CurrentPlayer("A");
+    c.txtAutoFade->setText("4");
+    // A slider position past 799 makes the volume arithmetic overflow inside the Scroll handler.
+    c.SliderA->setMaximum(1000);
+    c.SliderA->setValue(900);
+    for (int i = 0; i < 3; ++i)
+        emit c.SliderA->Scroll();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_FALSE(boxes.shown[0].modal);
+    EXPECT_NE(boxes.shown[0].prompt.indexOf("Overflow"), -1);
+    EXPECT_EQ(c.liveDeck(), "A");
+}
+
+// The About window is modal, but the console's timers and players go on while it is open.
+TEST_F(ConsoleTest, HelpAboutShowsTheBoxWhileTheFadeGoesOn) {
+    frmConsole& c = start();
+    c.SliderB->setValue(0);
+    c.SliderC->setValue(0);
+    c.cmdAudoFadeA_Click();
+    c.tmrFade->start();
+    QString caption;
+    QTimer::singleShot(300, [&] {
+        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        caption = box->windowTitle();
+        box->findChild<QPushButton*>("cmdOK")->click();
+    });
+    c.mnuHelpAbout_Click();
+    EXPECT_EQ(caption, "About Fadewell");
+    EXPECT_GT(c.SliderB->value(), 5) << "fade ticks ran while the box was open";
+}
+
+TEST_F(ConsoleTest, TimeDisplaysShrinkTheirFaceRatherThanCutADigit) {
+    frmConsole& c = start();
+    auto* big = static_cast<DigitalDisplay*>(c.lblRemainingBig);
+    big->setText("0:00.0");
+    const double usual = big->fittedFont().pointSizeF();
+    big->setText("32767:59.9");
+    const QFont fitted = big->fittedFont();
+    EXPECT_LT(fitted.pointSizeF(), usual);
+    EXPECT_LE(QFontMetrics(fitted).horizontalAdvance(big->text()), big->contentsRect().width());
+}
