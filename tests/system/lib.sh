@@ -11,6 +11,7 @@ FW_PIDS=()
 FW_FAILURES=0
 
 fw_init() {
+  FW_START=${EPOCHREALTIME/,/.}
   FW_TMP=$(mktemp -d /tmp/fadewell-system-XXXXXX)
   export FW_TMP
   trap fw_cleanup EXIT
@@ -34,6 +35,9 @@ fw_cleanup() {
   [ -n "${FW_KEEP_TMP:-}" ] || rm -rf "${FW_TMP:?}"
   exit "$status"
 }
+
+# fw_log MESSAGE: the message with the seconds since fw_init, to see where the time goes.
+fw_log() { printf '[%6.2f s] %s\n' "$(echo "${EPOCHREALTIME/,/.} - $FW_START" | bc -l)" "$*"; }
 
 fw_pass() { echo "ok: $*"; }
 fw_fail() { echo "FAIL: $*"; FW_FAILURES=$((FW_FAILURES + 1)); }
@@ -177,8 +181,11 @@ fw_click_twips() {
   local x y
   x=$((FW_CLIENT_X + $(fw_px "${5:-0}") + $(fw_px "$1") + $(fw_px "$3") / 2))
   y=$((FW_CLIENT_Y + $(fw_px "${6:-0}") + $(fw_px "$2") + $(fw_px "$4") / 2))
-  xdotool mousemove --sync "$x" "$y" click 1
+  fw_click_at "$x" "$y"
 }
+# A real left click at a screen position. (mousemove --sync would wait for ever when the pointer
+# already stands there.)
+fw_click_at() { xdotool mousemove "$1" "$2" sleep 0.05 click 1; }
 
 # Keys and text, sent to a window after giving it the input focus (there is no window manager).
 fw_key() { local wid=$1; shift; xdotool windowfocus --sync "$wid" key --delay 30 "$@"; }

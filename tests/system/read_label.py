@@ -4,9 +4,9 @@ over the accessibility bus: the label's yellow text is cut out of the screenshot
 each candidate letter drawn in the same face, and the closest candidate is printed ("" when the
 label shows nothing).
 
-  read_label.py SCREENSHOT X Y WIDTH HEIGHT POINTS CANDIDATE...
+  read_label.py SCREENSHOT X Y WIDTH HEIGHT FONT PIXELS CANDIDATE...
 
-POINTS is the label's font size in pixels. Exit code 3 when no candidate is clearly the closest.
+FONT is ImageMagick's name of the label's face, PIXELS its size in pixels. Exit code 3 when no candidate is clearly the closest.
 """
 import subprocess
 import sys
@@ -46,15 +46,15 @@ def mask(image):
 
 
 def main():
-    shot, x, y, w, h, points = sys.argv[1], *map(int, sys.argv[2:7])
-    candidates = sys.argv[7:]
+    shot, (x, y, w, h), font, points = sys.argv[1], map(int, sys.argv[2:6]), sys.argv[6], int(sys.argv[7])
+    candidates = sys.argv[8:]
     seen = mask(pixels([shot, "-crop", f"{w}x{h}+{x}+{y}", "+repage"]))
     if seen is None:
         print("")
         return 0
     scores = {}
     for letter in candidates:
-        drawn = mask(pixels(["-background", "black", "-fill", "yellow", "-font", "DejaVu-Sans-Bold",
+        drawn = mask(pixels(["-background", "black", "-fill", "yellow", "-font", font,
                              "-pointsize", str(points), f"label:{letter}"]))
         scores[letter] = sum(a == b for a, b in zip(seen, drawn)) / len(seen)
     ranked = sorted(scores.items(), key=lambda kv: -kv[1])
