@@ -86,7 +86,8 @@ $(diff <(echo "$expected") <(echo "$contents") || true)"
     # Every library the programs load directly comes from a package that Depends names.
     for exe in fadewell fadewell-mixer-test; do
       for lib in $(objdump -p "$prefix/bin/$exe" | awk '/NEEDED/ {print $2}'); do
-        path=$(ldd "$prefix/bin/$exe" | awk -v l="$lib" '$1 == l {print $3}')
+        # "libfoo.so.1 => /path (addr)", or "/path/ld-linux-x86-64.so.2 (addr)" for the loader.
+        path=$(ldd "$prefix/bin/$exe" | awk -v l="$lib" '$1 == l {print $3} $1 ~ ("/" l "$") {print $1}' | head -1)
         owner=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null | head -1 | cut -d: -f1 || true)
         [ -n "$owner" ] || owner=$(dpkg -S "$path" 2>/dev/null | head -1 | cut -d: -f1 || true)
         if [ -n "$owner" ] && [ -n "${dep[$owner]:-}" ]; then pass "$exe needs $lib, from $owner, listed"
