@@ -11,7 +11,7 @@ FW_PIDS=()
 FW_FAILURES=0
 
 fw_init() {
-  FW_START=${EPOCHREALTIME/,/.}
+  FW_START=${EPOCHREALTIME/[.,]/} # microseconds
   FW_TMP=$(mktemp -d /tmp/fadewell-system-XXXXXX)
   export FW_TMP
   trap fw_cleanup EXIT
@@ -37,7 +37,11 @@ fw_cleanup() {
 }
 
 # fw_log MESSAGE: the message with the seconds since fw_init, to see where the time goes.
-fw_log() { printf '[%6.2f s] %s\n' "$(echo "${EPOCHREALTIME/,/.} - $FW_START" | bc -l)" "$*"; }
+fw_log() {
+  local now=${EPOCHREALTIME/[.,]/}
+  local ms=$(((now - FW_START) / 1000))
+  printf '[%3d.%02d s] %s\n' $((ms / 1000)) $((ms % 1000 / 10)) "$*"
+}
 
 fw_pass() { echo "ok: $*"; }
 fw_fail() { echo "FAIL: $*"; FW_FAILURES=$((FW_FAILURES + 1)); }
