@@ -49,17 +49,34 @@ Mpg123Ptr openMpg123(const std::string& path) {
 }
 
 // The reason libsndfile gives for refusing a file, in the operator's words.
-std::string sndfileReason(int error, const std::string& detail) {
+std::string sndfileReason(int error) {
     switch (error) {
-    case SF_ERR_UNRECOGNISED_FORMAT:
-        return "not an audio file";
     case SF_ERR_MALFORMED_FILE:
-        return "corrupt file (" + detail + ")";
+        return "corrupt file";
     case SF_ERR_UNSUPPORTED_ENCODING:
         return "unsupported audio encoding";
+    case SF_ERR_SYSTEM:
+        return "cannot be read";
     default:
-        return "corrupt or unsupported file (" + detail + ")";
+        // Unrecognised, or a format libsndfile gave up on while probing (text named .mp3).
+        return "not an audio file";
     }
+}
+
+// Whether the file begins like one of the audio formats we read: then a refusal means damage.
+bool looksLikeAudio(const std::string& path) {
+    char head[4] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const ssize_t got = ::read(fd, head, sizeof head);
+    ::close(fd);
+    if (got < 4)
+        return false;
+    const std::string magic(head, 4);
+    const auto* u = reinterpret_cast<const unsigned char*>(head);
+    return magic == "RIFF" || magic == "RIFX" || magic == "RF64" || magic == "FORM" || magic == "fLaC" ||
+           magic == "OggS" || magic.compare(0, 3, "ID3") == 0 || (u[0] == 0xFF && (u[1] & 0xE0) == 0xE0);
 }
 
 // A file whose data chunk claims more than the file holds: libsndfile notes it in its log and
@@ -166,8 +183,11 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
 
     SF_INFO sfInfo{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &sfInfo);
-    if (f == nullptr)
-        refuse(path, sndfileReason(sf_error(nullptr), sf_strerror(nullptr)));
+    if (f == nullptr) {
+        const int error = sf_error(nullptr);
+        refuse(path, error != SF_ERR_SYSTEM && looksLikeAudio(path) ? "corrupt or truncated file"
+                                                                     : sndfileReason(error));
+    }
 
     if ((sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
         // libsndfile stops an MP3 without a length header at its bitrate estimate of the length;
