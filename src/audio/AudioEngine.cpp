@@ -31,8 +31,12 @@ constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);
 std::uint64_t pack(std::uint16_t gen, std::uint64_t frames) {
     return (std::uint64_t{gen} << 48) | (frames & kFrameMask);
 }
-std::uint16_t genOf(std::uint64_t packed) { return static_cast<std::uint16_t>(packed >> 48); }
-std::uint64_t framesOf(std::uint64_t packed) { return packed & kFrameMask; }
+std::uint16_t genOf(std::uint64_t packed) {
+    return static_cast<std::uint16_t>(packed >> 48);
+}
+std::uint64_t framesOf(std::uint64_t packed) {
+    return packed & kFrameMask;
+}
 
 // Flush-to-zero and denormals-are-zero for the callback, restored after it: a fading tail must
 // not fall into denormal arithmetic, and the rendering thread of an offline engine is the caller's.
@@ -67,8 +71,8 @@ struct Marker {
 struct AudioEngine::Deck {
     explicit Deck(std::size_t ringFrames) : ring(ringFrames) {}
 
-    StereoRing ring;                   // worker -> callback
-    SpscQueue<Marker, 64> markers;     // worker -> callback: where seeks and the end take effect
+    StereoRing ring;               // worker -> callback
+    SpscQueue<Marker, 64> markers; // worker -> callback: where seeks and the end take effect
 
     // User-interface thread -> worker and callback. A seek request is a generation (16 bits) and a
     // file frame, packed so both are read together.
@@ -77,7 +81,7 @@ struct AudioEngine::Deck {
     std::atomic<float> gain{1.0f};
 
     // Callback -> user-interface thread.
-    std::atomic<std::uint64_t> heard{0};     // generation and frames heard of it
+    std::atomic<std::uint64_t> heard{0}; // generation and frames heard of it
     std::atomic<std::uint32_t> endedGen{kNoGen};
 
     // Callback only.
@@ -142,9 +146,10 @@ std::unique_ptr<AudioEngine> AudioEngine::createOffline(int sampleRate, int fram
 
 std::unique_ptr<AudioEngine> AudioEngine::createSilentClock(int sampleRate, int framesPerBuffer) {
     std::unique_ptr<AudioEngine> engine(new AudioEngine(sampleRate, framesPerBuffer, Output::SilentClock));
-    engine->m_backend = startSilentClock(
-        [](void* self, float* out, std::size_t frames) { static_cast<AudioEngine*>(self)->process(out, frames); },
-        engine.get(), sampleRate, framesPerBuffer);
+    engine->m_backend =
+        startSilentClock([](void* self, float* out,
+                            std::size_t frames) { static_cast<AudioEngine*>(self)->process(out, frames); },
+                         engine.get(), sampleRate, framesPerBuffer);
     engine->m_nextRetry = std::chrono::steady_clock::time_point::max(); // never looks for a device
     engine->startWorker();
     return engine;
@@ -157,17 +162,19 @@ std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
     };
     std::string error;
     const int rate = defaultOutputRate(error);
-    std::unique_ptr<AudioEngine> engine(
-        new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer, rate > 0 ? Output::Device : Output::SilentClock));
+    std::unique_ptr<AudioEngine> engine(new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer,
+                                                        rate > 0 ? Output::Device : Output::SilentClock));
     if (rate > 0)
         engine->m_backend = openPortAudio(callback, engine.get(), rate, kFramesPerBuffer, error);
     if (engine->m_backend) {
         const double latency = engine->m_backend->latencySeconds();
         engine->m_latencySeconds.store(latency);
-        engine->m_latencyBlocks.store(std::clamp(
-            static_cast<int>(std::lround(latency * engine->m_sampleRate / kFramesPerBuffer)), 0, kHistoryBlocks - 1));
+        engine->m_latencyBlocks.store(
+            std::clamp(static_cast<int>(std::lround(latency * engine->m_sampleRate / kFramesPerBuffer)), 0,
+                       kHistoryBlocks - 1));
     } else {
-        std::fprintf(stderr, "Fadewell: no audio output device could be opened (%s); playing on a silent clock\n",
+        std::fprintf(stderr,
+                     "Fadewell: no audio output device could be opened (%s); playing on a silent clock\n",
                      error.c_str());
         engine->m_output.store(Output::SilentClock);
         engine->m_backend = startSilentClock(callback, engine.get(), engine->m_sampleRate, kFramesPerBuffer);
@@ -187,7 +194,9 @@ AudioEngine::~AudioEngine() {
     m_uiContext.reset();
 }
 
-double AudioEngine::outputLatency() const { return m_latencySeconds.load(); }
+double AudioEngine::outputLatency() const {
+    return m_latencySeconds.load();
+}
 
 AudioEngine::Deck& AudioEngine::deck(int index) const {
     if (index < 0 || index >= kMaxDecks)
@@ -276,7 +285,9 @@ void AudioEngine::unload(int index) {
     wakeWorker();
 }
 
-AudioEngine::DeckInfo AudioEngine::deckInfo(int index) const { return deck(index).info; }
+AudioEngine::DeckInfo AudioEngine::deckInfo(int index) const {
+    return deck(index).info;
+}
 
 void AudioEngine::setPlaying(int index, bool playing) {
     deck(index).playing.store(playing, std::memory_order_release);
@@ -373,7 +384,8 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
         std::size_t available = d.ring.readable();
         const Marker* m = d.markers.front();
         if (m != nullptr)
-            available = std::min<std::size_t>(available, static_cast<std::size_t>(m->index - d.ring.readIndex()));
+            available =
+                std::min<std::size_t>(available, static_cast<std::size_t>(m->index - d.ring.readIndex()));
         if (available == 0) {
             d.cbTransport = 0; // nothing left to fade out with
             if (m != nullptr && m->kind == Marker::End && m->gen == d.cbGen) {
@@ -557,7 +569,8 @@ void AudioEngine::postNotifications() {
         return; // offline, processNotifications() is called by the test
     if (m_notifyPosted.exchange(true))
         return;
-    QMetaObject::invokeMethod(m_uiContext.get(), [this] { processNotifications(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_uiContext.get(), [this] { processNotifications(); }, Qt::QueuedConnection);
 }
 
 void AudioEngine::superviseOutput() {
@@ -572,8 +585,9 @@ void AudioEngine::superviseOutput() {
         if (m_backend && m_backend->alive())
             return;
         m_backend.reset();
-        std::fprintf(stderr, "Fadewell: the audio output device went away; playing on a silent clock until it is "
-                             "back\n");
+        std::fprintf(stderr,
+                     "Fadewell: the audio output device went away; playing on a silent clock until it is "
+                     "back\n");
         m_latencyBlocks.store(0);
         m_latencySeconds.store(0.0);
         m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
@@ -591,8 +605,9 @@ void AudioEngine::superviseOutput() {
     if (m_backend) {
         const double latency = m_backend->latencySeconds();
         m_latencySeconds.store(latency);
-        m_latencyBlocks.store(std::clamp(static_cast<int>(std::lround(latency * m_sampleRate / m_framesPerBuffer)),
-                                         0, kHistoryBlocks - 1));
+        m_latencyBlocks.store(
+            std::clamp(static_cast<int>(std::lround(latency * m_sampleRate / m_framesPerBuffer)), 0,
+                       kHistoryBlocks - 1));
         m_output.store(Output::Device, std::memory_order_release);
         std::fprintf(stderr, "Fadewell: the audio output device is back\n");
         return;

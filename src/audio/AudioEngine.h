@@ -117,7 +117,7 @@ private:
     void startWorker();
     void stopWorker();
     void workerLoop();
-    void servicePass();       // worker thread: fill every ring
+    void servicePass(); // worker thread: fill every ring
     void serviceDeck(Deck& d, int index);
     void watchEvents();       // worker thread: post processNotifications() when something happened
     void superviseOutput();   // worker thread: device lost / back

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -136,8 +136,8 @@ public:
         std::size_t done = 0;
         int r = MPG123_NEW_FORMAT;
         for (int tries = 0; r == MPG123_NEW_FORMAT && done == 0 && tries < 4; ++tries)
-            r = mpg123_read(m_handle.get(), out, frames * static_cast<std::size_t>(m_channels) * sizeof(float),
-                            &done);
+            r = mpg123_read(m_handle.get(), out,
+                            frames * static_cast<std::size_t>(m_channels) * sizeof(float), &done);
         if (r != MPG123_OK && r != MPG123_DONE && r != MPG123_NEW_FORMAT)
             m_error = true;
         return done / (sizeof(float) * static_cast<std::size_t>(m_channels));
@@ -155,7 +155,9 @@ private:
 
 } // namespace
 
-void Decoder::SoxrDeleter::operator()(soxr* s) const { soxr_delete(s); }
+void Decoder::SoxrDeleter::operator()(soxr* s) const {
+    soxr_delete(s);
+}
 
 Decoder::~Decoder() = default;
 
@@ -186,7 +188,7 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
     if (f == nullptr) {
         const int error = sf_error(nullptr);
         refuse(path, error != SF_ERR_SYSTEM && looksLikeAudio(path) ? "corrupt or truncated file"
-                                                                     : sndfileReason(error));
+                                                                    : sndfileReason(error));
     }
 
     if ((sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
@@ -202,12 +204,13 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
         if (encoding != MPG123_ENC_FLOAT_32)
             refuse(path, "MP3 decoder gives no 32-bit float output");
         const off_t length = mpg123_length(h.get());
-        d->m_info = {static_cast<int>(rate), channels, length > 0 ? static_cast<std::int64_t>(length) : 0, false,
-                     true};
+        d->m_info = {static_cast<int>(rate), channels, length > 0 ? static_cast<std::int64_t>(length) : 0,
+                     false, true};
         d->m_reader = std::make_unique<Mpg123Reader>(std::move(h), channels);
     } else {
         d->m_reader = std::make_unique<SndfileReader>(f);
-        d->m_info = {sfInfo.samplerate, sfInfo.channels, static_cast<std::int64_t>(sfInfo.frames), true, false};
+        d->m_info = {sfInfo.samplerate, sfInfo.channels, static_cast<std::int64_t>(sfInfo.frames), true,
+                     false};
         if (sfInfo.samplerate <= 0 || sfInfo.channels <= 0)
             refuse(path, "corrupt file (no sample rate or channels)");
         if (logSaysTruncated(f))
@@ -236,7 +239,8 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
     // The first block must decode: this catches files whose header is fine but whose data is not.
     d->seek(0);
     if (d->readFile(kBlockFrames) == 0 && (d->m_reader->error() || d->m_info.frames > 0))
-        refuse(path, d->m_info.isMp3 ? "corrupt MP3 file" : "corrupt file (its audio data cannot be decoded)");
+        refuse(path,
+               d->m_info.isMp3 ? "corrupt MP3 file" : "corrupt file (its audio data cannot be decoded)");
     if (d->m_info.isMp3 && d->m_pending == 0)
         refuse(path, "no audio in the file");
     d->seek(0);

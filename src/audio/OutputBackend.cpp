@@ -61,8 +61,9 @@ public:
         params.channelCount = 2;
         params.sampleFormat = paFloat32;
         params.suggestedLatency = info != nullptr ? info->defaultLowOutputLatency : 0.02;
-        PaError err = Pa_OpenStream(&m_stream, nullptr, &params, rate, static_cast<unsigned long>(framesPerBuffer),
-                                    paClipOff, &PortAudioOutput::onAudio, this);
+        PaError err =
+            Pa_OpenStream(&m_stream, nullptr, &params, rate, static_cast<unsigned long>(framesPerBuffer),
+                          paClipOff, &PortAudioOutput::onAudio, this);
         if (err == paNoError)
             err = Pa_StartStream(m_stream);
         if (err != paNoError) {

@@ -50,7 +50,8 @@ public:
     }
     // The frame at readIndex() + offset (offset < readable()).
     const float* frame(std::size_t offset) const {
-        return &m_data[static_cast<std::size_t>((m_read.load(std::memory_order_relaxed) + offset) & m_mask) * 2];
+        return &m_data[static_cast<std::size_t>((m_read.load(std::memory_order_relaxed) + offset) & m_mask) *
+                       2];
     }
     void consume(std::size_t frames) {
         m_read.store(m_read.load(std::memory_order_relaxed) + frames, std::memory_order_release);
@@ -70,8 +71,7 @@ private:
 };
 
 // A fixed number of trivially copyable items.
-template <class T, std::size_t Capacity>
-class SpscQueue {
+template <class T, std::size_t Capacity> class SpscQueue {
     static_assert((Capacity & (Capacity - 1)) == 0, "capacity must be a power of two");
 
 public:

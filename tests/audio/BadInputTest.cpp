@@ -30,7 +30,8 @@ std::string randomBytes(std::size_t n, unsigned seed) {
 
 // A FLAC file whose audio frames, after its metadata, are overwritten with noise.
 std::string corruptFlac(const TempDir& dir) {
-    const std::string path = writeTone(dir.file("corrupt.flac"), 1.0, 440.0, 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    const std::string path =
+        writeTone(dir.file("corrupt.flac"), 1.0, 440.0, 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
     const auto size = std::filesystem::file_size(path);
     std::string bytes(size, '\0');
     {
@@ -66,14 +67,15 @@ const BadCase kBadCases[] = {
      "truncated"},
     {"FlacCutShort",
      [](const TempDir& d) {
-         const auto p = writeTone(d.file("cut.flac"), 2.0, 440.0, 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+         const auto p =
+             writeTone(d.file("cut.flac"), 2.0, 440.0, 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
          truncateFile(p, std::filesystem::file_size(p) / 2);
          return p;
      },
      "truncated"},
     {"FlacWithCorruptAudio", corruptFlac, "corrupt"},
-    {"WavWithNoFrames",
-     [](const TempDir& d) { return writeSamples(d.file("none.wav"), {}, 44100, 2); }, "no audio"},
+    {"WavWithNoFrames", [](const TempDir& d) { return writeSamples(d.file("none.wav"), {}, 44100, 2); },
+     "no audio"},
 };
 
 class BadInputTest : public ::testing::TestWithParam<BadCase> {};
@@ -137,7 +139,8 @@ TEST(BadInput, FileCutShortWhilePlayingStopsItsDeckAndTheOtherPlaysOn) {
     auto engine = AudioEngine::createOffline(kRate, kBlock);
     MediaPlayer a(*engine);
     MediaPlayer b(*engine);
-    const std::string pathA = writeTone(dir.file("a.wav"), 5.0, 440.0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    const std::string pathA =
+        writeTone(dir.file("a.wav"), 5.0, 440.0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     a.setFileName(q(pathA));
     b.setFileName(q(writeConstant(dir.file("b.wav"), 5.0, 0.25f)));
     a.play();

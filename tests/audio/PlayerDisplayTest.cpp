@@ -1,8 +1,8 @@
 // The player's own display: the transport row and the position bar, their two switches, and what
 // a click on them does.
-#include <gtest/gtest.h>
 #include <QTest>
 #include <QToolButton>
+#include <gtest/gtest.h>
 
 #include "PlayerTestSupport.h"
 

@@ -1,9 +1,9 @@
 // The real outputs: PortAudio on the private PulseAudio server (Pulse* suites, run by CTest with
 // the server), and the silent clock used when there is no device. These run in real time, so they
 // are kept short; notifications come through the queued call the worker posts.
+#include <QTest>
 #include <cstdlib>
 #include <gtest/gtest.h>
-#include <QTest>
 
 #include "PlayerTestSupport.h"
 #include "support/PulseServer.h"

@@ -34,8 +34,7 @@ inline void hit() {
         g_hits.fetch_add(1, std::memory_order_relaxed);
 }
 
-template <class F>
-F realFunction(F& cache, const char* name) {
+template <class F> F realFunction(F& cache, const char* name) {
     if (cache == nullptr)
         cache = reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
     return cache;
@@ -113,15 +112,23 @@ void* operator new(std::size_t n) {
         return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t n) { return operator new(n); }
+void* operator new[](std::size_t n) {
+    return operator new(n);
+}
 void operator delete(void* p) noexcept {
     if (p != nullptr)
         hit();
     __libc_free(p);
 }
-void operator delete[](void* p) noexcept { operator delete(p); }
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p) noexcept {
+    operator delete(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    operator delete(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    operator delete(p);
+}
 
 namespace {
 
@@ -181,7 +188,8 @@ TEST(RealtimeSafety, CallbackNeverAllocatesLocksOrDoesIo) {
     auto engine = AudioEngine::createOffline(kRate, kBlock);
     MediaPlayer a(*engine), b(*engine), c(*engine);
     a.setFileName(q(writeTone(dir.file("a.flac"), 3.0, 440.0, 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16)));
-    b.setFileName(q(writeTone(dir.file("b.mp3"), 3.0, 330.0, 44100, 1, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III)));
+    b.setFileName(
+        q(writeTone(dir.file("b.mp3"), 3.0, 330.0, 44100, 1, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III)));
     c.setFileName(q(writeTone(dir.file("c.wav"), 0.6, 550.0, kRate)));
     engine->processNotifications();
 
