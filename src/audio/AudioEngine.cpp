@@ -106,6 +106,13 @@ struct AudioEngine::Deck {
     std::uint32_t workerSerial = 0;
     int producerGen = 0;
     bool atEnd = false;
+
+    // Worker -> offline rendering thread: what the worker has served, so the renderer asks for a
+    // pass only when a deck could lack data for the next block.
+    std::atomic<std::uint32_t> loadRequested{0}; // written by the user-interface thread
+    std::atomic<std::uint32_t> loadServed{0};
+    std::atomic<int> servedGen{0};
+    std::atomic<bool> feeding{false}; // has a file and has not reached its end
     std::uint32_t endedSeen = kNoGen;
 
     // User-interface thread only.
@@ -247,6 +254,7 @@ AudioEngine::DeckInfo AudioEngine::load(int index, const std::string& path) {
         d.pendingDecoder = std::move(decoder); // a decoder the worker never took is freed here
         d.pendingSerial = d.loadSerial;
     }
+    d.loadRequested.store(d.loadSerial, std::memory_order_release);
     d.seekRequest.store(pack(d.uiGen, 0), std::memory_order_release);
 
     if (fi.isMp3) {
@@ -281,6 +289,7 @@ void AudioEngine::unload(int index) {
         d.pendingDecoder.reset();
         d.pendingSerial = d.loadSerial;
     }
+    d.loadRequested.store(d.loadSerial, std::memory_order_release);
     d.seekRequest.store(pack(d.uiGen, 0), std::memory_order_release);
     wakeWorker();
 }
@@ -402,6 +411,18 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
         const int transportTarget = audible ? transportRamp : 0;
         const std::size_t count = std::min(frames - i, available);
         std::size_t k = 0;
+        if (d.cbTransport == transportTarget && transportTarget != 0 && d.cbGainLeft == 0) {
+            // Steady playing, the usual case: one gain, no ramp, straight through the ring.
+            const float g = d.cbGain;
+            while (k < count) {
+                const std::size_t run = std::min(count - k, d.ring.contiguous(k));
+                const float* f = d.ring.frame(k);
+                float* o = out + 2 * (i + k);
+                for (std::size_t j = 0; j < 2 * run; ++j)
+                    o[j] += f[j] * g;
+                k += run;
+            }
+        }
         while (k < count) {
             if (d.cbTransport < transportTarget)
                 ++d.cbTransport;
@@ -426,19 +447,35 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
 
 // ---------------------------------------------------------------- offline rendering
 
+bool AudioEngine::needsPass(std::size_t frames) const {
+    for (const auto& dp : m_decks) {
+        const Deck& d = *dp;
+        if (d.loadRequested.load(std::memory_order_acquire) != d.loadServed.load(std::memory_order_acquire) ||
+            genOf(d.seekRequest.load(std::memory_order_acquire)) != d.servedGen.load(std::memory_order_acquire))
+            return true;
+        if (d.feeding.load(std::memory_order_acquire) && d.ring.readable() < frames)
+            return true;
+    }
+    return false;
+}
+
 void AudioEngine::renderInto(float* out, std::size_t frames) {
     if (m_output.load() != Output::Offline)
         throw std::logic_error("AudioEngine::render is for offline engines");
     const auto block = static_cast<std::size_t>(m_framesPerBuffer);
     for (std::size_t done = 0; done < frames; done += block) {
-        // The worker fills every ring before each block, as it would have had time to in real time.
-        const std::uint32_t pass = m_passRequested.load(std::memory_order_relaxed) + 1;
-        m_passRequested.store(pass, std::memory_order_release);
-        m_passRequested.notify_one();
-        for (std::uint32_t seen = m_passDone.load(std::memory_order_acquire); seen != pass;
-             seen = m_passDone.load(std::memory_order_acquire))
-            m_passDone.wait(seen, std::memory_order_acquire);
-        process(out + 2 * done, std::min(block, frames - done));
+        const std::size_t count = std::min(block, frames - done);
+        // Before a block that some deck could lack data for, the worker fills every ring, as it
+        // would have had time to in real time; so nothing here depends on scheduling.
+        if (needsPass(count)) {
+            const std::uint32_t pass = m_passRequested.load(std::memory_order_relaxed) + 1;
+            m_passRequested.store(pass, std::memory_order_release);
+            m_passRequested.notify_one();
+            for (std::uint32_t seen = m_passDone.load(std::memory_order_acquire); seen != pass;
+                 seen = m_passDone.load(std::memory_order_acquire))
+                m_passDone.wait(seen, std::memory_order_acquire);
+        }
+        process(out + 2 * done, count);
     }
 }
 
@@ -513,6 +550,7 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
             lock.unlock();
             d.decoder = std::move(next); // the previous file is closed here, off the callback
             d.producerGen = -1;
+            d.loadServed.store(d.workerSerial, std::memory_order_release);
         }
     }
     const std::uint64_t request = d.seekRequest.load(std::memory_order_acquire);
@@ -523,7 +561,9 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
             return; // the callback has not caught up with earlier seeks: next pass
         d.producerGen = genOf(request);
         d.atEnd = false;
+        d.servedGen.store(d.producerGen, std::memory_order_release);
     }
+    d.feeding.store(d.decoder && !d.atEnd, std::memory_order_release);
     if (!d.decoder || d.atEnd)
         return;
 
@@ -539,6 +579,7 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
         if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::End}))
             return;
         d.atEnd = true;
+        d.feeding.store(false, std::memory_order_release);
         if (d.decoder->failed()) {
             std::lock_guard lock(m_eventMutex);
             m_lost.push_back({index, d.workerSerial, d.decoder->failure()});

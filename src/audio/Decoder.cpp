@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -36,6 +37,19 @@ struct Mpg123Deleter {
 };
 using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
 
+// libmpg123 reads its file a frame at a time; through a buffered stream that is a system call
+// per 64 KiB instead of one per frame.
+ssize_t bufferedRead(void* handle, void* buffer, size_t bytes) {
+    FILE* f = static_cast<FILE*>(handle);
+    const size_t got = std::fread(buffer, 1, bytes, f);
+    return got == 0 && std::ferror(f) ? -1 : static_cast<ssize_t>(got);
+}
+off_t bufferedSeek(void* handle, off_t offset, int whence) {
+    FILE* f = static_cast<FILE*>(handle);
+    return fseeko(f, offset, whence) == 0 ? ftello(f) : -1;
+}
+void bufferedClose(void* handle) { std::fclose(static_cast<FILE*>(handle)); }
+
 Mpg123Ptr openMpg123(const std::string& path) {
     initMpg123();
     int err = MPG123_OK;
@@ -43,7 +57,16 @@ Mpg123Ptr openMpg123(const std::string& path) {
     if (!h)
         return nullptr;
     mpg123_param(h.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_FLOAT, 0.0);
-    if (mpg123_open(h.get(), path.c_str()) != MPG123_OK)
+    FILE* f = std::fopen(path.c_str(), "rbe");
+    if (f == nullptr)
+        return nullptr;
+    std::setvbuf(f, nullptr, _IOFBF, 64 * 1024);
+    if (mpg123_replace_reader_handle(h.get(), &bufferedRead, &bufferedSeek, &bufferedClose) != MPG123_OK) {
+        std::fclose(f);
+        return nullptr;
+    }
+    // From here mpg123_close (in the deleter) closes the stream through bufferedClose.
+    if (mpg123_open_handle(h.get(), f) != MPG123_OK)
         return nullptr;
     return h;
 }
@@ -231,7 +254,10 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
         soxr_error_t err = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        d->m_resampler.reset(soxr_create(d->m_info.fileRate, outputRate, 2, &err, &io, &quality, nullptr));
+        // One thread: the worker feeds every deck in turn, and soxr's own thread pool would only
+        // compete with it (and with the audio callback) for the cores.
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        d->m_resampler.reset(soxr_create(d->m_info.fileRate, outputRate, 2, &err, &io, &quality, &runtime));
         if (err != nullptr || !d->m_resampler)
             refuse(path, std::string("cannot resample from its rate: ") + (err ? err : "?"));
     }
