@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build, the program and the tests need and the
 # machine lacks. The one list of packages for both README commands.
+#   deps.sh          what the build, the program and the tests need
+#   deps.sh bench    that, and what the benchmarks compare against (bench/README.md)
 set -euo pipefail
 
 packages=(
@@ -19,6 +21,10 @@ packages=(
   # checking the installed desktop entry
   desktop-file-utils
 )
+if [ "${1:-}" = "bench" ]; then
+  # the engine's throughput is compared with ffmpeg doing the same mix
+  packages+=(ffmpeg)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -61,8 +61,9 @@ public:
         params.channelCount = 2;
         params.sampleFormat = paFloat32;
         params.suggestedLatency = info != nullptr ? info->defaultLowOutputLatency : 0.02;
-        PaError err = Pa_OpenStream(&m_stream, nullptr, &params, rate, static_cast<unsigned long>(framesPerBuffer),
-                                    paClipOff, &PortAudioOutput::onAudio, this);
+        PaError err =
+            Pa_OpenStream(&m_stream, nullptr, &params, rate, static_cast<unsigned long>(framesPerBuffer),
+                          paClipOff, &PortAudioOutput::onAudio, this);
         if (err == paNoError)
             err = Pa_StartStream(m_stream);
         if (err != paNoError) {
@@ -85,7 +86,10 @@ public:
         }
         if (Pa_IsStreamActive(m_stream) != 1)
             return false;
-        // A stream whose callback stopped coming for a second has lost its device.
+        // A sound server can take a second or two to start a new stream (its first callbacks only
+        // prefill); after that, a stream whose callback stopped coming for a second lost its device.
+        if (now - m_opened < std::chrono::seconds(5))
+            return true;
         return now - m_lastProgress < std::chrono::seconds(1);
     }
 
@@ -105,7 +109,8 @@ private:
     double m_latency = 0.0;
     std::atomic<unsigned long> m_callbacks{0};
     unsigned long m_lastCount = 0;
-    std::chrono::steady_clock::time_point m_lastProgress = std::chrono::steady_clock::now();
+    const std::chrono::steady_clock::time_point m_opened = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_lastProgress = m_opened;
 };
 
 class SilentClock final : public OutputBackend {
