@@ -99,6 +99,7 @@ MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
         b->setObjectName(name);
         b->setIcon(style()->standardIcon(icon));
         b->setToolTip(tip);
+        b->setAccessibleName(tip); // read within the player's own name ("Deck A player")
         b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus); // the console's keys must reach the console
         row->addWidget(b);
@@ -111,6 +112,7 @@ MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
     column->addWidget(m_transport);
     m_positionBar = new PositionBar(this);
     m_positionBar->setObjectName("positionBar");
+    m_positionBar->setAccessibleName(tr("Position"));
     column->addWidget(m_positionBar);
     column->addStretch(1);
 

@@ -17,6 +17,7 @@
 #include "console/DigitalDisplay.h"
 #include "console/KeyCodes.h"
 #include "console/ScrollSlider.h"
+#include "console/ShownTextAccessibility.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Twips.h"
 
@@ -75,14 +76,21 @@ W* place(W* widget, const char* name, const QRect& geometry, const QString& acce
 
 QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
               const QColor& text, const QString& accessibleName = {}) {
-    auto* l = place(new QLabel(caption, parent), name, geometry, accessibleName.isEmpty() ? caption : accessibleName);
+    auto* l = new QLabel(caption, parent);
+    // A label named for what it shows has text that changes: expose it without renaming. Before
+    // the name is set, since naming creates the label's accessibility interface.
+    if (!accessibleName.isEmpty() && accessibleName != caption)
+        exposeShownText(l);
+    place(l, name, geometry, accessibleName.isEmpty() ? caption : accessibleName);
     setColours(l, text);
     return l;
 }
 
 QLabel* timeDisplay(QWidget* parent, const char* name, const QRect& geometry, const QColor& text, double points,
                     bool bold, const QString& accessibleName, const QString& face = QStringLiteral("DSEG7 Classic")) {
-    auto* l = place(new DigitalDisplay(parent), name, geometry, accessibleName);
+    auto* l = new DigitalDisplay(parent);
+    exposeShownText(l);
+    place(l, name, geometry, accessibleName);
     const QColor black(0, 0, 0);
     setColours(l, text, &black);
     l->setFont(digitalFace(points, bold, face));
