@@ -27,6 +27,11 @@ constexpr int kHistoryBlocks = 64; // enough output latency for 64 buffers
 constexpr std::uint64_t kFrameMask = (std::uint64_t{1} << 48) - 1;
 constexpr std::uint32_t kNoGen = 0x10000;
 constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);
+// How often the worker checks the output: a lost device is noticed, and a device that appears is
+// opened, within about this (plus the backend's own detection time).
+constexpr auto kSupervisePeriod = std::chrono::milliseconds(250);
+constexpr auto kLookPeriod = std::chrono::milliseconds(500); // looking for a device that is not there
+constexpr double kFirstRetryDelay = 2.0; // seconds, doubling to 30, for a device that will not open
 
 std::uint64_t pack(std::uint16_t gen, std::uint64_t frames) {
     return (std::uint64_t{gen} << 48) | (frames & kFrameMask);
@@ -185,7 +190,7 @@ std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
                      error.c_str());
         engine->m_output.store(Output::SilentClock);
         engine->m_backend = startSilentClock(callback, engine.get(), engine->m_sampleRate, kFramesPerBuffer);
-        engine->m_nextRetry = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        engine->m_nextRetry = std::chrono::steady_clock::now(); // opened as soon as one appears
     }
     engine->startWorker();
     return engine;
@@ -451,7 +456,8 @@ bool AudioEngine::needsPass(std::size_t frames) const {
     for (const auto& dp : m_decks) {
         const Deck& d = *dp;
         if (d.loadRequested.load(std::memory_order_acquire) != d.loadServed.load(std::memory_order_acquire) ||
-            genOf(d.seekRequest.load(std::memory_order_acquire)) != d.servedGen.load(std::memory_order_acquire))
+            genOf(d.seekRequest.load(std::memory_order_acquire)) !=
+                d.servedGen.load(std::memory_order_acquire))
             return true;
         if (d.feeding.load(std::memory_order_acquire) && d.ring.readable() < frames)
             return true;
@@ -618,7 +624,7 @@ void AudioEngine::superviseOutput() {
     const auto now = std::chrono::steady_clock::now();
     if (now < m_nextSupervise)
         return;
-    m_nextSupervise = now + std::chrono::milliseconds(250);
+    m_nextSupervise = now + kSupervisePeriod;
     const OutputBackend::Callback callback = [](void* self, float* out, std::size_t frames) {
         static_cast<AudioEngine*>(self)->process(out, frames);
     };
@@ -633,17 +639,28 @@ void AudioEngine::superviseOutput() {
         m_latencySeconds.store(0.0);
         m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
         m_output.store(Output::SilentClock, std::memory_order_release);
-        m_retryDelay = 2.0;
-        m_nextRetry = now + std::chrono::seconds(2);
+        m_retryDelay = kFirstRetryDelay;
+        m_nextRetry = now;
+        return;
+    }
+    if (m_nextRetry == std::chrono::steady_clock::time_point::max())
+        return; // a silent clock by request
+    // Look for the device every pass (cheap); open it as soon as it is there. A device that is there
+    // but will not open is tried again less and less often.
+    if (!defaultOutputPresent()) {
+        m_retryDelay = kFirstRetryDelay;
+        m_nextRetry = now + kLookPeriod;
         return;
     }
     if (now < m_nextRetry)
         return;
-    // Try the device again; back off so a machine without one is not probed all the time.
-    m_backend.reset(); // the silent clock stops: one callback at a time
+    // The silent clock runs on while PortAudio starts and opens the stream, and stops just before
+    // the stream's first callback: positions lose no time to the attempt.
     std::string error;
-    m_backend = openPortAudio(callback, this, m_sampleRate, m_framesPerBuffer, error);
-    if (m_backend) {
+    std::unique_ptr<OutputBackend> device =
+        openPortAudio(callback, this, m_sampleRate, m_framesPerBuffer, error, [this] { m_backend.reset(); });
+    if (device) {
+        m_backend = std::move(device);
         const double latency = m_backend->latencySeconds();
         m_latencySeconds.store(latency);
         m_latencyBlocks.store(
@@ -653,9 +670,10 @@ void AudioEngine::superviseOutput() {
         std::fprintf(stderr, "Fadewell: the audio output device is back\n");
         return;
     }
-    m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
-    m_retryDelay = std::min(m_retryDelay * 2.0, 30.0);
+    if (!m_backend) // the stream opened but did not start
+        m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
     m_nextRetry = now + std::chrono::milliseconds(static_cast<long>(m_retryDelay * 1000));
+    m_retryDelay = std::min(m_retryDelay * 2.0, 30.0);
 }
 
 // ---------------------------------------------------------------- notifications (user-interface thread)

@@ -136,7 +136,7 @@ private:
     std::unique_ptr<OutputBackend> m_backend; // worker thread (after start-up)
     std::atomic<int> m_latencyBlocks{0};
     std::atomic<double> m_latencySeconds{0.0};
-    double m_retryDelay = 2.0;
+    double m_retryDelay = 2.0; // seconds before the next attempt at a device that would not open
     std::chrono::steady_clock::time_point m_nextSupervise{};
     std::chrono::steady_clock::time_point m_nextRetry{};
 

@@ -19,6 +19,8 @@
 namespace {
 
 constexpr std::size_t kBlockFrames = 2048;
+constexpr int kMinFileRate = 1000;   // below the lowest rate audio is recorded at (8 kHz) by far
+constexpr int kMaxFileRate = 768000; // the highest rate any recorder writes
 
 [[noreturn]] void refuse(const std::string& path, const std::string& reason) {
     throw PlayerError("Can't load \"" + path + "\": " + reason);
@@ -48,7 +50,9 @@ off_t bufferedSeek(void* handle, off_t offset, int whence) {
     FILE* f = static_cast<FILE*>(handle);
     return fseeko(f, offset, whence) == 0 ? ftello(f) : -1;
 }
-void bufferedClose(void* handle) { std::fclose(static_cast<FILE*>(handle)); }
+void bufferedClose(void* handle) {
+    std::fclose(static_cast<FILE*>(handle));
+}
 
 Mpg123Ptr openMpg123(const std::string& path) {
     initMpg123();
@@ -236,6 +240,10 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
                      false};
         if (sfInfo.samplerate <= 0 || sfInfo.channels <= 0)
             refuse(path, "corrupt file (no sample rate or channels)");
+        // A header saying 1 Hz would make a second of audio twelve hours of rumble, one saying
+        // 10 MHz a few milliseconds of chirp: damage, not audio.
+        if (sfInfo.samplerate < kMinFileRate || sfInfo.samplerate > kMaxFileRate)
+            refuse(path, "unusable sample rate (" + std::to_string(sfInfo.samplerate) + " Hz)");
         if (logSaysTruncated(f))
             refuse(path, "truncated file (its audio data ends before its header says)");
         if (sfInfo.frames <= 0)

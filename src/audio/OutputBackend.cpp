@@ -49,7 +49,7 @@ public:
         }
     }
 
-    bool open(int rate, int framesPerBuffer, std::string& error) {
+    bool open(int rate, int framesPerBuffer, std::string& error, const std::function<void()>& beforeStart) {
         const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
         if (device == paNoDevice) {
             error = "no default output device";
@@ -64,8 +64,11 @@ public:
         PaError err =
             Pa_OpenStream(&m_stream, nullptr, &params, rate, static_cast<unsigned long>(framesPerBuffer),
                           paClipOff, &PortAudioOutput::onAudio, this);
-        if (err == paNoError)
+        if (err == paNoError) {
+            if (beforeStart)
+                beforeStart();
             err = Pa_StartStream(m_stream);
+        }
         if (err != paNoError) {
             error = Pa_GetErrorText(err);
             return false;
@@ -158,8 +161,21 @@ int defaultOutputRate(std::string& error) {
     return static_cast<int>(info->defaultSampleRate + 0.5);
 }
 
+bool defaultOutputPresent() {
+    AlsaQuiet quiet;
+    // ALSA reads its configuration once per process, and what "default" means can depend on what
+    // was running then (a sound server); read it afresh, as PortAudio does on each start.
+    snd_config_update_free_global();
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) != 0)
+        return false;
+    snd_pcm_close(pcm);
+    return true;
+}
+
 std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, void* context, int rate,
-                                             int framesPerBuffer, std::string& error) {
+                                             int framesPerBuffer, std::string& error,
+                                             const std::function<void()>& beforeStart) {
     AlsaQuiet quiet;
     auto session = std::make_unique<PaSession>();
     if (!session->ok()) {
@@ -167,7 +183,7 @@ std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, v
         return nullptr;
     }
     auto output = std::make_unique<PortAudioOutput>(std::move(session), callback, context);
-    if (!output->open(rate, framesPerBuffer, error))
+    if (!output->open(rate, framesPerBuffer, error, beforeStart))
         return nullptr;
     return output;
 }
