@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, whatever the build, the program and the tests need and the
 # machine lacks. The one list of packages for both README commands.
+#   deps.sh          what the build, the program and the tests need
+#   deps.sh bench    that, and what the benchmarks compare against (bench/README.md)
 set -euo pipefail
 
 packages=(
@@ -16,7 +18,15 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # a private sound server, a virtual display and tools to drive and measure them
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xvfb xauth xdotool imagemagick
+  # reading the console's labels from outside (accessibility bus on a private session bus)
+  at-spi2-core python3-pyatspi dbus
+  # checking the installed desktop entry
+  desktop-file-utils
 )
+if [ "${1:-}" = "bench" ]; then
+  # the engine's throughput is compared with ffmpeg doing the same mix
+  packages+=(ffmpeg)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -27,12 +27,21 @@ constexpr int kHistoryBlocks = 64; // enough output latency for 64 buffers
 constexpr std::uint64_t kFrameMask = (std::uint64_t{1} << 48) - 1;
 constexpr std::uint32_t kNoGen = 0x10000;
 constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);
+// How often the worker checks the output: a lost device is noticed, and a device that appears is
+// opened, within about this (plus the backend's own detection time).
+constexpr auto kSupervisePeriod = std::chrono::milliseconds(250);
+constexpr auto kLookPeriod = std::chrono::milliseconds(500); // looking for a device that is not there
+constexpr double kFirstRetryDelay = 2.0; // seconds, doubling to 30, for a device that will not open
 
 std::uint64_t pack(std::uint16_t gen, std::uint64_t frames) {
     return (std::uint64_t{gen} << 48) | (frames & kFrameMask);
 }
-std::uint16_t genOf(std::uint64_t packed) { return static_cast<std::uint16_t>(packed >> 48); }
-std::uint64_t framesOf(std::uint64_t packed) { return packed & kFrameMask; }
+std::uint16_t genOf(std::uint64_t packed) {
+    return static_cast<std::uint16_t>(packed >> 48);
+}
+std::uint64_t framesOf(std::uint64_t packed) {
+    return packed & kFrameMask;
+}
 
 // Flush-to-zero and denormals-are-zero for the callback, restored after it: a fading tail must
 // not fall into denormal arithmetic, and the rendering thread of an offline engine is the caller's.
@@ -67,8 +76,8 @@ struct Marker {
 struct AudioEngine::Deck {
     explicit Deck(std::size_t ringFrames) : ring(ringFrames) {}
 
-    StereoRing ring;                   // worker -> callback
-    SpscQueue<Marker, 64> markers;     // worker -> callback: where seeks and the end take effect
+    StereoRing ring;               // worker -> callback
+    SpscQueue<Marker, 64> markers; // worker -> callback: where seeks and the end take effect
 
     // User-interface thread -> worker and callback. A seek request is a generation (16 bits) and a
     // file frame, packed so both are read together.
@@ -77,7 +86,7 @@ struct AudioEngine::Deck {
     std::atomic<float> gain{1.0f};
 
     // Callback -> user-interface thread.
-    std::atomic<std::uint64_t> heard{0};     // generation and frames heard of it
+    std::atomic<std::uint64_t> heard{0}; // generation and frames heard of it
     std::atomic<std::uint32_t> endedGen{kNoGen};
 
     // Callback only.
@@ -102,6 +111,13 @@ struct AudioEngine::Deck {
     std::uint32_t workerSerial = 0;
     int producerGen = 0;
     bool atEnd = false;
+
+    // Worker -> offline rendering thread: what the worker has served, so the renderer asks for a
+    // pass only when a deck could lack data for the next block.
+    std::atomic<std::uint32_t> loadRequested{0}; // written by the user-interface thread
+    std::atomic<std::uint32_t> loadServed{0};
+    std::atomic<int> servedGen{0};
+    std::atomic<bool> feeding{false}; // has a file and has not reached its end
     std::uint32_t endedSeen = kNoGen;
 
     // User-interface thread only.
@@ -142,9 +158,10 @@ std::unique_ptr<AudioEngine> AudioEngine::createOffline(int sampleRate, int fram
 
 std::unique_ptr<AudioEngine> AudioEngine::createSilentClock(int sampleRate, int framesPerBuffer) {
     std::unique_ptr<AudioEngine> engine(new AudioEngine(sampleRate, framesPerBuffer, Output::SilentClock));
-    engine->m_backend = startSilentClock(
-        [](void* self, float* out, std::size_t frames) { static_cast<AudioEngine*>(self)->process(out, frames); },
-        engine.get(), sampleRate, framesPerBuffer);
+    engine->m_backend =
+        startSilentClock([](void* self, float* out,
+                            std::size_t frames) { static_cast<AudioEngine*>(self)->process(out, frames); },
+                         engine.get(), sampleRate, framesPerBuffer);
     engine->m_nextRetry = std::chrono::steady_clock::time_point::max(); // never looks for a device
     engine->startWorker();
     return engine;
@@ -157,21 +174,23 @@ std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
     };
     std::string error;
     const int rate = defaultOutputRate(error);
-    std::unique_ptr<AudioEngine> engine(
-        new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer, rate > 0 ? Output::Device : Output::SilentClock));
+    std::unique_ptr<AudioEngine> engine(new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer,
+                                                        rate > 0 ? Output::Device : Output::SilentClock));
     if (rate > 0)
         engine->m_backend = openPortAudio(callback, engine.get(), rate, kFramesPerBuffer, error);
     if (engine->m_backend) {
         const double latency = engine->m_backend->latencySeconds();
         engine->m_latencySeconds.store(latency);
-        engine->m_latencyBlocks.store(std::clamp(
-            static_cast<int>(std::lround(latency * engine->m_sampleRate / kFramesPerBuffer)), 0, kHistoryBlocks - 1));
+        engine->m_latencyBlocks.store(
+            std::clamp(static_cast<int>(std::lround(latency * engine->m_sampleRate / kFramesPerBuffer)), 0,
+                       kHistoryBlocks - 1));
     } else {
-        std::fprintf(stderr, "Fadewell: no audio output device could be opened (%s); playing on a silent clock\n",
+        std::fprintf(stderr,
+                     "Fadewell: no audio output device could be opened (%s); playing on a silent clock\n",
                      error.c_str());
         engine->m_output.store(Output::SilentClock);
         engine->m_backend = startSilentClock(callback, engine.get(), engine->m_sampleRate, kFramesPerBuffer);
-        engine->m_nextRetry = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        engine->m_nextRetry = std::chrono::steady_clock::now(); // opened as soon as one appears
     }
     engine->startWorker();
     return engine;
@@ -187,7 +206,9 @@ AudioEngine::~AudioEngine() {
     m_uiContext.reset();
 }
 
-double AudioEngine::outputLatency() const { return m_latencySeconds.load(); }
+double AudioEngine::outputLatency() const {
+    return m_latencySeconds.load();
+}
 
 AudioEngine::Deck& AudioEngine::deck(int index) const {
     if (index < 0 || index >= kMaxDecks)
@@ -238,6 +259,7 @@ AudioEngine::DeckInfo AudioEngine::load(int index, const std::string& path) {
         d.pendingDecoder = std::move(decoder); // a decoder the worker never took is freed here
         d.pendingSerial = d.loadSerial;
     }
+    d.loadRequested.store(d.loadSerial, std::memory_order_release);
     d.seekRequest.store(pack(d.uiGen, 0), std::memory_order_release);
 
     if (fi.isMp3) {
@@ -272,11 +294,14 @@ void AudioEngine::unload(int index) {
         d.pendingDecoder.reset();
         d.pendingSerial = d.loadSerial;
     }
+    d.loadRequested.store(d.loadSerial, std::memory_order_release);
     d.seekRequest.store(pack(d.uiGen, 0), std::memory_order_release);
     wakeWorker();
 }
 
-AudioEngine::DeckInfo AudioEngine::deckInfo(int index) const { return deck(index).info; }
+AudioEngine::DeckInfo AudioEngine::deckInfo(int index) const {
+    return deck(index).info;
+}
 
 void AudioEngine::setPlaying(int index, bool playing) {
     deck(index).playing.store(playing, std::memory_order_release);
@@ -373,7 +398,8 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
         std::size_t available = d.ring.readable();
         const Marker* m = d.markers.front();
         if (m != nullptr)
-            available = std::min<std::size_t>(available, static_cast<std::size_t>(m->index - d.ring.readIndex()));
+            available =
+                std::min<std::size_t>(available, static_cast<std::size_t>(m->index - d.ring.readIndex()));
         if (available == 0) {
             d.cbTransport = 0; // nothing left to fade out with
             if (m != nullptr && m->kind == Marker::End && m->gen == d.cbGen) {
@@ -390,6 +416,18 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
         const int transportTarget = audible ? transportRamp : 0;
         const std::size_t count = std::min(frames - i, available);
         std::size_t k = 0;
+        if (d.cbTransport == transportTarget && transportTarget != 0 && d.cbGainLeft == 0) {
+            // Steady playing, the usual case: one gain, no ramp, straight through the ring.
+            const float g = d.cbGain;
+            while (k < count) {
+                const std::size_t run = std::min(count - k, d.ring.contiguous(k));
+                const float* f = d.ring.frame(k);
+                float* o = out + 2 * (i + k);
+                for (std::size_t j = 0; j < 2 * run; ++j)
+                    o[j] += f[j] * g;
+                k += run;
+            }
+        }
         while (k < count) {
             if (d.cbTransport < transportTarget)
                 ++d.cbTransport;
@@ -414,19 +452,36 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
 
 // ---------------------------------------------------------------- offline rendering
 
+bool AudioEngine::needsPass(std::size_t frames) const {
+    for (const auto& dp : m_decks) {
+        const Deck& d = *dp;
+        if (d.loadRequested.load(std::memory_order_acquire) != d.loadServed.load(std::memory_order_acquire) ||
+            genOf(d.seekRequest.load(std::memory_order_acquire)) !=
+                d.servedGen.load(std::memory_order_acquire))
+            return true;
+        if (d.feeding.load(std::memory_order_acquire) && d.ring.readable() < frames)
+            return true;
+    }
+    return false;
+}
+
 void AudioEngine::renderInto(float* out, std::size_t frames) {
     if (m_output.load() != Output::Offline)
         throw std::logic_error("AudioEngine::render is for offline engines");
     const auto block = static_cast<std::size_t>(m_framesPerBuffer);
     for (std::size_t done = 0; done < frames; done += block) {
-        // The worker fills every ring before each block, as it would have had time to in real time.
-        const std::uint32_t pass = m_passRequested.load(std::memory_order_relaxed) + 1;
-        m_passRequested.store(pass, std::memory_order_release);
-        m_passRequested.notify_one();
-        for (std::uint32_t seen = m_passDone.load(std::memory_order_acquire); seen != pass;
-             seen = m_passDone.load(std::memory_order_acquire))
-            m_passDone.wait(seen, std::memory_order_acquire);
-        process(out + 2 * done, std::min(block, frames - done));
+        const std::size_t count = std::min(block, frames - done);
+        // Before a block that some deck could lack data for, the worker fills every ring, as it
+        // would have had time to in real time; so nothing here depends on scheduling.
+        if (needsPass(count)) {
+            const std::uint32_t pass = m_passRequested.load(std::memory_order_relaxed) + 1;
+            m_passRequested.store(pass, std::memory_order_release);
+            m_passRequested.notify_one();
+            for (std::uint32_t seen = m_passDone.load(std::memory_order_acquire); seen != pass;
+                 seen = m_passDone.load(std::memory_order_acquire))
+                m_passDone.wait(seen, std::memory_order_acquire);
+        }
+        process(out + 2 * done, count);
     }
 }
 
@@ -501,6 +556,7 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
             lock.unlock();
             d.decoder = std::move(next); // the previous file is closed here, off the callback
             d.producerGen = -1;
+            d.loadServed.store(d.workerSerial, std::memory_order_release);
         }
     }
     const std::uint64_t request = d.seekRequest.load(std::memory_order_acquire);
@@ -511,7 +567,9 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
             return; // the callback has not caught up with earlier seeks: next pass
         d.producerGen = genOf(request);
         d.atEnd = false;
+        d.servedGen.store(d.producerGen, std::memory_order_release);
     }
+    d.feeding.store(d.decoder && !d.atEnd, std::memory_order_release);
     if (!d.decoder || d.atEnd)
         return;
 
@@ -527,6 +585,7 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
         if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::End}))
             return;
         d.atEnd = true;
+        d.feeding.store(false, std::memory_order_release);
         if (d.decoder->failed()) {
             std::lock_guard lock(m_eventMutex);
             m_lost.push_back({index, d.workerSerial, d.decoder->failure()});
@@ -557,14 +616,15 @@ void AudioEngine::postNotifications() {
         return; // offline, processNotifications() is called by the test
     if (m_notifyPosted.exchange(true))
         return;
-    QMetaObject::invokeMethod(m_uiContext.get(), [this] { processNotifications(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_uiContext.get(), [this] { processNotifications(); }, Qt::QueuedConnection);
 }
 
 void AudioEngine::superviseOutput() {
     const auto now = std::chrono::steady_clock::now();
     if (now < m_nextSupervise)
         return;
-    m_nextSupervise = now + std::chrono::milliseconds(250);
+    m_nextSupervise = now + kSupervisePeriod;
     const OutputBackend::Callback callback = [](void* self, float* out, std::size_t frames) {
         static_cast<AudioEngine*>(self)->process(out, frames);
     };
@@ -572,34 +632,48 @@ void AudioEngine::superviseOutput() {
         if (m_backend && m_backend->alive())
             return;
         m_backend.reset();
-        std::fprintf(stderr, "Fadewell: the audio output device went away; playing on a silent clock until it is "
-                             "back\n");
+        std::fprintf(stderr,
+                     "Fadewell: the audio output device went away; playing on a silent clock until it is "
+                     "back\n");
         m_latencyBlocks.store(0);
         m_latencySeconds.store(0.0);
         m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
         m_output.store(Output::SilentClock, std::memory_order_release);
-        m_retryDelay = 2.0;
-        m_nextRetry = now + std::chrono::seconds(2);
+        m_retryDelay = kFirstRetryDelay;
+        m_nextRetry = now;
+        return;
+    }
+    if (m_nextRetry == std::chrono::steady_clock::time_point::max())
+        return; // a silent clock by request
+    // Look for the device every pass (cheap); open it as soon as it is there. A device that is there
+    // but will not open is tried again less and less often.
+    if (!defaultOutputPresent()) {
+        m_retryDelay = kFirstRetryDelay;
+        m_nextRetry = now + kLookPeriod;
         return;
     }
     if (now < m_nextRetry)
         return;
-    // Try the device again; back off so a machine without one is not probed all the time.
-    m_backend.reset(); // the silent clock stops: one callback at a time
+    // The silent clock runs on while PortAudio starts and opens the stream, and stops just before
+    // the stream's first callback: positions lose no time to the attempt.
     std::string error;
-    m_backend = openPortAudio(callback, this, m_sampleRate, m_framesPerBuffer, error);
-    if (m_backend) {
+    std::unique_ptr<OutputBackend> device =
+        openPortAudio(callback, this, m_sampleRate, m_framesPerBuffer, error, [this] { m_backend.reset(); });
+    if (device) {
+        m_backend = std::move(device);
         const double latency = m_backend->latencySeconds();
         m_latencySeconds.store(latency);
-        m_latencyBlocks.store(std::clamp(static_cast<int>(std::lround(latency * m_sampleRate / m_framesPerBuffer)),
-                                         0, kHistoryBlocks - 1));
+        m_latencyBlocks.store(
+            std::clamp(static_cast<int>(std::lround(latency * m_sampleRate / m_framesPerBuffer)), 0,
+                       kHistoryBlocks - 1));
         m_output.store(Output::Device, std::memory_order_release);
         std::fprintf(stderr, "Fadewell: the audio output device is back\n");
         return;
     }
-    m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
-    m_retryDelay = std::min(m_retryDelay * 2.0, 30.0);
+    if (!m_backend) // the stream opened but did not start
+        m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
     m_nextRetry = now + std::chrono::milliseconds(static_cast<long>(m_retryDelay * 1000));
+    m_retryDelay = std::min(m_retryDelay * 2.0, 30.0);
 }
 
 // ---------------------------------------------------------------- notifications (user-interface thread)

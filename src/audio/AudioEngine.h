@@ -47,8 +47,9 @@ public:
     // the silent clock (positions still advance in real time; said once on stderr); the engine keeps
     // trying to reopen the device, and falls back the same way if the device goes away.
     static std::unique_ptr<AudioEngine> createDefault();
-    // Renders nothing until render() is called: for tests and benchmarks. Deterministic: each
-    // rendered block waits for the worker to have filled every deck's buffer.
+    // Renders nothing until render() is called: for tests and benchmarks. Deterministic: before
+    // any block that a deck could lack data for (a load, a seek, a buffer running low), rendering
+    // waits for the worker to have filled every deck's buffer.
     static std::unique_ptr<AudioEngine> createOffline(int sampleRate = 48000, int framesPerBuffer = 256);
     // The silent clock alone, without trying any device.
     static std::unique_ptr<AudioEngine> createSilentClock(int sampleRate = 48000, int framesPerBuffer = 256);
@@ -117,13 +118,14 @@ private:
     void startWorker();
     void stopWorker();
     void workerLoop();
-    void servicePass();       // worker thread: fill every ring
+    void servicePass(); // worker thread: fill every ring
     void serviceDeck(Deck& d, int index);
     void watchEvents();       // worker thread: post processNotifications() when something happened
     void superviseOutput();   // worker thread: device lost / back
     void postNotifications(); // any non-real-time thread
     void wakeWorker();
     void mixDeck(Deck& d, float* out, std::size_t frames) noexcept;
+    bool needsPass(std::size_t frames) const; // offline rendering thread
     Deck& deck(int index) const;
 
     int m_sampleRate;
@@ -134,7 +136,7 @@ private:
     std::unique_ptr<OutputBackend> m_backend; // worker thread (after start-up)
     std::atomic<int> m_latencyBlocks{0};
     std::atomic<double> m_latencySeconds{0.0};
-    double m_retryDelay = 2.0;
+    double m_retryDelay = 2.0; // seconds before the next attempt at a device that would not open
     std::chrono::steady_clock::time_point m_nextSupervise{};
     std::chrono::steady_clock::time_point m_nextRetry{};
 

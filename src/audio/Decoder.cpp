@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,8 @@
 namespace {
 
 constexpr std::size_t kBlockFrames = 2048;
+constexpr int kMinFileRate = 1000;   // below the lowest rate audio is recorded at (8 kHz) by far
+constexpr int kMaxFileRate = 768000; // the highest rate any recorder writes
 
 [[noreturn]] void refuse(const std::string& path, const std::string& reason) {
     throw PlayerError("Can't load \"" + path + "\": " + reason);
@@ -36,6 +39,21 @@ struct Mpg123Deleter {
 };
 using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
 
+// libmpg123 reads its file a frame at a time; through a buffered stream that is a system call
+// per 64 KiB instead of one per frame.
+ssize_t bufferedRead(void* handle, void* buffer, size_t bytes) {
+    FILE* f = static_cast<FILE*>(handle);
+    const size_t got = std::fread(buffer, 1, bytes, f);
+    return got == 0 && std::ferror(f) ? -1 : static_cast<ssize_t>(got);
+}
+off_t bufferedSeek(void* handle, off_t offset, int whence) {
+    FILE* f = static_cast<FILE*>(handle);
+    return fseeko(f, offset, whence) == 0 ? ftello(f) : -1;
+}
+void bufferedClose(void* handle) {
+    std::fclose(static_cast<FILE*>(handle));
+}
+
 Mpg123Ptr openMpg123(const std::string& path) {
     initMpg123();
     int err = MPG123_OK;
@@ -43,23 +61,49 @@ Mpg123Ptr openMpg123(const std::string& path) {
     if (!h)
         return nullptr;
     mpg123_param(h.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_FLOAT, 0.0);
-    if (mpg123_open(h.get(), path.c_str()) != MPG123_OK)
+    FILE* f = std::fopen(path.c_str(), "rbe");
+    if (f == nullptr)
+        return nullptr;
+    std::setvbuf(f, nullptr, _IOFBF, 64 * 1024);
+    if (mpg123_replace_reader_handle(h.get(), &bufferedRead, &bufferedSeek, &bufferedClose) != MPG123_OK) {
+        std::fclose(f);
+        return nullptr;
+    }
+    // From here mpg123_close (in the deleter) closes the stream through bufferedClose.
+    if (mpg123_open_handle(h.get(), f) != MPG123_OK)
         return nullptr;
     return h;
 }
 
 // The reason libsndfile gives for refusing a file, in the operator's words.
-std::string sndfileReason(int error, const std::string& detail) {
+std::string sndfileReason(int error) {
     switch (error) {
-    case SF_ERR_UNRECOGNISED_FORMAT:
-        return "not an audio file";
     case SF_ERR_MALFORMED_FILE:
-        return "corrupt file (" + detail + ")";
+        return "corrupt file";
     case SF_ERR_UNSUPPORTED_ENCODING:
         return "unsupported audio encoding";
+    case SF_ERR_SYSTEM:
+        return "cannot be read";
     default:
-        return "corrupt or unsupported file (" + detail + ")";
+        // Unrecognised, or a format libsndfile gave up on while probing (text named .mp3).
+        return "not an audio file";
     }
+}
+
+// Whether the file begins like one of the audio formats we read: then a refusal means damage.
+bool looksLikeAudio(const std::string& path) {
+    char head[4] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const ssize_t got = ::read(fd, head, sizeof head);
+    ::close(fd);
+    if (got < 4)
+        return false;
+    const std::string magic(head, 4);
+    const auto* u = reinterpret_cast<const unsigned char*>(head);
+    return magic == "RIFF" || magic == "RIFX" || magic == "RF64" || magic == "FORM" || magic == "fLaC" ||
+           magic == "OggS" || magic.compare(0, 3, "ID3") == 0 || (u[0] == 0xFF && (u[1] & 0xE0) == 0xE0);
 }
 
 // A file whose data chunk claims more than the file holds: libsndfile notes it in its log and
@@ -119,8 +163,8 @@ public:
         std::size_t done = 0;
         int r = MPG123_NEW_FORMAT;
         for (int tries = 0; r == MPG123_NEW_FORMAT && done == 0 && tries < 4; ++tries)
-            r = mpg123_read(m_handle.get(), out, frames * static_cast<std::size_t>(m_channels) * sizeof(float),
-                            &done);
+            r = mpg123_read(m_handle.get(), out,
+                            frames * static_cast<std::size_t>(m_channels) * sizeof(float), &done);
         if (r != MPG123_OK && r != MPG123_DONE && r != MPG123_NEW_FORMAT)
             m_error = true;
         return done / (sizeof(float) * static_cast<std::size_t>(m_channels));
@@ -138,7 +182,9 @@ private:
 
 } // namespace
 
-void Decoder::SoxrDeleter::operator()(soxr* s) const { soxr_delete(s); }
+void Decoder::SoxrDeleter::operator()(soxr* s) const {
+    soxr_delete(s);
+}
 
 Decoder::~Decoder() = default;
 
@@ -166,8 +212,11 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
 
     SF_INFO sfInfo{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &sfInfo);
-    if (f == nullptr)
-        refuse(path, sndfileReason(sf_error(nullptr), sf_strerror(nullptr)));
+    if (f == nullptr) {
+        const int error = sf_error(nullptr);
+        refuse(path, error != SF_ERR_SYSTEM && looksLikeAudio(path) ? "corrupt or truncated file"
+                                                                    : sndfileReason(error));
+    }
 
     if ((sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
         // libsndfile stops an MP3 without a length header at its bitrate estimate of the length;
@@ -182,14 +231,19 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
         if (encoding != MPG123_ENC_FLOAT_32)
             refuse(path, "MP3 decoder gives no 32-bit float output");
         const off_t length = mpg123_length(h.get());
-        d->m_info = {static_cast<int>(rate), channels, length > 0 ? static_cast<std::int64_t>(length) : 0, false,
-                     true};
+        d->m_info = {static_cast<int>(rate), channels, length > 0 ? static_cast<std::int64_t>(length) : 0,
+                     false, true};
         d->m_reader = std::make_unique<Mpg123Reader>(std::move(h), channels);
     } else {
         d->m_reader = std::make_unique<SndfileReader>(f);
-        d->m_info = {sfInfo.samplerate, sfInfo.channels, static_cast<std::int64_t>(sfInfo.frames), true, false};
+        d->m_info = {sfInfo.samplerate, sfInfo.channels, static_cast<std::int64_t>(sfInfo.frames), true,
+                     false};
         if (sfInfo.samplerate <= 0 || sfInfo.channels <= 0)
             refuse(path, "corrupt file (no sample rate or channels)");
+        // A header saying 1 Hz would make a second of audio twelve hours of rumble, one saying
+        // 10 MHz a few milliseconds of chirp: damage, not audio.
+        if (sfInfo.samplerate < kMinFileRate || sfInfo.samplerate > kMaxFileRate)
+            refuse(path, "unusable sample rate (" + std::to_string(sfInfo.samplerate) + " Hz)");
         if (logSaysTruncated(f))
             refuse(path, "truncated file (its audio data ends before its header says)");
         if (sfInfo.frames <= 0)
@@ -208,7 +262,10 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
         soxr_error_t err = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        d->m_resampler.reset(soxr_create(d->m_info.fileRate, outputRate, 2, &err, &io, &quality, nullptr));
+        // One thread: the worker feeds every deck in turn, and soxr's own thread pool would only
+        // compete with it (and with the audio callback) for the cores.
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        d->m_resampler.reset(soxr_create(d->m_info.fileRate, outputRate, 2, &err, &io, &quality, &runtime));
         if (err != nullptr || !d->m_resampler)
             refuse(path, std::string("cannot resample from its rate: ") + (err ? err : "?"));
     }
@@ -216,7 +273,8 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
     // The first block must decode: this catches files whose header is fine but whose data is not.
     d->seek(0);
     if (d->readFile(kBlockFrames) == 0 && (d->m_reader->error() || d->m_info.frames > 0))
-        refuse(path, d->m_info.isMp3 ? "corrupt MP3 file" : "corrupt file (its audio data cannot be decoded)");
+        refuse(path,
+               d->m_info.isMp3 ? "corrupt MP3 file" : "corrupt file (its audio data cannot be decoded)");
     if (d->m_info.isMp3 && d->m_pending == 0)
         refuse(path, "no audio in the file");
     d->seek(0);

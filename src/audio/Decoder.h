@@ -15,8 +15,8 @@
 struct DecoderInfo {
     int fileRate = 0;
     int fileChannels = 0;
-    std::int64_t frames = 0;  // frames at the file's rate; an estimate when !exactLength
-    bool exactLength = true;  // false for MP3 until its frames have been counted
+    std::int64_t frames = 0; // frames at the file's rate; an estimate when !exactLength
+    bool exactLength = true; // false for MP3 until its frames have been counted
     bool isMp3 = false;
 };
 

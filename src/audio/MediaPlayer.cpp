@@ -62,7 +62,8 @@ protected:
         p.drawRect(r);
         const int filled = static_cast<int>(std::lround(m_fraction * (r.width() - 1)));
         if (filled > 0)
-            p.fillRect(QRect(r.left() + 1, r.top() + 1, filled, r.height() - 1), palette().color(QPalette::Highlight));
+            p.fillRect(QRect(r.left() + 1, r.top() + 1, filled, r.height() - 1),
+                       palette().color(QPalette::Highlight));
     }
     void mousePressEvent(QMouseEvent* e) override { seekTo(e->position().x()); }
     void mouseMoveEvent(QMouseEvent* e) override {
@@ -98,6 +99,7 @@ MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
         b->setObjectName(name);
         b->setIcon(style()->standardIcon(icon));
         b->setToolTip(tip);
+        b->setAccessibleName(tip); // read within the player's own name ("Deck A player")
         b->setAutoRaise(true);
         b->setFocusPolicy(Qt::NoFocus); // the console's keys must reach the console
         row->addWidget(b);
@@ -110,6 +112,7 @@ MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
     column->addWidget(m_transport);
     m_positionBar = new PositionBar(this);
     m_positionBar->setObjectName("positionBar");
+    m_positionBar->setAccessibleName(tr("Position"));
     column->addWidget(m_positionBar);
     column->addStretch(1);
 
@@ -127,7 +130,9 @@ MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
     updateDisplay();
 }
 
-MediaPlayer::~MediaPlayer() { m_engine.detachDeck(m_deck); }
+MediaPlayer::~MediaPlayer() {
+    m_engine.detachDeck(m_deck);
+}
 
 void MediaPlayer::setFileName(const QString& path) {
     if (path.isEmpty()) {
@@ -142,7 +147,8 @@ void MediaPlayer::setFileName(const QString& path) {
     }
     m_engine.load(m_deck, path.toStdString()); // throws, leaving everything as it was
     m_fileName = path;
-    m_engine.setGain(m_deck, m_volume <= kSilence ? 0.0f : static_cast<float>(std::pow(10.0, m_volume / 2000.0)));
+    m_engine.setGain(m_deck,
+                     m_volume <= kSilence ? 0.0f : static_cast<float>(std::pow(10.0, m_volume / 2000.0)));
     setPlayState(Stopped);
     setOpenState(Opening);
     if (m_engine.deckInfo(m_deck).exact)
@@ -150,13 +156,21 @@ void MediaPlayer::setFileName(const QString& path) {
     updateDisplay();
 }
 
-QString MediaPlayer::fileName() const { return m_fileName; }
+QString MediaPlayer::fileName() const {
+    return m_fileName;
+}
 
-double MediaPlayer::duration() const { return m_fileName.isEmpty() ? 0.0 : m_engine.deckInfo(m_deck).duration; }
+double MediaPlayer::duration() const {
+    return m_fileName.isEmpty() ? 0.0 : m_engine.deckInfo(m_deck).duration;
+}
 
-double MediaPlayer::currentPosition() const { return m_fileName.isEmpty() ? 0.0 : m_engine.position(m_deck); }
+double MediaPlayer::currentPosition() const {
+    return m_fileName.isEmpty() ? 0.0 : m_engine.position(m_deck);
+}
 
-int MediaPlayer::playState() const { return m_playState; }
+int MediaPlayer::playState() const {
+    return m_playState;
+}
 
 void MediaPlayer::setVolume(std::int32_t hundredthsOfDb) {
     if (hundredthsOfDb > 0)
@@ -167,7 +181,9 @@ void MediaPlayer::setVolume(std::int32_t hundredthsOfDb) {
     m_engine.setGain(m_deck, gain);
 }
 
-std::int32_t MediaPlayer::volume() const { return m_volume; }
+std::int32_t MediaPlayer::volume() const {
+    return m_volume;
+}
 
 void MediaPlayer::play() {
     if (m_fileName.isEmpty())
@@ -206,14 +222,18 @@ void MediaPlayer::setTransportVisible(bool visible) {
     m_transport->setVisible(visible);
 }
 
-bool MediaPlayer::transportVisible() const { return m_transportVisible; }
+bool MediaPlayer::transportVisible() const {
+    return m_transportVisible;
+}
 
 void MediaPlayer::setPositionBarVisible(bool visible) {
     m_positionBarVisible = visible;
     m_positionBar->setVisible(visible);
 }
 
-bool MediaPlayer::positionBarVisible() const { return m_positionBarVisible; }
+bool MediaPlayer::positionBarVisible() const {
+    return m_positionBarVisible;
+}
 
 void MediaPlayer::setPlayState(int state) {
     const int old = m_playState;

@@ -49,7 +49,7 @@ public:
         }
     }
 
-    bool open(int rate, int framesPerBuffer, std::string& error) {
+    bool open(int rate, int framesPerBuffer, std::string& error, const std::function<void()>& beforeStart) {
         const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
         if (device == paNoDevice) {
             error = "no default output device";
@@ -61,10 +61,14 @@ public:
         params.channelCount = 2;
         params.sampleFormat = paFloat32;
         params.suggestedLatency = info != nullptr ? info->defaultLowOutputLatency : 0.02;
-        PaError err = Pa_OpenStream(&m_stream, nullptr, &params, rate, static_cast<unsigned long>(framesPerBuffer),
-                                    paClipOff, &PortAudioOutput::onAudio, this);
-        if (err == paNoError)
+        PaError err =
+            Pa_OpenStream(&m_stream, nullptr, &params, rate, static_cast<unsigned long>(framesPerBuffer),
+                          paClipOff, &PortAudioOutput::onAudio, this);
+        if (err == paNoError) {
+            if (beforeStart)
+                beforeStart();
             err = Pa_StartStream(m_stream);
+        }
         if (err != paNoError) {
             error = Pa_GetErrorText(err);
             return false;
@@ -85,7 +89,10 @@ public:
         }
         if (Pa_IsStreamActive(m_stream) != 1)
             return false;
-        // A stream whose callback stopped coming for a second has lost its device.
+        // A sound server can take a second or two to start a new stream (its first callbacks only
+        // prefill); after that, a stream whose callback stopped coming for a second lost its device.
+        if (now - m_opened < std::chrono::seconds(5))
+            return true;
         return now - m_lastProgress < std::chrono::seconds(1);
     }
 
@@ -105,7 +112,8 @@ private:
     double m_latency = 0.0;
     std::atomic<unsigned long> m_callbacks{0};
     unsigned long m_lastCount = 0;
-    std::chrono::steady_clock::time_point m_lastProgress = std::chrono::steady_clock::now();
+    const std::chrono::steady_clock::time_point m_opened = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_lastProgress = m_opened;
 };
 
 class SilentClock final : public OutputBackend {
@@ -153,8 +161,21 @@ int defaultOutputRate(std::string& error) {
     return static_cast<int>(info->defaultSampleRate + 0.5);
 }
 
+bool defaultOutputPresent() {
+    AlsaQuiet quiet;
+    // ALSA reads its configuration once per process, and what "default" means can depend on what
+    // was running then (a sound server); read it afresh, as PortAudio does on each start.
+    snd_config_update_free_global();
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) != 0)
+        return false;
+    snd_pcm_close(pcm);
+    return true;
+}
+
 std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, void* context, int rate,
-                                             int framesPerBuffer, std::string& error) {
+                                             int framesPerBuffer, std::string& error,
+                                             const std::function<void()>& beforeStart) {
     AlsaQuiet quiet;
     auto session = std::make_unique<PaSession>();
     if (!session->ok()) {
@@ -162,7 +183,7 @@ std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, v
         return nullptr;
     }
     auto output = std::make_unique<PortAudioOutput>(std::move(session), callback, context);
-    if (!output->open(rate, framesPerBuffer, error))
+    if (!output->open(rate, framesPerBuffer, error, beforeStart))
         return nullptr;
     return output;
 }

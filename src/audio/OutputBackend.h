@@ -18,8 +18,15 @@ public:
 
 // The default output's sample rate, or 0 when there is no usable default output. Says why in error.
 int defaultOutputRate(std::string& error);
+// Whether the default output can be opened now: ALSA's default device, opened and closed at once.
+// Costs about 2 ms when there is none, so the engine can look for a device that comes back twice a
+// second without a full PortAudio start (50 to 120 ms, and messages on stderr).
+bool defaultOutputPresent();
 // Opens and starts the default output at rate; nullptr (and why in error) when it cannot.
+// beforeStart, when given, runs once the stream is open, just before its first callback can come:
+// the caller stops its previous output there, so that one callback runs at a time.
 std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, void* context, int rate,
-                                             int framesPerBuffer, std::string& error);
+                                             int framesPerBuffer, std::string& error,
+                                             const std::function<void()>& beforeStart = {});
 std::unique_ptr<OutputBackend> startSilentClock(OutputBackend::Callback callback, void* context, int rate,
                                                 int framesPerBuffer);

@@ -5,6 +5,7 @@
 // Indices only grow (64 bits do not wrap in practice); the slot is index & mask. The producer
 // publishes a write index with release after filling the slots, the consumer reads it with acquire
 // before touching them, and the same pairing in the other direction hands slots back.
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -33,13 +34,12 @@ public:
     }
     // Writes frames (at most writable()).
     void write(const float* stereo, std::size_t frames) {
-        std::uint64_t w = m_write.load(std::memory_order_relaxed);
-        for (std::size_t i = 0; i < frames; ++i, ++w) {
-            const std::size_t slot = static_cast<std::size_t>(w & m_mask) * 2;
-            m_data[slot] = stereo[2 * i];
-            m_data[slot + 1] = stereo[2 * i + 1];
-        }
-        m_write.store(w, std::memory_order_release);
+        const std::uint64_t w = m_write.load(std::memory_order_relaxed);
+        const auto slot = static_cast<std::size_t>(w & m_mask);
+        const std::size_t first = std::min(frames, m_capacity - slot); // up to the wrap
+        std::copy_n(stereo, 2 * first, &m_data[2 * slot]);
+        std::copy_n(stereo + 2 * first, 2 * (frames - first), &m_data[0]);
+        m_write.store(w + frames, std::memory_order_release);
     }
 
     // Consumer side (audio callback).
@@ -48,9 +48,15 @@ public:
         return static_cast<std::size_t>(m_write.load(std::memory_order_acquire) -
                                         m_read.load(std::memory_order_relaxed));
     }
+    // Frames readable in one piece from readIndex() + offset, before the storage wraps.
+    std::size_t contiguous(std::size_t offset) const {
+        return m_capacity -
+               static_cast<std::size_t>((m_read.load(std::memory_order_relaxed) + offset) & m_mask);
+    }
     // The frame at readIndex() + offset (offset < readable()).
     const float* frame(std::size_t offset) const {
-        return &m_data[static_cast<std::size_t>((m_read.load(std::memory_order_relaxed) + offset) & m_mask) * 2];
+        return &m_data[static_cast<std::size_t>((m_read.load(std::memory_order_relaxed) + offset) & m_mask) *
+                       2];
     }
     void consume(std::size_t frames) {
         m_read.store(m_read.load(std::memory_order_relaxed) + frames, std::memory_order_release);
@@ -70,8 +76,7 @@ private:
 };
 
 // A fixed number of trivially copyable items.
-template <class T, std::size_t Capacity>
-class SpscQueue {
+template <class T, std::size_t Capacity> class SpscQueue {
     static_assert((Capacity & (Capacity - 1)) == 0, "capacity must be a power of two");
 
 public:

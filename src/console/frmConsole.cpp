@@ -17,17 +17,13 @@
 #include "console/DigitalDisplay.h"
 #include "console/KeyCodes.h"
 #include "console/ScrollSlider.h"
+#include "console/ShownTextAccessibility.h"
 #include "platform/MessageBoxes.h"
+#include "platform/Twips.h"
 
 namespace {
 
-// Positions and sizes of the window definition are in twips; 15 twips are one pixel.
-constexpr int px(int twips) {
-    return (twips + 7) / 15;
-}
-QRect twips(int left, int top, int width, int height) {
-    return {px(left), px(top), px(width), px(height)};
-}
+using Twips::toPixels;
 
 // The desktop colours the window uses, by their number.
 const QColor kActiveBorder(180, 180, 180); // 10
@@ -80,14 +76,21 @@ W* place(W* widget, const char* name, const QRect& geometry, const QString& acce
 
 QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
               const QColor& text, const QString& accessibleName = {}) {
-    auto* l = place(new QLabel(caption, parent), name, geometry, accessibleName.isEmpty() ? caption : accessibleName);
+    auto* l = new QLabel(caption, parent);
+    // A label named for what it shows has text that changes: expose it without renaming. Before
+    // the name is set, since naming creates the label's accessibility interface.
+    if (!accessibleName.isEmpty() && accessibleName != caption)
+        exposeShownText(l);
+    place(l, name, geometry, accessibleName.isEmpty() ? caption : accessibleName);
     setColours(l, text);
     return l;
 }
 
 QLabel* timeDisplay(QWidget* parent, const char* name, const QRect& geometry, const QColor& text, double points,
                     bool bold, const QString& accessibleName, const QString& face = QStringLiteral("DSEG7 Classic")) {
-    auto* l = place(new DigitalDisplay(parent), name, geometry, accessibleName);
+    auto* l = new DigitalDisplay(parent);
+    exposeShownText(l);
+    place(l, name, geometry, accessibleName);
     const QColor black(0, 0, 0);
     setColours(l, text, &black);
     l->setFont(digitalFace(points, bold, face));
@@ -147,10 +150,10 @@ void frmConsole::createControls() {
     client->setObjectName(QStringLiteral("clientArea"));
     setColours(client, kButtonText, &kButtonShadow);
     setCentralWidget(client);
-    resize(px(10305), px(6060) + menuBar()->sizeHint().height());
+    resize(toPixels(10305), toPixels(6060) + menuBar()->sizeHint().height());
 
     // Players frame: one row per deck.
-    Frame1 = place(new QGroupBox(QStringLiteral("Players"), client), "Frame1", twips(3510, 210, 6585, 2505),
+    Frame1 = place(new QGroupBox(QStringLiteral("Players"), client), "Frame1", Twips::rect(3510, 210, 6585, 2505),
                    QStringLiteral("Players"));
     setColours(Frame1, kButtonText, &kButtonShadow);
     const char* letters[] = {"A", "B", "C"};
@@ -168,38 +171,38 @@ void frmConsole::createControls() {
     QLabel** titles[] = {&lblMediaA, &lblMediaB, &lblMediaC};
     for (int i = 0; i < 3; ++i) {
         const QString letter = QLatin1String(letters[i]);
-        *rowLabel[i] = label(Frame1, rowLabels[i], letter, twips(150, rowTop[i], 225, 285), kBlue,
+        *rowLabel[i] = label(Frame1, rowLabels[i], letter, Twips::rect(150, rowTop[i], 225, 285), kBlue,
                              QStringLiteral("Deck %1").arg(letter));
         (*rowLabel[i])->setFont(sansSerif(8.25, true));
         *players[i] = place(new MediaPlayer(m_platform.engine, Frame1), ("MediaPlayer" + letter.toStdString()).c_str(),
-                            twips(480, playerTop[i], 3345, 675), QStringLiteral("Deck %1 player").arg(letter));
+                            Twips::rect(480, playerTop[i], 3345, 675), QStringLiteral("Deck %1 player").arg(letter));
         *clears[i] = button(Frame1, ("cmdClearPlayer" + letter.toStdString()).c_str(), QString(),
-                            QStringLiteral("Clear audio file from player"), twips(2970, buttonTop[i], 345, 315));
+                            QStringLiteral("Clear audio file from player"), Twips::rect(2970, buttonTop[i], 345, 315));
         (*clears[i])->setIcon(QIcon(cross));
         (*clears[i])->setIconSize(cross.size());
         (*clears[i])->setAccessibleName(QStringLiteral("Clear deck %1").arg(letter));
         *loads[i] = button(Frame1, ("cmdMedia" + letter.toStdString()).c_str(), QStringLiteral("..."),
-                           QStringLiteral("Load audio file into player"), twips(3360, buttonTop[i], 345, 315));
+                           QStringLiteral("Load audio file into player"), Twips::rect(3360, buttonTop[i], 345, 315));
         (*loads[i])->setAccessibleName(QStringLiteral("Load deck %1").arg(letter));
         *titles[i] = label(Frame1, ("lblMedia" + letter.toStdString()).c_str(), QString(),
-                           twips(titleLeft[i], titleTop[i], 2535, 195), Qt::white,
+                           Twips::rect(titleLeft[i], titleTop[i], 2535, 195), Qt::white,
                            QStringLiteral("Deck %1 title").arg(letter));
         (*titles[i])->setWordWrap(true);
         (*titles[i])->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     }
 
     // Deck time columns, in line with the frame's rows.
-    Label9 = label(client, "Label9", QStringLiteral("Length"), twips(1800, 210, 705, 285), kButtonText);
-    Label10 = label(client, "Label10", QStringLiteral("Remain"), twips(2640, 210, 705, 285), kButtonText);
+    Label9 = label(client, "Label9", QStringLiteral("Length"), Twips::rect(1800, 210, 705, 285), kButtonText);
+    Label10 = label(client, "Label10", QStringLiteral("Remain"), Twips::rect(2640, 210, 705, 285), kButtonText);
     QLabel** lengths[] = {&lblDurationA, &lblDurationB, &lblDurationC};
     QLabel** remainings[] = {&lblRemainingA, &lblRemainingB, &lblRemainingC};
     for (int i = 0; i < 3; ++i) {
         const QString letter = QLatin1String(letters[i]);
         *lengths[i] = label(client, ("lblDuration" + letter.toStdString()).c_str(), QString(),
-                            twips(1800, buttonTop[i], 765, 285), QColor(224, 224, 224),
+                            Twips::rect(1800, buttonTop[i], 765, 285), QColor(224, 224, 224),
                             QStringLiteral("Deck %1 length").arg(letter));
         *remainings[i] = label(client, ("lblRemaining" + letter.toStdString()).c_str(), QString(),
-                               twips(2640, buttonTop[i], 765, 285), kYellow,
+                               Twips::rect(2640, buttonTop[i], 765, 285), kYellow,
                                QStringLiteral("Deck %1 remaining time").arg(letter));
     }
 
@@ -209,10 +212,10 @@ void frmConsole::createControls() {
     for (int i = 0; i < 3; ++i) {
         auto* across = new QFrame(client);
         across->setObjectName(QStringLiteral("Line%1").arg(2 * i + 1));
-        across->setGeometry(px(elbowX[i]), px(elbowY[i]), px(3420) - px(elbowX[i]) + 1, 1);
+        across->setGeometry(toPixels(elbowX[i]), toPixels(elbowY[i]), toPixels(3420) - toPixels(elbowX[i]) + 1, 1);
         auto* down = new QFrame(client);
         down->setObjectName(QStringLiteral("Line%1").arg(2 * i + 2));
-        down->setGeometry(px(elbowX[i]), px(elbowY[i]), 1, px(2820) - px(elbowY[i]) + 1);
+        down->setGeometry(toPixels(elbowX[i]), toPixels(elbowY[i]), 1, toPixels(2820) - toPixels(elbowY[i]) + 1);
         for (QFrame* stroke : {across, down}) {
             setColours(stroke, kButtonText, &kActiveBorder);
             stroke->setAccessibleName(QStringLiteral("Deck %1 connector").arg(QLatin1String(letters[i])));
@@ -222,7 +225,7 @@ void frmConsole::createControls() {
     }
 
     // Mixer panel: the sliders on their own opaque panel.
-    Label13 = place(new QLabel(client), "Label13", twips(150, 3150, 4155, 2745), QStringLiteral("Volume panel"));
+    Label13 = place(new QLabel(client), "Label13", Twips::rect(150, 3150, 4155, 2745), QStringLiteral("Volume panel"));
     setColours(Label13, kButtonText, &kButtonFace);
     const char* sliderLabelNames[] = {"Label4", "Label5", "Label6", "Label7", "Label8", "Label15"};
     const char* sliderCaptions[] = {"A", "B", "C", "Mic", "Line", "Master"};
@@ -236,9 +239,9 @@ void frmConsole::createControls() {
     ScrollSlider** sliders[] = {&SliderA, &SliderB, &SliderC, &SliderMic, &SliderLine, &SliderMaster};
     for (int i = 0; i < 6; ++i) {
         *sliderLabels[i] = label(client, sliderLabelNames[i], QLatin1String(sliderCaptions[i]),
-                                 twips(sliderLabelLeft[i], 2910, sliderLabelWidth[i], 225), kBlue);
+                                 Twips::rect(sliderLabelLeft[i], 2910, sliderLabelWidth[i], 225), kBlue);
         (*sliderLabels[i])->setFont(sansSerif(8.25, true));
-        auto* s = place(new ScrollSlider(client), sliderNames[i], twips(sliderLeft[i], 3240, 630, 2325),
+        auto* s = place(new ScrollSlider(client), sliderNames[i], Twips::rect(sliderLeft[i], 3240, 630, 2325),
                         QLatin1String(sliderAccessible[i]));
         s->setRange(0, 100);
         s->setValue(20);
@@ -257,40 +260,40 @@ void frmConsole::createControls() {
         const QString letter = QLatin1String(letters[i]);
         *autos[i] = button(client, ("cmdAudoFade" + letter.toStdString()).c_str(), QStringLiteral("auto"),
                            QStringLiteral("Autofade other players and start this one"),
-                           twips(autoLeft[i], 5520, 555, 285));
+                           Twips::rect(autoLeft[i], 5520, 555, 285));
         (*autos[i])->setAccessibleName(QStringLiteral("Auto-fade to deck %1").arg(letter));
     }
 
     // Display panel.
     const QColor black(0, 0, 0);
     lblDisplayBlackBox = place(new QLabel(QStringLiteral("Label11"), client), "lblDisplayBlackBox",
-                               twips(4620, 3150, 3555, 2745), QStringLiteral("Display panel"));
+                               Twips::rect(4620, 3150, 3555, 2745), QStringLiteral("Display panel"));
     setColours(lblDisplayBlackBox, black, &black);
-    lblPlayerFlag = label(client, "lblPlayerFlag", QString(), twips(4740, 3240, 405, 315), kYellow,
+    lblPlayerFlag = label(client, "lblPlayerFlag", QString(), Twips::rect(4740, 3240, 405, 315), kYellow,
                           QStringLiteral("Live deck"));
     setColours(lblPlayerFlag, kYellow, &kButtonText);
     lblPlayerFlag->setFont(sansSerif(9.75, true));
-    Label11 = label(client, "Label11", QStringLiteral("Remaining"), twips(5070, 3570, 945, 315), kGreyText);
-    lblRemainingBig = timeDisplay(client, "lblRemainingBig", twips(5970, 3300, 1995, 735), kGreen, 27.75, true,
+    Label11 = label(client, "Label11", QStringLiteral("Remaining"), Twips::rect(5070, 3570, 945, 315), kGreyText);
+    lblRemainingBig = timeDisplay(client, "lblRemainingBig", Twips::rect(5970, 3300, 1995, 735), kGreen, 27.75, true,
                                   QStringLiteral("Live deck remaining time"));
-    Label12 = label(client, "Label12", QStringLiteral("Running"), twips(5070, 4350, 945, 315), kGreyText);
-    lblRunningTime = timeDisplay(client, "lblRunningTime", twips(6000, 4110, 1965, 735), kGreen, 27.75, true,
+    Label12 = label(client, "Label12", QStringLiteral("Running"), Twips::rect(5070, 4350, 945, 315), kGreyText);
+    lblRunningTime = timeDisplay(client, "lblRunningTime", Twips::rect(6000, 4110, 1965, 735), kGreen, 27.75, true,
                                  QStringLiteral("Live deck running time"));
-    lblTime = timeDisplay(client, "lblTime", twips(6030, 5040, 1935, 435), QColor(192, 255, 192), 14.25, false,
+    lblTime = timeDisplay(client, "lblTime", Twips::rect(6030, 5040, 1935, 435), QColor(192, 255, 192), 14.25, false,
                           QStringLiteral("Clock"), QStringLiteral("DSEG14 Classic"));
 
     // Control strip.
     chkSetVolume = place(new QCheckBox(QStringLiteral("Auto Set Volume"), client), "chkSetVolume",
-                         twips(8520, 3180, 1575, 345), QStringLiteral("Auto Set Volume"));
+                         Twips::rect(8520, 3180, 1575, 345), QStringLiteral("Auto Set Volume"));
     setColours(chkSetVolume, kButtonText, &kButtonShadow);
     cmdResetVolume = button(client, "cmdResetVolume", QStringLiteral("Reset Volume"),
                             QStringLiteral("Set inactive player volume to 80% and pause players"),
-                            twips(8490, 3660, 1245, 405));
-    Label14 = label(client, "Label14", QStringLiteral("Auto fade (seconds)"), twips(8520, 4230, 1485, 285),
+                            Twips::rect(8490, 3660, 1245, 405));
+    Label14 = label(client, "Label14", QStringLiteral("Auto fade (seconds)"), Twips::rect(8520, 4230, 1485, 285),
                     kButtonText);
-    txtAutoFade = place(new QLineEdit(QStringLiteral("4"), client), "txtAutoFade", twips(8490, 4470, 435, 315),
+    txtAutoFade = place(new QLineEdit(QStringLiteral("4"), client), "txtAutoFade", Twips::rect(8490, 4470, 435, 315),
                         QStringLiteral("Auto fade (seconds)"));
-    lblAutofadeMessage = label(client, "lblAutofadeMessage", QString(), twips(8490, 4890, 1665, 405), kYellow,
+    lblAutofadeMessage = label(client, "lblAutofadeMessage", QString(), Twips::rect(8490, 4890, 1665, 405), kYellow,
                                QStringLiteral("Auto fade message"));
     lblAutofadeMessage->setWordWrap(true);
 

@@ -10,6 +10,7 @@
 #include "common/Globals.h"
 #include "common/Numeric.h"
 #include "console/ScrollSlider.h"
+#include "console/ShownTextAccessibility.h"
 #include "console/frmConsole.h"
 #include "platform/FileDialog.h"
 #include "platform/MessageBoxes.h"
@@ -113,7 +114,10 @@ void frmConsole::deckPlayStateChange(Deck& d, int newState) {
 
 void frmConsole::CurrentPlayer(const QString& Player) {
     mCurrentPlayer = Player;
+    const QString shown = lblPlayerFlag->text();
     lblPlayerFlag->setText(mCurrentPlayer);
+    if (shown != mCurrentPlayer)
+        announceShownText(lblPlayerFlag, shown);
 }
 
 void frmConsole::HideMediaPlayerControls() {

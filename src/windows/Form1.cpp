@@ -9,14 +9,9 @@
 #include "audio/VolumeControl.h"
 #include "common/Errors.h"
 #include "platform/MessageBoxes.h"
+#include "platform/Twips.h"
 
 namespace {
-
-constexpr int kTwipsPerPixel = 15;
-
-QRect twips(int left, int top, int width, int height) {
-    return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel, height / kTwipsPerPixel};
-}
 
 template <class Widget>
 Widget* place(QWidget* parent, const char* name, const QString& accessibleName, const QRect& geometry) {
@@ -49,32 +44,32 @@ Form1::Form1(mixer::MixerApi& mixer, MessageBoxes& boxes, QWidget* parent)
     : QWidget(parent), m_mixer(mixer), m_boxes(boxes), m_failures(boxes, this) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
-    resize(7005 / kTwipsPerPixel, 4005 / kTwipsPerPixel);
+    resize(Twips::toPixels(7005), Twips::toPixels(4005));
     createControls();
     connectHandlers();
     m_failures.run("Form_Load", [this] { Form_Load(); });
 }
 
 void Form1::createControls() {
-    Command1 = place<QPushButton>(this, "Command1", tr("Master"), twips(360, 840, 1545, 555));
+    Command1 = place<QPushButton>(this, "Command1", tr("Master"), Twips::rect(360, 840, 1545, 555));
     Command1->setText(tr("Master"));
-    Text1 = place<QLineEdit>(this, "Text1", tr("Master level"), twips(2220, 900, 1245, 435));
+    Text1 = place<QLineEdit>(this, "Text1", tr("Master level"), Twips::rect(2220, 900, 1245, 435));
     Text1->setText(QStringLiteral("Text1"));
-    Label1 = place<QLabel>(this, "Label1", tr("Master range"), twips(4050, 930, 2025, 435));
+    Label1 = place<QLabel>(this, "Label1", tr("Master range"), Twips::rect(4050, 930, 2025, 435));
     Label1->setText(QStringLiteral("Label1"));
 
-    Command2 = place<QPushButton>(this, "Command2", tr("Mic"), twips(390, 1650, 1575, 585));
+    Command2 = place<QPushButton>(this, "Command2", tr("Mic"), Twips::rect(390, 1650, 1575, 585));
     Command2->setText(tr("Mic"));
-    Text2 = place<QLineEdit>(this, "Text2", tr("Mic level"), twips(2220, 1710, 1275, 435));
+    Text2 = place<QLineEdit>(this, "Text2", tr("Mic level"), Twips::rect(2220, 1710, 1275, 435));
     Text2->setText(QStringLiteral("Text2"));
-    Label2 = place<QLabel>(this, "Label2", tr("Mic range"), twips(4050, 1680, 2085, 495));
+    Label2 = place<QLabel>(this, "Label2", tr("Mic range"), Twips::rect(4050, 1680, 2085, 495));
     Label2->setText(QStringLiteral("Label2"));
 
-    Command3 = place<QPushButton>(this, "Command3", tr("Line"), twips(390, 2490, 1575, 585));
+    Command3 = place<QPushButton>(this, "Command3", tr("Line"), Twips::rect(390, 2490, 1575, 585));
     Command3->setText(tr("Line"));
-    Text3 = place<QLineEdit>(this, "Text3", tr("Line level"), twips(2220, 2550, 1275, 435));
+    Text3 = place<QLineEdit>(this, "Text3", tr("Line level"), Twips::rect(2220, 2550, 1275, 435));
     Text3->setText(QStringLiteral("Text2"));
-    Label3 = place<QLabel>(this, "Label3", tr("Line range"), twips(4050, 2550, 2085, 495));
+    Label3 = place<QLabel>(this, "Label3", tr("Line range"), Twips::rect(4050, 2550, 2085, 495));
     Label3->setText(QStringLiteral("Label3"));
 
     // The window's tab order is Command1, Command2, Text1, Text2, Label1, Label2, Text3, Command3, Label3;

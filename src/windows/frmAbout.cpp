@@ -10,13 +10,13 @@
 #include "common/Errors.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Shell.h"
+#include "platform/Twips.h"
 
 using namespace registry;
 
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
-// Open the key with every right but delete and write-owner, as the classic About box always has;
+// Open the key with every right but delete and write-owner;
 // the registry stand-ins only ever read.
 constexpr std::uint32_t kKeyAllAccess = 0x2003F;
 constexpr std::uint32_t kValueBufferSize = 1024;
@@ -28,12 +28,8 @@ const QString kSysInfoLocationValue = QStringLiteral("MSINFO");
 const QString kSysInfoProgram = QStringLiteral("\\MSINFO32.EXE");
 const QString kUnavailable = QStringLiteral("System Information Is Unavailable At This Time");
 
-constexpr int px(int twips) {
-    return (twips + kTwipsPerPixel / 2) / kTwipsPerPixel;
-}
-
 void place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(px(left), px(top), px(width), px(height));
+    w->setGeometry(Twips::toPixels(left), Twips::toPixels(top), Twips::toPixels(width), Twips::toPixels(height));
 }
 
 // A horizontal line drawn from x1 to x2 at y, thickness in pixels.
@@ -43,7 +39,7 @@ void placeLine(QFrame* line, int x1, int x2, int y, int thickness, const QColor&
     QPalette palette = line->palette();
     palette.setColor(QPalette::Window, colour);
     line->setPalette(palette);
-    line->setGeometry(px(x1), px(y), px(x2) - px(x1), thickness);
+    line->setGeometry(Twips::toPixels(x1), Twips::toPixels(y), Twips::toPixels(x2) - Twips::toPixels(x1), thickness);
 }
 
 void name(QWidget* w, const char* objectName, const QString& accessibleName) {
@@ -90,8 +86,8 @@ frmAbout::frmAbout(const QIcon& consoleIcon, Registry& registry, Shell& shell, M
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setSizeGripEnabled(false);
-    setGeometry(px(2340), px(1935), px(5730), px(3555));
-    setFixedSize(px(5730), px(3555));
+    setGeometry(Twips::toPixels(2340), Twips::toPixels(1935), Twips::toPixels(5730), Twips::toPixels(3555));
+    setFixedSize(Twips::toPixels(5730), Twips::toPixels(3555));
 
     picIcon = new QLabel(this);
     name(picIcon, "picIcon", QStringLiteral("Program icon"));

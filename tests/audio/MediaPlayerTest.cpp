@@ -38,7 +38,8 @@ TEST_F(MediaPlayerTest, VolumeMinus4100IsMinus41DbBelowUnity) {
     player.setVolume(-4100);
     engine->render(kRate / 10); // past the ramp
     const auto quiet = engine->render(kRate / 2);
-    const double difference = rmsDb(framesOf(quiet, 0, kRate / 2)) - rmsDb(framesOf(unity, kRate / 10, kRate / 2));
+    const double difference =
+        rmsDb(framesOf(quiet, 0, kRate / 2)) - rmsDb(framesOf(unity, kRate / 10, kRate / 2));
     EXPECT_NEAR(difference, -41.0, 0.1);
     EXPECT_EQ(player.volume(), -4100);
 }
@@ -67,8 +68,8 @@ TEST_F(MediaPlayerTest, VolumeStepIsRampedWithoutAJump) {
     const auto out = engine->render(kRate / 10);
     const float rampFrames = 0.005f * kRate;
     EXPECT_LE(maxStep(out, 0), 0.5f * 0.9f / rampFrames * 1.01f);
-    EXPECT_GT(maxStep(out, 0), 0.0f);                          // it did change
-    EXPECT_NEAR(out[2 * 300], 0.05f, 1e-4f);                     // and arrived within the ramp
+    EXPECT_GT(maxStep(out, 0), 0.0f);                         // it did change
+    EXPECT_NEAR(out[2 * 300], 0.05f, 1e-4f);                  // and arrived within the ramp
     EXPECT_FLOAT_EQ(out[0], 0.5f - 0.5f * 0.9f / rampFrames); // starting in the very next block
 }
 
@@ -181,7 +182,8 @@ TEST_F(MediaPlayerTest, SeekPlaysFromTheNewPosition) {
 
 TEST_F(MediaPlayerTest, NotificationsComeInOrderAndBeforeTheCallReturns) {
     const std::string a = writeTone(dir.file("a.wav"), 1.0, 440.0, kRate);
-    const std::string b = writeTone(dir.file("b.flac"), 1.0, 440.0, kRate, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    const std::string b =
+        writeTone(dir.file("b.flac"), 1.0, 440.0, kRate, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
     player.setFileName(q(a));
     EXPECT_EQ(log.take(), (std::vector<std::string>{"open 0->1", "open 1->2"}));
     player.halt(); // what a load does next: nothing to pause

@@ -31,4 +31,6 @@ private:
 constexpr int kRate = 48000;
 constexpr int kBlock = 256;
 
-inline QString q(const std::string& s) { return QString::fromStdString(s); }
+inline QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}

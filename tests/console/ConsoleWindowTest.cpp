@@ -1,4 +1,5 @@
 // Start-up, the window definition, the menu and the handling of failures no handler traps.
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QCheckBox>
@@ -219,4 +220,20 @@ TEST_F(ConsoleTest, TimeDisplaysShrinkTheirFaceRatherThanCutADigit) {
     const QFont fitted = big->fittedFont();
     EXPECT_LT(fitted.pointSizeF(), usual);
     EXPECT_LE(QFontMetrics(fitted).horizontalAdvance(big->text()), big->contentsRect().width());
+}
+
+// A screen reader reads a changing label's text under its fixed name.
+TEST_F(ConsoleTest, ChangingLabelsExposeTheirTextUnderAFixedName) {
+    frmConsole& c = start();
+    c.CurrentPlayer("B");
+    c.lblRemainingA->setText("1:01.5");
+    for (auto [label, text] : {std::pair{c.lblPlayerFlag, "B"}, std::pair{c.lblRemainingA, "1:01.5"}}) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(label);
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(a->text(QAccessible::Name), label->accessibleName());
+        QAccessibleTextInterface* t = a->textInterface();
+        ASSERT_NE(t, nullptr) << label->objectName().toStdString();
+        EXPECT_EQ(t->text(0, t->characterCount()), QLatin1String(text));
+    }
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(c.lblPlayerFlag)->text(QAccessible::Name), "Live deck");
 }

@@ -83,7 +83,9 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string TempDir::file(const std::string& name) const { return m_path + "/" + name; }
+std::string TempDir::file(const std::string& name) const {
+    return m_path + "/" + name;
+}
 
 std::string writeTone(const std::string& path, double seconds, double frequency, int sampleRate, int channels,
                       int format, double amplitude) {
@@ -100,7 +102,8 @@ std::string writeTone(const std::string& path, double seconds, double frequency,
     return path;
 }
 
-std::string writeConstant(const std::string& path, double seconds, float value, int sampleRate, int channels) {
+std::string writeConstant(const std::string& path, double seconds, float value, int sampleRate,
+                          int channels) {
     const auto frames = static_cast<std::size_t>(std::llround(seconds * sampleRate));
     return writeSamples(path, std::vector<float>(frames * static_cast<std::size_t>(channels), value),
                         sampleRate, channels);
@@ -121,7 +124,9 @@ std::string writeBytes(const std::string& path, const std::string& bytes) {
     return path;
 }
 
-void truncateFile(const std::string& path, std::size_t bytes) { std::filesystem::resize_file(path, bytes); }
+void truncateFile(const std::string& path, std::size_t bytes) {
+    std::filesystem::resize_file(path, bytes);
+}
 
 bool stripMp3InfoHeader(const std::string& path) {
     std::string data = readAll(path);
@@ -189,7 +194,8 @@ float maxStep(std::span<const float> interleavedStereo, int channel) {
     return step;
 }
 
-std::span<const float> framesOf(std::span<const float> interleavedStereo, std::size_t first, std::size_t count) {
+std::span<const float> framesOf(std::span<const float> interleavedStereo, std::size_t first,
+                                std::size_t count) {
     const std::size_t total = interleavedStereo.size() / 2;
     first = std::min(first, total);
     count = std::min(count, total - first);

@@ -32,7 +32,8 @@ private:
 // SF_FORMAT_VORBIS, SF_FORMAT_OGG | SF_FORMAT_OPUS, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III).
 // Returns path. Throws std::runtime_error when libsndfile refuses.
 std::string writeTone(const std::string& path, double seconds, double frequency, int sampleRate = 44100,
-                      int channels = 2, int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16, double amplitude = 0.5);
+                      int channels = 2, int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                      double amplitude = 0.5);
 
 // Writes a constant level (every sample = value) as 32-bit float WAV: exact to the sample, handy to
 // see gains and ramps. Returns path.

@@ -1,0 +1,94 @@
+// The real outputs: PortAudio on the private PulseAudio server (Pulse* suites, run by CTest with
+// the server), and the silent clock used when there is no device. These run in real time, so they
+// are kept short; notifications come through the queued call the worker posts.
+#include <QElapsedTimer>
+#include <QTest>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+#include "PlayerTestSupport.h"
+#include "support/PulseServer.h"
+
+using namespace fixtures;
+
+namespace {
+
+// Runs the event loop until the player leaves the playing state, at most timeoutMs.
+bool waitUntilStopped(MediaPlayer& player, int timeoutMs) {
+    return QTest::qWaitFor([&] { return player.playState() != MediaPlayer::Playing; }, timeoutMs);
+}
+
+TEST(PulseEngine, PlaysOnTheDefaultDeviceAndReportsTheEnd) {
+    ASSERT_TRUE(usePulseServer());
+    TempDir dir;
+    auto engine = AudioEngine::createDefault();
+    ASSERT_EQ(engine->output(), AudioEngine::Output::Device) << "fell back to the silent clock";
+    EXPECT_EQ(engine->sampleRate(), 44100); // the test sink's rate
+    EXPECT_GT(engine->outputLatency(), 0.0);
+    MediaPlayer player(*engine);
+    NotificationLog log(player);
+    player.setFileName(q(writeTone(dir.file("tone.wav"), 1.5, 440.0, 48000)));
+    player.play();
+    // The server takes a moment to start a new stream; from then on the position follows the clock.
+    // The clock is measured rather than assumed, so a busy machine that wakes the test late does not
+    // count against the output.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player.currentPosition() > 0.0; }, 4000));
+    QElapsedTimer clock;
+    clock.start();
+    const double start = player.currentPosition();
+    QTest::qWait(400);
+    const double elapsed = clock.nsecsElapsed() / 1e9;
+    EXPECT_NEAR(player.currentPosition() - start, elapsed, 0.12);
+    ASSERT_TRUE(waitUntilStopped(player, 4000));
+    EXPECT_EQ(player.currentPosition(), 0.0);
+    EXPECT_EQ(log.take().back(), "play 2->0");
+    EXPECT_EQ(engine->output(), AudioEngine::Output::Device);
+}
+
+TEST(SilentClock, PositionsAdvanceInRealTimeAndTheEndIsReported) {
+    TempDir dir;
+    auto engine = AudioEngine::createSilentClock(48000, 256);
+    EXPECT_EQ(engine->output(), AudioEngine::Output::SilentClock);
+    MediaPlayer player(*engine);
+    player.setFileName(q(writeTone(dir.file("tone.wav"), 0.5, 440.0, 44100)));
+    QElapsedTimer clock;
+    clock.start();
+    player.play();
+    QTest::qWait(250);
+    const double position = player.currentPosition();
+    const double elapsed = clock.nsecsElapsed() / 1e9;
+    EXPECT_GT(position, 0.1);
+    EXPECT_LE(position, elapsed + 0.02) << "the clock never runs ahead of real time";
+    EXPECT_GE(position, elapsed - 0.15);
+    ASSERT_TRUE(waitUntilStopped(player, 2000));
+    EXPECT_EQ(player.playState(), MediaPlayer::Stopped);
+    EXPECT_EQ(player.currentPosition(), 0.0);
+}
+
+TEST(SilentClock, DefaultEngineWithoutADeviceFallsBackAndSaysSo) {
+    // No sound server to reach, and ALSA's default device leads to one on this platform.
+    TempDir dir;
+    const char* savedRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = savedRuntime != nullptr ? savedRuntime : "";
+    ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    ::setenv("PULSE_SERVER", ("unix:" + dir.file("no-such-socket")).c_str(), 1);
+    testing::internal::CaptureStderr();
+    auto engine = AudioEngine::createDefault();
+    const std::string err = testing::internal::GetCapturedStderr();
+    ::unsetenv("PULSE_SERVER");
+    if (savedRuntime != nullptr)
+        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_RUNTIME_DIR");
+    if (engine->output() == AudioEngine::Output::Device)
+        GTEST_SKIP() << "this machine has a sound card of its own";
+    EXPECT_EQ(engine->output(), AudioEngine::Output::SilentClock);
+    EXPECT_NE(err.find("playing on a silent clock"), std::string::npos) << err;
+    MediaPlayer player(*engine);
+    player.setFileName(q(writeTone(dir.file("tone.wav"), 1.0, 440.0, 44100)));
+    player.play();
+    QTest::qWait(150);
+    EXPECT_GT(player.currentPosition(), 0.05);
+}
+
+} // namespace

@@ -1,0 +1,122 @@
+// The audio callback never allocates, frees, locks or does I/O. The detector (realtime/
+// RealtimeDetector.h) counts such calls made while the calling thread is armed; the offline renderer
+// runs the callback on the calling thread, so arming it around renderInto() watches exactly what the
+// callback (and the wait for the worker) does, through play, halt, seek, volume ramps, resampling and
+// end of file.
+#include <atomic>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <new>
+#include <pthread.h>
+#include <unistd.h>
+
+#include "PlayerTestSupport.h"
+#include "realtime/RealtimeDetector.h"
+
+namespace {
+
+using namespace fixtures;
+using realtime::Armed;
+using realtime::g_hits;
+
+// Called through a pointer the optimiser cannot see through, so the allocation really happens.
+volatile float g_sink = 0.0f;
+void allocateSomething() {
+    std::vector<float> v(1000);
+    v[10] = 1.0f;
+    g_sink = v[10];
+}
+void (*volatile g_allocate)() = &allocateSomething;
+
+TEST(RealtimeSafetyDetector, CatchesAnAllocationALockAndAWrite) {
+    g_hits = 0;
+    {
+        Armed armed;
+        g_allocate();
+    }
+    EXPECT_GE(g_hits.load(), 2); // new and delete
+    g_hits = 0;
+    std::mutex m;
+    {
+        Armed armed;
+        m.lock();
+        m.unlock();
+    }
+    EXPECT_EQ(g_hits.load(), 1);
+    g_hits = 0;
+    {
+        Armed armed;
+        static const char dot[] = "";
+        (void)!::write(STDERR_FILENO, dot, 0);
+    }
+    EXPECT_EQ(g_hits.load(), 1);
+}
+
+TEST(RealtimeSafetyDetector, CatchesTheAllocatingRenderCall) {
+    auto engine = AudioEngine::createOffline(kRate, kBlock);
+    g_hits = 0;
+    {
+        Armed armed;
+        engine->render(kBlock); // returns a vector: allocates
+    }
+    EXPECT_GT(g_hits.load(), 0);
+}
+
+TEST(RealtimeSafetyDetector, IsQuietWhenDisarmed) {
+    g_hits = 0;
+    g_allocate();
+    EXPECT_EQ(g_hits.load(), 0);
+}
+
+TEST(RealtimeSafety, CallbackNeverAllocatesLocksOrDoesIo) {
+    TempDir dir;
+    auto engine = AudioEngine::createOffline(kRate, kBlock);
+    MediaPlayer a(*engine), b(*engine), c(*engine);
+    a.setFileName(q(writeTone(dir.file("a.flac"), 3.0, 440.0, 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16)));
+    b.setFileName(
+        q(writeTone(dir.file("b.mp3"), 3.0, 330.0, 44100, 1, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III)));
+    c.setFileName(q(writeTone(dir.file("c.wav"), 0.6, 550.0, kRate)));
+    engine->processNotifications();
+
+    std::vector<float> out(2 * kRate / 5);
+    float loudest = 0.0f;
+    // Renders 0.2 s with the detector armed; everything else runs disarmed, as the UI would.
+    const auto renderArmed = [&] {
+        g_hits = 0;
+        {
+            Armed armed;
+            engine->renderInto(out.data(), kRate / 5);
+        }
+        loudest = std::max(loudest, peak(out));
+        return g_hits.load();
+    };
+
+    a.play();
+    b.play();
+    c.play();
+    EXPECT_EQ(renderArmed(), 0) << "playing";
+    a.setVolume(-2000);
+    b.setVolume(-4100);
+    EXPECT_EQ(renderArmed(), 0) << "volume ramps";
+    a.halt();
+    EXPECT_EQ(renderArmed(), 0) << "halt";
+    b.setCurrentPosition(2.0);
+    a.play();
+    EXPECT_EQ(renderArmed(), 0) << "seek and play";
+    EXPECT_EQ(renderArmed(), 0) << "end of file of deck C";
+    engine->processNotifications();
+    EXPECT_EQ(c.playState(), MediaPlayer::Stopped); // it really ended
+    a.stop();
+    b.setVolume(-10000);
+    EXPECT_EQ(renderArmed(), 0) << "stop and silence";
+    for (int i = 0; i < 5 && b.playState() == MediaPlayer::Playing; ++i) {
+        EXPECT_EQ(renderArmed(), 0) << "end of file of deck B";
+        engine->processNotifications();
+    }
+    EXPECT_EQ(b.playState(), MediaPlayer::Stopped);
+    EXPECT_GT(loudest, 0.3f); // and it made sound
+}
+
+} // namespace

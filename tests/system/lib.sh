@@ -1,0 +1,213 @@
+# Helpers for the system tests: a private sound server, a virtual display, a private accessibility
+# bus, the program started under them, and ways to drive and read it from outside.
+# Source it from bash:  . tests/system/lib.sh; fw_init; ...  Every process a helper starts is
+# remembered by its pid and ended by fw_cleanup, which fw_init traps on EXIT (so also on failure).
+# shellcheck shell=bash
+
+FW_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# Debian's own Python, which has the accessibility bindings (python3-pyatspi).
+FW_PYTHON=/usr/bin/python3
+FW_PIDS=()
+FW_FAILURES=0
+
+fw_init() {
+  FW_START=${EPOCHREALTIME/[.,]/} # microseconds
+  FW_TMP=$(mktemp -d /tmp/fadewell-system-XXXXXX)
+  export FW_TMP
+  trap fw_cleanup EXIT
+  trap 'exit 130' INT TERM
+}
+
+fw_track() { FW_PIDS+=("$1"); }
+
+# Ends every tracked process, newest first: TERM, then KILL after two seconds.
+fw_cleanup() {
+  local status=$? i pid
+  for ((i = ${#FW_PIDS[@]} - 1; i >= 0; i--)); do
+    pid=${FW_PIDS[i]}
+    kill "$pid" 2>/dev/null || continue
+    for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  FW_PIDS=()
+  if [ -n "${FW_PULSE_DIR:-}" ]; then "$FW_SOURCE_DIR/scripts/pulse-server.sh" stop "$FW_PULSE_DIR" >/dev/null; fi
+  [ -n "${FW_KEEP_TMP:-}" ] || rm -rf "${FW_TMP:?}"
+  exit "$status"
+}
+
+# fw_log MESSAGE: the message with the seconds since fw_init, to see where the time goes.
+fw_log() {
+  local now=${EPOCHREALTIME/[.,]/}
+  local ms=$(((now - FW_START) / 1000))
+  printf '[%3d.%02d s] %s\n' $((ms / 1000)) $((ms % 1000 / 10)) "$*"
+}
+
+fw_pass() { echo "ok: $*"; }
+fw_fail() { echo "FAIL: $*"; FW_FAILURES=$((FW_FAILURES + 1)); }
+fw_check() { # fw_check DESCRIPTION COMMAND...: passes when the command succeeds
+  local what=$1; shift
+  if "$@"; then fw_pass "$what"; else fw_fail "$what"; fi
+}
+fw_done() { # prints the summary line and exits with the verdict
+  local passed=$1
+  echo "$passed passed, $FW_FAILURES failed"
+  [ "$FW_FAILURES" -eq 0 ]
+}
+
+# Waits until COMMAND succeeds, at most SECONDS.
+fw_wait_for() {
+  local seconds=$1; shift
+  local end=$((SECONDS + seconds))
+  until "$@" 2>/dev/null; do
+    [ $SECONDS -lt $end ] || return 1
+    sleep 0.1
+  done
+}
+
+## The sound server: one PulseAudio with a null sink "testsink", the default output and source,
+## ALSA's "default" device and mixer routed to it by the pulse plugin.
+fw_pulse_start() {
+  FW_PULSE_DIR=$FW_TMP/pulse
+  "$FW_SOURCE_DIR/scripts/pulse-server.sh" start "$FW_PULSE_DIR" >"$FW_TMP/pulse-start.log" 2>&1 \
+    || { cat "$FW_TMP/pulse-start.log"; return 1; }
+  export XDG_RUNTIME_DIR=$FW_PULSE_DIR PULSE_COOKIE=$FW_PULSE_DIR/cookie PULSE_STATE_PATH=$FW_PULSE_DIR/state
+  fw_track "$(cat "$FW_PULSE_DIR/pulse/pid")"
+}
+
+# No sound server at all: ALSA's default device then has nowhere to go, as on a machine without a
+# sound card. The runtime folder still exists, for Qt, but holds no server socket.
+fw_no_pulse() {
+  export XDG_RUNTIME_DIR=$FW_TMP/runtime PULSE_SERVER=unix:$FW_TMP/runtime/no-server
+  mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+}
+
+## The virtual display: Xvfb on a free display number, local connections only.
+fw_xvfb_start() {
+  local fdfile=$FW_TMP/xvfb-display
+  : >"$fdfile"
+  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp -noreset 5>"$fdfile" >"$FW_TMP/xvfb.log" 2>&1 &
+  fw_track $!
+  fw_wait_for 10 test -s "$fdfile" || { echo "Xvfb did not start"; cat "$FW_TMP/xvfb.log"; return 1; }
+  export DISPLAY=":$(head -1 "$fdfile")"
+  unset WAYLAND_DISPLAY
+}
+
+## A private session bus with the accessibility bus on it, so the program's widgets can be read by
+## their accessible names (a11y.py), as a screen reader reads them. The session bus activates no
+## services: the bus launcher and the registry are started here, so each one's pid is known.
+fw_a11y_start() {
+  local out a11y_address
+  cat >"$FW_TMP/session-bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$FW_TMP</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default"><allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/><allow own="*"/></policy>
+</busconfig>
+CONF
+  out=$(dbus-daemon --config-file="$FW_TMP/session-bus.conf" --fork --nopidfile --print-address=1 --print-pid=1) \
+    || return 1
+  DBUS_SESSION_BUS_ADDRESS=$(echo "$out" | sed -n 1p)
+  export DBUS_SESSION_BUS_ADDRESS
+  fw_track "$(echo "$out" | sed -n 2p)"
+  /usr/libexec/at-spi-bus-launcher --launch-immediately >"$FW_TMP/at-spi.log" 2>&1 &
+  fw_track $!
+  fw_wait_for 10 fw_bus_has_name --session org.a11y.Bus \
+    || { echo "the accessibility bus did not start"; cat "$FW_TMP/at-spi.log"; return 1; }
+  # Its own bus daemon, a child of the launcher.
+  fw_a11y_track_children
+  a11y_address=$(dbus-send --session --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress \
+    | tr -d ' ')
+  /usr/libexec/at-spi2-registryd >"$FW_TMP/at-spi-registry.log" 2>&1 &
+  fw_track $!
+  fw_wait_for 10 fw_bus_has_name --bus="$a11y_address" org.a11y.atspi.Registry \
+    || { echo "the accessibility registry did not start"; cat "$FW_TMP/at-spi-registry.log"; return 1; }
+  export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+}
+
+# fw_bus_has_name BUS-OPTION NAME: whether NAME has an owner (asking does not activate anything).
+fw_bus_has_name() {
+  dbus-send "$1" --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner "string:$2" 2>/dev/null | grep -q true
+}
+
+fw_a11y_track_children() {
+  local pid child
+  for pid in "${FW_PIDS[@]}"; do
+    for child in $(pgrep -P "$pid" 2>/dev/null); do fw_track "$child"; done
+  done
+}
+
+fw_a11y() { "$FW_PYTHON" "$FW_SOURCE_DIR/tests/system/a11y.py" "$FW_APP_PID" "$@"; }
+
+## The program.
+# fw_launch BINARY [ARGS...]: starts it in the background, output to $FW_TMP/app.log.
+fw_launch() {
+  "$@" >"$FW_TMP/app.log" 2>&1 &
+  FW_APP_PID=$!
+  fw_track "$FW_APP_PID"
+}
+fw_app_running() { kill -0 "$FW_APP_PID" 2>/dev/null; }
+
+# The console's window id, once it is mapped.
+fw_find_window() {
+  FW_WID=$(timeout 15 xdotool search --sync --all --onlyvisible --pid "$FW_APP_PID" --name '^Fadewell$' | head -1)
+  [ -n "$FW_WID" ]
+}
+# Visible windows of the program titled Fadewell (a message box carries that title too).
+fw_count_windows() {
+  xdotool search --all --onlyvisible --pid "$FW_APP_PID" --name '^Fadewell$' 2>/dev/null | wc -l
+}
+# Visible windows of the program other than the console (dialogs, message boxes), one id a line.
+fw_other_windows() {
+  xdotool search --all --onlyvisible --pid "$FW_APP_PID" --class '^fadewell$' 2>/dev/null | grep -vx "$FW_WID" || true
+}
+
+# Client area origin on the screen: the window's top left, below the menu bar (whose height the
+# accessibility bus reports). Sets FW_CLIENT_X, FW_CLIENT_Y.
+fw_client_origin() {
+  local x y w h
+  eval "$(xdotool getwindowgeometry --shell "$FW_WID")"
+  FW_CLIENT_X=$X
+  read -r x y w h < <("$FW_PYTHON" "$FW_SOURCE_DIR/tests/system/a11y.py" "$FW_APP_PID" menubar)
+  FW_CLIENT_Y=$((Y + h))
+}
+
+# Pixels from twips, as the window definition converts them (15 twips a pixel, rounded).
+fw_px() { echo $((($1 + 7) / 15)); }
+
+# fw_click_twips LEFT TOP WIDTH HEIGHT [FRAME_LEFT FRAME_TOP]: a real left click at the centre of
+# the control placed there by the window definition (inside a frame, add the frame's place).
+fw_click_twips() {
+  local x y
+  x=$((FW_CLIENT_X + $(fw_px "${5:-0}") + $(fw_px "$1") + $(fw_px "$3") / 2))
+  y=$((FW_CLIENT_Y + $(fw_px "${6:-0}") + $(fw_px "$2") + $(fw_px "$4") / 2))
+  fw_click_at "$x" "$y"
+}
+# A real left click at a screen position. (mousemove --sync would wait for ever when the pointer
+# already stands there.)
+fw_click_at() { xdotool mousemove "$1" "$2" sleep 0.05 click 1; }
+
+# Keys and text, sent to a window after giving it the input focus (there is no window manager).
+fw_key() { local wid=$1; shift; xdotool windowfocus --sync "$wid" key --delay 30 "$@"; }
+fw_type() { xdotool windowfocus --sync "$1" type --delay 20 "$2"; }
+
+fw_screenshot() { import -window root "$1"; }
+
+## Recording the null sink's monitor: raw signed 16-bit stereo at 44.1 kHz.
+fw_record_start() {
+  FW_RECORDING=$1
+  : >"$FW_RECORDING"
+  parec --raw --latency-msec=20 -d testsink.monitor --format=s16le --rate=44100 --channels=2 >"$FW_RECORDING" &
+  FW_RECORDER_PID=$!
+  fw_track "$FW_RECORDER_PID"
+  fw_wait_for 10 test -s "$FW_RECORDING" || { echo "the recorder delivered nothing"; return 1; }
+}
+# SIGINT, not SIGTERM: parec then flushes what it holds.
+fw_record_stop() {
+  kill -INT "$FW_RECORDER_PID" 2>/dev/null
+  wait "$FW_RECORDER_PID" 2>/dev/null || true
+}
