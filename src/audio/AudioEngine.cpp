@@ -197,8 +197,10 @@ std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
 }
 
 AudioEngine::~AudioEngine() {
-    m_backend.reset(); // no callback runs after this
+    // The worker owns m_backend (it replaces it when the device goes or comes back): stop it before
+    // touching the backend. The callback needs no worker; it only underruns meanwhile.
     stopWorker();
+    m_backend.reset(); // no callback runs after this
     for (auto& job : m_scans) {
         job->cancel.store(true);
         job->thread.join();

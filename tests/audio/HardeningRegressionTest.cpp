@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/AudioFixtures.h"
+#include "support/PulseServer.h"
 #include "audio/AudioEngine.h"
 #include "common/Errors.h"
 
@@ -41,6 +42,18 @@ TEST(EngineRegression, Mp3LengthKnownIsAnnouncedWithoutReadingTheFreedScanJob) {
     engine->unload(deckA);
     engine->processNotifications();
     EXPECT_EQ(a.lengthKnown, 1);
+}
+
+// The destructor released the output backend on the user-interface thread while the worker, which
+// owns it, could be reading or replacing it (a data race, and a use-after-free of the stream when
+// the worker was mid-check); ThreadSanitizer reported it. The worker is now stopped first.
+TEST(PulseEngineRegression, DestroyingARunningEngineNeverRacesItsWorkerForTheBackend) {
+    ASSERT_TRUE(usePulseServer());
+    for (int i = 0; i < 5; ++i) {
+        auto engine = AudioEngine::createDefault();
+        ASSERT_EQ(engine->output(), AudioEngine::Output::Device) << "fell back to the silent clock";
+        // The worker's first pass checks the device at once; destroy the engine while it may.
+    }
 }
 
 // fuzz_decode: an Ogg page whose Vorbis identification header stops short. libsndfile refuses it
