@@ -19,10 +19,10 @@ int main(int argc, char** argv) {
         int extensionIndex; // as in DecodeFuzzer.cpp's list
     };
     const Kind kinds[] = {
-        {"wav16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0},     {"wavfloat", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
-        {"wav24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0},     {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 1},
-        {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2},     {"vorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 3},
-        {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 4},     {"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 5},
+        {"wav16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0}, {"wavfloat", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0},
+        {"wav24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0}, {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, 1},
+        {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2}, {"vorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 3},
+        {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 4}, {"opus", SF_FORMAT_OGG | SF_FORMAT_OPUS, 5},
         {"wavulaw", SF_FORMAT_WAV | SF_FORMAT_ULAW, 6},
     };
     const int rates[] = {8000, 44100, 48000};

@@ -14,10 +14,6 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "support/ConsoleFakes.h"
-#include "support/FakeMessageBoxes.h"
-#include "support/FakeShell.h"
-#include "support/MemoryRegistry.h"
 #include "audio/AudioEngine.h"
 #include "common/Errors.h"
 #include "common/Globals.h"
@@ -25,6 +21,10 @@
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
 #include "platform/MemoryMixer.h"
+#include "support/ConsoleFakes.h"
+#include "support/FakeMessageBoxes.h"
+#include "support/FakeShell.h"
+#include "support/MemoryRegistry.h"
 
 namespace {
 
@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     new QApplication(*argc, *argv); // lives for the whole run
     g_world = new World;
     World& w = *g_world;
-    w.console = std::make_unique<frmConsole>(ConsolePlatform{*w.engine, w.mixer, w.dialog, w.boxes, w.clock,
-                                                             w.registry, w.shell, [] {}});
+    w.console = std::make_unique<frmConsole>(
+        ConsolePlatform{*w.engine, w.mixer, w.dialog, w.boxes, w.clock, w.registry, w.shell, [] {}});
     w.console->tmrFade->stop();
     w.console->tmrRemainingTime->stop();
     w.console->tmrClock->stop();
@@ -86,8 +86,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t control = data[3];
     const auto* textBytes = reinterpret_cast<const char*>(data + 4);
     const auto textSize = static_cast<qsizetype>(size - 4);
-    const QString text = (control & 1) ? QString::fromUtf16(reinterpret_cast<const char16_t*>(textBytes), textSize / 2)
-                                       : QString::fromUtf8(textBytes, textSize);
+    const QString text = (control & 1)
+                             ? QString::fromUtf16(reinterpret_cast<const char16_t*>(textBytes), textSize / 2)
+                             : QString::fromUtf8(textBytes, textSize);
 
     checkFormatTime(raw);
     const double value = Numeric::numericValue(text);
@@ -110,15 +111,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int i = 0; i < 3; ++i)
         sliders[i]->setValue((control >> (2 + 2 * i)) % 4 * 33);
     switch ((control >> 1) % 3) {
-    case 0: c.cmdAudoFadeA->click(); break;
-    case 1: c.cmdAudoFadeB->click(); break;
-    default: c.cmdAudoFadeC->click(); break;
+    case 0:
+        c.cmdAudoFadeA->click();
+        break;
+    case 1:
+        c.cmdAudoFadeB->click();
+        break;
+    default:
+        c.cmdAudoFadeC->click();
+        break;
     }
     for (int tick = 0; tick < 25; ++tick) {
         try {
             c.tmrFade_Timer();
         } catch (const std::exception& e) {
-            std::fprintf(stderr, "fade tick with text of %d characters failed: %s\n", int(text.size()), e.what());
+            std::fprintf(stderr, "fade tick with text of %d characters failed: %s\n", int(text.size()),
+                         e.what());
             fault("a fade tick failed");
         }
         for (ScrollSlider* s : sliders)

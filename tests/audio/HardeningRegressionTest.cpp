@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "support/AudioFixtures.h"
-#include "support/PulseServer.h"
 #include "audio/AudioEngine.h"
 #include "common/Errors.h"
+#include "support/AudioFixtures.h"
+#include "support/PulseServer.h"
 
 namespace {
 
@@ -23,8 +23,8 @@ struct CountingListener final : AudioEngine::Listener {
 // heap-use-after-free): whether the deck heard "length known" depended on freed memory.
 TEST(EngineRegression, Mp3LengthKnownIsAnnouncedWithoutReadingTheFreedScanJob) {
     fixtures::TempDir dir;
-    const std::string mp3 =
-        fixtures::writeTone(dir.file("tone.mp3"), 0.5, 440.0, 44100, 2, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
+    const std::string mp3 = fixtures::writeTone(dir.file("tone.mp3"), 0.5, 440.0, 44100, 2,
+                                                SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
     auto engine = AudioEngine::createOffline(48000, 256);
     CountingListener a, b;
     const int deckA = engine->attachDeck(a);
@@ -61,14 +61,14 @@ TEST(PulseEngineRegression, DestroyingARunningEngineNeverRacesItsWorkerForTheBac
 // must refuse it with a message naming the file, and go on playing what it held.
 TEST(FuzzRegression, TruncatedOggVorbisHeaderIsRefusedAndTheDeckPlaysOn) {
     static const unsigned char kInput[] = {
-        0x4f, 0x67, 0x67, 0x53, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xcc, 0xa2,
-        0x4c, 0x65, 0x00, 0x00, 0x00, 0x00, 0xde, 0x48, 0xa2, 0x71, 0x01, 0x1e, 0x01, 0x76, 0x6f, 0x72,
-        0x62, 0x69, 0x73, 0x00, 0x00, 0x00, 0x00, 0x01, 0x40, 0x1f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-        0x70, 0x62, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x99, 0x01, 0x4f, 0x1d, 0x53, 0x4c, 0x53, 0x49,
-        0x95, 0x00, 0x52,
+        0x4f, 0x67, 0x67, 0x53, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xcc, 0xa2, 0x4c,
+        0x65, 0x00, 0x00, 0x00, 0x00, 0xde, 0x48, 0xa2, 0x71, 0x01, 0x1e, 0x01, 0x76, 0x6f, 0x72, 0x62, 0x69,
+        0x73, 0x00, 0x00, 0x00, 0x00, 0x01, 0x40, 0x1f, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x70, 0x62, 0x00,
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x99, 0x01, 0x4f, 0x1d, 0x53, 0x4c, 0x53, 0x49, 0x95, 0x00, 0x52,
     };
     fixtures::TempDir dir;
-    const std::string bad = fixtures::writeBytes(dir.file("cut.ogg"), std::string(std::begin(kInput), std::end(kInput)));
+    const std::string bad =
+        fixtures::writeBytes(dir.file("cut.ogg"), std::string(std::begin(kInput), std::end(kInput)));
     const std::string good = fixtures::writeConstant(dir.file("level.wav"), 1.0, 0.25f, 48000);
     auto engine = AudioEngine::createOffline(48000, 256);
     CountingListener listener;

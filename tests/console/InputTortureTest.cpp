@@ -26,9 +26,34 @@ std::uint64_t envNumber(const char* name, std::uint64_t fallback) {
 }
 
 // Texts an operator might leave in the auto-fade box, good and bad.
-const char* const kFadeTexts[] = {"4", "1", "9", "0", "", "-4", "12", "2.5", "abc", " 3", "&H3", "&O7",
-                                  "1e-300", "1e400", "5d1", "+", "-", ".", "4 4", "\xc2\xbd", "\xef\xbc\x93",
-                                  "99999999999999999999", "0.0000001", "1e", "&H", "&HFFFFFFFFFFFF", "nan", "inf"};
+const char* const kFadeTexts[] = {"4",
+                                  "1",
+                                  "9",
+                                  "0",
+                                  "",
+                                  "-4",
+                                  "12",
+                                  "2.5",
+                                  "abc",
+                                  " 3",
+                                  "&H3",
+                                  "&O7",
+                                  "1e-300",
+                                  "1e400",
+                                  "5d1",
+                                  "+",
+                                  "-",
+                                  ".",
+                                  "4 4",
+                                  "\xc2\xbd",
+                                  "\xef\xbc\x93",
+                                  "99999999999999999999",
+                                  "0.0000001",
+                                  "1e",
+                                  "&H",
+                                  "&HFFFFFFFFFFFF",
+                                  "nan",
+                                  "inf"};
 
 class InputTorture : public ConsoleTest {
 protected:
@@ -49,8 +74,7 @@ protected:
                QString::fromStdString(dir.file("missing.wav"))};
     }
 
-    template <class T>
-    T pick(const std::vector<T>& items) {
+    template <class T> T pick(const std::vector<T>& items) {
         return items[std::uniform_int_distribution<std::size_t>(0, items.size() - 1)(rng)];
     }
     int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
@@ -69,10 +93,13 @@ protected:
     // One load through the load button, the dialog answering as chosen; checks what the deck kept.
     void loadStep(int deckIndex, Choice choice, std::string& what) {
         MediaPlayer* player = players()[deckIndex];
-        QPushButton* button = std::array{console->cmdMediaA, console->cmdMediaB, console->cmdMediaC}[deckIndex];
+        QPushButton* button =
+            std::array{console->cmdMediaA, console->cmdMediaB, console->cmdMediaC}[deckIndex];
         const QString before = player->fileName();
         const std::size_t boxesBefore = boxes.shown.size();
-        const QString path = choice == Choice::Good ? pick(good) : choice == Choice::Bad ? pick(bad) : QString();
+        const QString path = choice == Choice::Good  ? pick(good)
+                             : choice == Choice::Bad ? pick(bad)
+                                                     : QString();
         what = "load deck " + std::to_string(deckIndex) + " with \"" + path.toStdString() + "\"";
         dialog.choices = {path};
         button->click();
@@ -86,7 +113,8 @@ protected:
             EXPECT_EQ(player->fileName(), before) << what << ": a refused file changed the deck";
             ASSERT_EQ(boxes.shown.size(), boxesBefore + 1) << what << ": a refused file told nothing";
             EXPECT_TRUE(boxes.shown.back().modal) << what;
-            EXPECT_TRUE(boxes.shown.back().prompt.contains(path)) << what << ": the box does not name the file";
+            EXPECT_TRUE(boxes.shown.back().prompt.contains(path))
+                << what << ": the box does not name the file";
             break;
         case Choice::Cancel:
             EXPECT_EQ(player->fileName(), before) << what << ": a cancel changed the deck";
@@ -120,8 +148,8 @@ protected:
             const double position = p->currentPosition();
             ASSERT_TRUE(position >= 0.0 && position <= p->duration() + 1e-9)
                 << what << ": deck " << i << " at " << position << " of " << p->duration();
-            const QString remaining = std::array{console->lblRemainingA, console->lblRemainingB,
-                                                 console->lblRemainingC}[i]->text();
+            const QString remaining =
+                std::array{console->lblRemainingA, console->lblRemainingB, console->lblRemainingC}[i]->text();
             ASSERT_TRUE(remaining.isEmpty() || timeText.match(remaining).hasMatch())
                 << what << ": remaining label \"" << remaining.toStdString() << "\"";
         }
@@ -143,10 +171,11 @@ TEST_F(InputTorture, RandomOperatorActionsAndTicksKeepTheConsoleConsistent) {
     rng.seed(seed);
     start();
 
-    static const int kKeys[] = {Qt::Key_A, Qt::Key_B, Qt::Key_C, Qt::Key_D, Qt::Key_1, Qt::Key_2, Qt::Key_3,
-                                Qt::Key_F1, Qt::Key_Left, Qt::Key_Space, Qt::Key_Escape, Qt::Key_Z};
-    static const int kSliderKeys[] = {Qt::Key_Up, Qt::Key_Down, Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Home,
-                                      Qt::Key_End};
+    static const int kKeys[] = {Qt::Key_A,    Qt::Key_B,     Qt::Key_C,      Qt::Key_D,
+                                Qt::Key_1,    Qt::Key_2,     Qt::Key_3,      Qt::Key_F1,
+                                Qt::Key_Left, Qt::Key_Space, Qt::Key_Escape, Qt::Key_Z};
+    static const int kSliderKeys[] = {Qt::Key_Up,       Qt::Key_Down, Qt::Key_PageUp,
+                                      Qt::Key_PageDown, Qt::Key_Home, Qt::Key_End};
     std::size_t renders = 0, loads = 0, refused = 0;
     for (std::uint64_t step = 0; step < steps; ++step) {
         std::string what;
@@ -160,10 +189,13 @@ TEST_F(InputTorture, RandomOperatorActionsAndTicksKeepTheConsoleConsistent) {
             refused += choice == Choice::Bad;
         } else if (action < 9) {
             what = "clear deck " + std::to_string(deckIndex);
-            std::array{console->cmdClearPlayerA, console->cmdClearPlayerB, console->cmdClearPlayerC}[deckIndex]->click();
+            std::array{console->cmdClearPlayerA, console->cmdClearPlayerB,
+                       console->cmdClearPlayerC}[deckIndex]
+                ->click();
         } else if (action < 14) {
             what = "auto-fade deck " + std::to_string(deckIndex);
-            std::array{console->cmdAudoFadeA, console->cmdAudoFadeB, console->cmdAudoFadeC}[deckIndex]->click();
+            std::array{console->cmdAudoFadeA, console->cmdAudoFadeB, console->cmdAudoFadeC}[deckIndex]
+                ->click();
         } else if (action < 16) {
             what = "reset volume";
             console->cmdResetVolume->click();
@@ -183,7 +215,9 @@ TEST_F(InputTorture, RandomOperatorActionsAndTicksKeepTheConsoleConsistent) {
             emit s->Scroll();
         } else if (action < 45) {
             const int key = kKeys[below(static_cast<int>(std::size(kKeys)))];
-            const auto modifiers = below(3) == 0 ? Qt::KeypadModifier : below(2) == 0 ? Qt::ShiftModifier : Qt::NoModifier;
+            const auto modifiers = below(3) == 0   ? Qt::KeypadModifier
+                                   : below(2) == 0 ? Qt::ShiftModifier
+                                                   : Qt::NoModifier;
             what = "key " + std::to_string(key) + " modifiers " + std::to_string(modifiers);
             QTest::keyClick(console.get(), static_cast<Qt::Key>(key), modifiers);
         } else if (action < 50) {
@@ -220,8 +254,8 @@ TEST_F(InputTorture, RandomOperatorActionsAndTicksKeepTheConsoleConsistent) {
         }
         checkInvariants("step " + std::to_string(step) + " (" + what + ")");
         if (HasFatalFailure() || HasNonfatalFailure()) {
-            std::printf("input torture failed at step %llu with seed %llu\n", static_cast<unsigned long long>(step),
-                        static_cast<unsigned long long>(seed));
+            std::printf("input torture failed at step %llu with seed %llu\n",
+                        static_cast<unsigned long long>(step), static_cast<unsigned long long>(seed));
             return;
         }
     }
