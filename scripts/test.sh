@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset default
-cmake --build --preset default
+cmake --build --preset system
 ctest --preset default -R '^system\.|RealtimeSafety'
 cmake --preset asan
 cmake --build --preset asan
