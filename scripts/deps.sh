@@ -3,13 +3,12 @@
 # machine lacks. The one list of packages for both README commands.
 #   deps.sh          what the build, the program and the tests need
 #   deps.sh bench    that, and what the benchmarks compare against (bench/README.md)
+#   deps.sh fuzz     that, and clang with its libFuzzer and sanitizer runtimes (scripts/fuzz.sh)
 set -euo pipefail
 
 packages=(
   # build (g++ brings its own ASan, UBSan and TSan runtimes for the asan and tsan presets)
   cmake ninja-build g++ pkg-config
-  # the fuzz preset: clang and its libFuzzer and sanitizer runtimes
-  clang libclang-rt-14-dev
   # libraries
   qt6-base-dev portaudio19-dev libsndfile1-dev libsoxr-dev libasound2-dev libmpg123-dev
   # the seven-segment face of the time displays, and a condensed face for the captions
@@ -26,6 +25,9 @@ packages=(
 if [ "${1:-}" = "bench" ]; then
   # the engine's throughput is compared with ffmpeg doing the same mix
   packages+=(ffmpeg)
+fi
+if [ "${1:-}" = "fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
 fi
 
 missing=()

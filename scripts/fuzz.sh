@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 target=${1:?decode or text}
 seconds=${2:-600}
 shift $(( $# < 2 ? $# : 2 ))
-scripts/deps.sh
+scripts/deps.sh fuzz
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "fuzz_$target" fuzz_seeds
 
