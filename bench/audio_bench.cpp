@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <sys/resource.h>
 
+#include "BenchSupport.h"
 #include "audio/AudioEngine.h"
 #include "audio/MediaPlayer.h"
 #include "support/AudioFixtures.h"
@@ -55,15 +56,6 @@ double processCpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-long residentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
 }
 
 // 1. Three decks of ten-minute files rendered offline to 48 kHz with volumes ramping.

@@ -22,6 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "audio/AudioEngine.h"
 #include "audio/MediaPlayer.h"
 #include "realtime/RealtimeDetector.h"
@@ -33,15 +34,6 @@ constexpr int kRate = 48000;
 constexpr int kBlock = 256;
 constexpr std::size_t kTick = kRate / 100; // 10 ms, the console's fade timer
 constexpr float kAmplitude = 0.3f;
-
-long residentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return -1;
-}
 
 double cpuSeconds() {
     rusage usage{};

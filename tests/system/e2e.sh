@@ -20,11 +20,7 @@ bin=$build/src/fadewell
 analyse=$build/tests/fadewell_e2e_analyse
 artifacts=$build/system-tests
 mkdir -p "$artifacts"
-passed=0
-ok() { fw_pass "$1"; passed=$((passed + 1)); }
-no() { fw_fail "$1"; }
-expect() { local what=$1; shift; if "$@"; then ok "$what"; else no "$what"; fi; }
-die() { no "$1"; [ -f "$FW_TMP/app.log" ] && tail -20 "$FW_TMP/app.log"; fw_done "$passed"; exit 1; }
+die() { no "$1"; [ -f "$FW_TMP/app.log" ] && tail -20 "$FW_TMP/app.log"; fw_done; exit 1; }
 
 # The window definition's places, in twips (inside the Players frame for the frame's buttons).
 frame=(3510 210)
@@ -135,4 +131,4 @@ if "$analyse" "$FW_TMP/recording.raw" >"$FW_TMP/analysis.txt"; then ok "the reco
   no "the recording sounds wrong"; fi
 grep -v '^  t=' "$FW_TMP/analysis.txt"
 [ "$FW_FAILURES" -eq 0 ] || { echo "## timeline"; grep '^  t=' "$FW_TMP/analysis.txt"; echo "## program output"; tail -20 "$FW_TMP/app.log"; }
-fw_done "$passed"
+fw_done

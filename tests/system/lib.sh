@@ -9,6 +9,7 @@ FW_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 FW_PYTHON=/usr/bin/python3
 FW_PIDS=()
 FW_FAILURES=0
+FW_PASSED=0
 
 fw_init() {
   FW_START=${EPOCHREALTIME/[.,]/} # microseconds
@@ -43,15 +44,16 @@ fw_log() {
   printf '[%3d.%02d s] %s\n' $((ms / 1000)) $((ms % 1000 / 10)) "$*"
 }
 
-fw_pass() { echo "ok: $*"; }
-fw_fail() { echo "FAIL: $*"; FW_FAILURES=$((FW_FAILURES + 1)); }
-fw_check() { # fw_check DESCRIPTION COMMAND...: passes when the command succeeds
+# The checks' vocabulary: ok and no count a passed and a failed check, expect runs one.
+ok() { echo "ok: $*"; FW_PASSED=$((FW_PASSED + 1)); }
+no() { echo "FAIL: $*"; FW_FAILURES=$((FW_FAILURES + 1)); }
+expect() { # expect DESCRIPTION COMMAND...: passes when the command succeeds
   local what=$1; shift
-  if "$@"; then fw_pass "$what"; else fw_fail "$what"; fi
+  if "$@"; then ok "$what"; else no "$what"; fi
 }
+not() { ! "$@"; }
 fw_done() { # prints the summary line and exits with the verdict
-  local passed=$1
-  echo "$passed passed, $FW_FAILURES failed"
+  echo "$FW_PASSED passed, $FW_FAILURES failed"
   [ "$FW_FAILURES" -eq 0 ]
 }
 
