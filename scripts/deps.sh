@@ -16,7 +16,10 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # a private sound server, a virtual display and tools to drive and measure them
-  pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xvfb xauth xdotool imagemagick
+  pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xvfb xauth xdotool
+  # the icon's PNGs, rendered from its SVG (the SVG reader is in the -extra library, which a
+  # machine with imagemagick alone may lack)
+  imagemagick libmagickcore-6.q16-6-extra
   # reading the console's labels from outside (accessibility bus on a private session bus)
   at-spi2-core python3-pyatspi dbus
   # checking the installed desktop entry
