@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 #include <QCoreApplication>
@@ -23,6 +24,7 @@ constexpr double kRingSeconds = 0.5;
 constexpr double kVolumeRampSeconds = 0.005;    // a fade tick's step reaches its gain this fast
 constexpr double kTransportRampSeconds = 0.003; // start, halt, stop and seek fade in and out
 constexpr std::size_t kFillChunk = 1024;
+constexpr std::size_t kRampStretch = 64; // frames whose gains the callback works out at a time
 constexpr int kHistoryBlocks = 64; // enough output latency for 64 buffers
 constexpr std::uint64_t kFrameMask = (std::uint64_t{1} << 48) - 1;
 constexpr std::uint32_t kNoGen = 0x10000;
@@ -97,6 +99,7 @@ struct AudioEngine::Deck {
     float cbGain = 1.0f;
     float cbGainTarget = 1.0f;
     float cbGainStep = 0.0f;
+    float cbGainFrom = 0.0f; // where the volume ramp began
     int cbGainLeft = 0;
     std::array<std::uint64_t, kHistoryBlocks> cbHistory{};
     int cbHistoryPos = 0;
@@ -352,6 +355,32 @@ void AudioEngine::process(float* out, std::size_t frames) noexcept {
     }
 }
 
+namespace {
+// out[i] += in[i] * gain, four at a time (the compiler keeps a plain loop scalar at -O2).
+void addScaled(float* __restrict out, const float* __restrict in, std::size_t count, float gain) noexcept {
+    using Float4 = float __attribute__((vector_size(16)));
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        Float4 o, x;
+        std::memcpy(&o, out + i, sizeof o);
+        std::memcpy(&x, in + i, sizeof x);
+        o += x * gain;
+        std::memcpy(out + i, &o, sizeof o);
+    }
+    for (; i < count; ++i)
+        out[i] += in[i] * gain;
+}
+
+// Stereo frames: out += in * gains[frame].
+void addRamped(float* __restrict out, const float* __restrict in, const float* __restrict gains,
+               std::size_t frames) noexcept {
+    for (std::size_t i = 0; i < frames; ++i) {
+        out[2 * i] += in[2 * i] * gains[i];
+        out[2 * i + 1] += in[2 * i + 1] * gains[i];
+    }
+}
+} // namespace
+
 void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
     const std::uint16_t requestedGen = genOf(d.seekRequest.load(std::memory_order_acquire));
     const bool play = d.playing.load(std::memory_order_acquire);
@@ -366,6 +395,7 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
     } else if (target != d.cbGainTarget) {
         d.cbGainTarget = target;
         d.cbGainLeft = volumeRamp;
+        d.cbGainFrom = d.cbGain;
         d.cbGainStep = (target - d.cbGain) / static_cast<float>(volumeRamp);
     }
 
@@ -417,35 +447,49 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
 
         const int transportTarget = audible ? transportRamp : 0;
         const std::size_t count = std::min(frames - i, available);
+        // The ramps' state in locals, so the loops below keep it in registers.
+        int transport = d.cbTransport;
+        float gain = d.cbGain;
+        int gainLeft = d.cbGainLeft;
+        const float gainFrom = d.cbGainFrom, gainStep = d.cbGainStep, gainTarget = d.cbGainTarget;
+        bool fadedOut = false;
         std::size_t k = 0;
-        if (d.cbTransport == transportTarget && transportTarget != 0 && d.cbGainLeft == 0) {
-            // Steady playing, the usual case: one gain, no ramp, straight through the ring.
-            const float g = d.cbGain;
-            while (k < count) {
-                const std::size_t run = std::min(count - k, d.ring.contiguous(k));
-                const float* f = d.ring.frame(k);
-                float* o = out + 2 * (i + k);
-                for (std::size_t j = 0; j < 2 * run; ++j)
-                    o[j] += f[j] * g;
-                k += run;
-            }
-        }
-        while (k < count) {
-            if (d.cbTransport < transportTarget)
-                ++d.cbTransport;
-            else if (d.cbTransport > transportTarget)
-                --d.cbTransport;
-            if (d.cbGainLeft > 0) {
-                d.cbGain = --d.cbGainLeft == 0 ? d.cbGainTarget : d.cbGain + d.cbGainStep;
-            }
-            const float g = static_cast<float>(d.cbTransport) * transportScale * d.cbGain;
+        while (k < count && !fadedOut) {
+            const std::size_t run = std::min(count - k, d.ring.contiguous(k));
             const float* f = d.ring.frame(k);
-            out[2 * (i + k)] += f[0] * g;
-            out[2 * (i + k) + 1] += f[1] * g;
-            ++k;
-            if (!audible && d.cbTransport == 0)
-                break; // faded out: the rest stays in the ring
+            float* o = out + 2 * (i + k);
+            if (transport == transportTarget && transportTarget != 0 && gainLeft == 0) {
+                // Steady playing, the usual case: one gain, straight through the ring.
+                addScaled(o, f, 2 * run, gain);
+                k += run;
+                continue;
+            }
+            // Ramping: the transport fade and the volume ramp move frame by frame until both rest.
+            // A stretch's gains first, then one pass over its frames.
+            float gains[kRampStretch];
+            const std::size_t limit = std::min(run, kRampStretch);
+            std::size_t n = 0;
+            while (n < limit && !(transport == transportTarget && transportTarget != 0 && gainLeft == 0)) {
+                if (transport < transportTarget)
+                    ++transport;
+                else if (transport > transportTarget)
+                    --transport;
+                if (gainLeft > 0) { // from where it began, so no frame waits for the one before
+                    --gainLeft;
+                    gain = gainLeft == 0 ? gainTarget : gainFrom + gainStep * static_cast<float>(volumeRamp - gainLeft);
+                }
+                gains[n++] = static_cast<float>(transport) * transportScale * gain;
+                if (!audible && transport == 0) {
+                    fadedOut = true; // the rest stays in the ring
+                    break;
+                }
+            }
+            addRamped(o, f, gains, n);
+            k += n;
         }
+        d.cbTransport = transport;
+        d.cbGain = gain;
+        d.cbGainLeft = gainLeft;
         d.ring.consume(k);
         d.cbConsumed += k;
         i += k;
@@ -575,13 +619,14 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
     if (!d.decoder || d.atEnd)
         return;
 
-    float scratch[kFillChunk * 2];
     while (d.ring.writable() > 0) {
         if (d.seekRequest.load(std::memory_order_relaxed) != request)
             return; // a newer seek: serve it on the next pass
-        const std::size_t got = d.decoder->read(scratch, std::min(d.ring.writable(), kFillChunk));
+        std::size_t room = 0;
+        float* space = d.ring.writeSpace(room);
+        const std::size_t got = d.decoder->read(space, std::min(room, kFillChunk));
         if (got > 0) {
-            d.ring.write(scratch, got);
+            d.ring.commit(got);
             continue;
         }
         if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::End}))

@@ -12,8 +12,8 @@
 
 #include <mpg123.h>
 #include <sndfile.h>
-#include <soxr.h>
 
+#include "audio/Resampler.h"
 #include "common/Errors.h"
 
 namespace {
@@ -182,10 +182,6 @@ private:
 
 } // namespace
 
-void Decoder::SoxrDeleter::operator()(soxr* s) const {
-    soxr_delete(s);
-}
-
 Decoder::~Decoder() = default;
 
 std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) {
@@ -208,7 +204,6 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
 
     std::unique_ptr<Decoder> d(new Decoder);
     d->m_path = path;
-    d->m_outputRate = outputRate;
 
     SF_INFO sfInfo{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &sfInfo);
@@ -256,26 +251,24 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
         }
     }
 
-    d->m_raw.resize(kBlockFrames * static_cast<std::size_t>(d->m_info.fileChannels));
-    d->m_fileBuffer.resize(kBlockFrames * 2);
+    if (d->m_info.fileChannels != 2)
+        d->m_raw.resize(kBlockFrames * static_cast<std::size_t>(d->m_info.fileChannels));
     if (d->m_info.fileRate != outputRate) {
-        soxr_error_t err = nullptr;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        // One thread: the worker feeds every deck in turn, and soxr's own thread pool would only
-        // compete with it (and with the audio callback) for the cores.
-        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-        d->m_resampler.reset(soxr_create(d->m_info.fileRate, outputRate, 2, &err, &io, &quality, &runtime));
-        if (err != nullptr || !d->m_resampler)
-            refuse(path, std::string("cannot resample from its rate: ") + (err ? err : "?"));
+        try {
+            d->m_resampler = Resampler::create(d->m_info.fileRate, outputRate);
+        } catch (const std::exception& e) {
+            refuse(path, std::string("cannot resample from its rate: ") + e.what());
+        }
     }
 
     // The first block must decode: this catches files whose header is fine but whose data is not.
+    std::vector<float> first(2 * kBlockFrames);
     d->seek(0);
-    if (d->readFile(kBlockFrames) == 0 && (d->m_reader->error() || d->m_info.frames > 0))
+    const std::size_t got = d->readFile(first.data(), kBlockFrames);
+    if (got == 0 && (d->m_reader->error() || d->m_info.frames > 0))
         refuse(path,
                d->m_info.isMp3 ? "corrupt MP3 file" : "corrupt file (its audio data cannot be decoded)");
-    if (d->m_info.isMp3 && d->m_pending == 0)
+    if (d->m_info.isMp3 && got == 0)
         refuse(path, "no audio in the file");
     d->seek(0);
     return d;
@@ -283,83 +276,65 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
 
 void Decoder::seek(std::int64_t fileFrame) {
     fileFrame = std::max<std::int64_t>(0, fileFrame);
-    if (!m_reader->seek(fileFrame)) {
-        // Past the end (an estimated MP3 length, a position at the very end): nothing left to play.
-        m_fileEnded = true;
-    } else {
-        m_fileEnded = false;
-    }
+    // Past the end (an estimated MP3 length, a position at the very end): nothing left to play.
+    m_fileEnded = !m_reader->seek(fileFrame);
     m_filePosition = fileFrame;
-    m_pending = 0;
-    m_pendingOffset = 0;
-    m_flushed = false;
     m_failure.clear();
     if (m_resampler)
-        soxr_clear(m_resampler.get());
+        m_resampler->clear();
 }
 
-std::size_t Decoder::readFile(std::size_t maxFrames) {
-    maxFrames = std::min(maxFrames, kBlockFrames);
-    const std::size_t got = m_reader->read(m_raw.data(), maxFrames);
-    const auto channels = static_cast<std::size_t>(m_info.fileChannels);
-    for (std::size_t i = 0; i < got; ++i) {
-        const float left = m_raw[i * channels];
-        const float right = channels > 1 ? m_raw[i * channels + 1] : left;
-        m_fileBuffer[2 * i] = left;
-        m_fileBuffer[2 * i + 1] = right;
+std::size_t Decoder::readFile(float* stereoOut, std::size_t maxFrames) {
+    std::size_t got = 0;
+    if (m_info.fileChannels == 2) {
+        got = m_reader->read(stereoOut, maxFrames); // already as the engine wants it
+    } else {
+        got = m_reader->read(m_raw.data(), std::min(maxFrames, kBlockFrames));
+        const auto channels = static_cast<std::size_t>(m_info.fileChannels);
+        for (std::size_t i = 0; i < got; ++i) {
+            const float left = m_raw[i * channels];
+            stereoOut[2 * i] = left;
+            stereoOut[2 * i + 1] = channels > 1 ? m_raw[i * channels + 1] : left;
+        }
     }
-    m_pending = got;
-    m_pendingOffset = 0;
     m_filePosition += static_cast<std::int64_t>(got);
     if (got == 0) {
         m_fileEnded = true;
-        checkEnd();
+        if (m_reader->error())
+            m_failure = "read error";
+        else if (m_info.exactLength && m_filePosition < m_info.frames)
+            m_failure = "the file ended early";
     }
     return got;
-}
-
-void Decoder::checkEnd() {
-    if (m_reader->error())
-        m_failure = "read error";
-    else if (m_info.exactLength && m_filePosition < m_info.frames)
-        m_failure = "the file ended early";
 }
 
 std::size_t Decoder::read(float* stereoOut, std::size_t maxFrames) {
     std::size_t written = 0;
     while (written < maxFrames && m_failure.empty()) {
-        if (m_pending == 0 && !m_fileEnded)
-            readFile(kBlockFrames);
+        float* out = stereoOut + 2 * written;
+        const std::size_t wanted = maxFrames - written;
         if (!m_resampler) {
-            if (m_pending == 0)
+            const std::size_t got = m_fileEnded ? 0 : readFile(out, wanted);
+            if (got == 0)
                 break;
-            const std::size_t n = std::min(m_pending, maxFrames - written);
-            std::copy_n(m_fileBuffer.data() + 2 * m_pendingOffset, 2 * n, stereoOut + 2 * written);
-            m_pending -= n;
-            m_pendingOffset += n;
-            written += n;
+            written += got;
             continue;
         }
-        if (m_fileEnded && m_pending == 0) {
-            if (m_flushed)
-                break;
-            // Drain what the resampler still holds.
-            std::size_t done = 0;
-            soxr_process(m_resampler.get(), nullptr, 0, nullptr, stereoOut + 2 * written, maxFrames - written,
-                         &done);
-            written += done;
-            if (done == 0)
-                m_flushed = true;
-            continue;
-        }
-        std::size_t used = 0, done = 0;
-        soxr_process(m_resampler.get(), m_fileBuffer.data() + 2 * m_pendingOffset, m_pending, &used,
-                     stereoOut + 2 * written, maxFrames - written, &done);
-        m_pending -= used;
-        m_pendingOffset += used;
+        const std::size_t done = m_resampler->read(out, wanted);
         written += done;
-        if (used == 0 && done == 0)
+        if (done > 0)
+            continue;
+        if (m_fileEnded)
+            break; // the resampler has given its last frames
+        std::size_t room = 0;
+        float* space = m_resampler->inputSpace(room);
+        if (room == 0)
             break;
+        const std::size_t got = readFile(space, std::min(room, kBlockFrames));
+        if (got > 0)
+            m_resampler->commitInput(got);
+        else
+            m_resampler->endInput();
     }
     return written;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Reading an audio file as interleaved float frames at the engine's rate, two channels: the
-// decoder (libsndfile, or libmpg123 for MP3) followed by the soxr resampler when the rates differ.
+// decoder (libsndfile, or libmpg123 for MP3) followed by a Resampler when the rates differ.
 // Mono is spread to both channels; of more than two channels the first two are played.
 //
 // Threads: open() runs on the user-interface thread (so a bad file is refused before anything
@@ -21,6 +21,7 @@ struct DecoderInfo {
 };
 
 class FileReader; // the format decoder, without resampling
+class Resampler;
 
 class Decoder {
 public:
@@ -45,24 +46,17 @@ public:
 
 private:
     Decoder() = default;
-    std::size_t readFile(std::size_t maxFrames); // into m_fileBuffer as stereo; sets m_fileEnded
-    void checkEnd();
+    // Up to maxFrames frames of the file, as stereo, into out; sets m_fileEnded (and the failure,
+    // if any) when the file gives no more.
+    std::size_t readFile(float* stereoOut, std::size_t maxFrames);
 
     std::string m_path;
     DecoderInfo m_info;
-    int m_outputRate = 0;
     std::unique_ptr<FileReader> m_reader;
-    struct SoxrDeleter {
-        void operator()(struct soxr* s) const;
-    };
-    std::unique_ptr<struct soxr, SoxrDeleter> m_resampler;
-    std::vector<float> m_raw;        // file channels, one block
-    std::vector<float> m_fileBuffer; // stereo at the file rate, one block
-    std::size_t m_pending = 0;       // frames of m_fileBuffer not yet taken by the resampler
-    std::size_t m_pendingOffset = 0;
-    std::int64_t m_filePosition = 0; // next frame the reader gives
+    std::unique_ptr<Resampler> m_resampler; // none when the file is at the engine's rate
+    std::vector<float> m_raw;               // a block of the file's own channels, when not two
+    std::int64_t m_filePosition = 0;        // next frame the reader gives
     bool m_fileEnded = false;
-    bool m_flushed = false;
     std::string m_failure;
 };
 

@@ -41,6 +41,16 @@ public:
         std::copy_n(stereo + 2 * first, 2 * (frames - first), &m_data[0]);
         m_write.store(w + frames, std::memory_order_release);
     }
+    // Or in place: the free slots in one piece from the write index (up to the wrap; at most
+    // writable()), filled by the producer and then published with commit().
+    float* writeSpace(std::size_t& frames) {
+        const auto slot = static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) & m_mask);
+        frames = std::min(writable(), m_capacity - slot);
+        return &m_data[2 * slot];
+    }
+    void commit(std::size_t frames) {
+        m_write.store(m_write.load(std::memory_order_relaxed) + frames, std::memory_order_release);
+    }
 
     // Consumer side (audio callback).
     std::uint64_t readIndex() const { return m_read.load(std::memory_order_relaxed); }
