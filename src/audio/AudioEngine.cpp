@@ -15,12 +15,14 @@
 
 #include "audio/Decoder.h"
 #include "audio/OutputBackend.h"
+#include "audio/Resampler.h"
 #include "audio/RingBuffer.h"
 #include "common/Errors.h"
 
 namespace {
 
 constexpr double kRingSeconds = 0.5;
+constexpr int kRingRate = 96000; // rings hold kRingSeconds at this rate or the engine's, if higher
 constexpr double kVolumeRampSeconds = 0.005;    // a fade tick's step reaches its gain this fast
 constexpr double kTransportRampSeconds = 0.003; // start, halt, stop and seek fade in and out
 constexpr std::size_t kFillChunk = 1024;
@@ -70,13 +72,14 @@ struct Marker {
     std::uint64_t index = 0; // ring index where it takes effect
     std::uint16_t gen = 0;
     Kind kind = Seek;
+    std::int8_t group = -1; // the rate group of the frames after a seek; -1: at the engine's rate
 };
 
 } // namespace
 
 // One deck. Fields are grouped by the thread that writes them.
 struct AudioEngine::Deck {
-    explicit Deck(std::size_t ringFrames) : ring(ringFrames) {}
+    Deck(std::size_t ringFrames, int sampleRate) : ring(ringFrames), cbRate(sampleRate), uiRingRate(sampleRate) {}
 
     StereoRing ring;               // worker -> callback
     SpscQueue<Marker, 64> markers; // worker -> callback: where seeks and the end take effect
@@ -92,6 +95,8 @@ struct AudioEngine::Deck {
     std::atomic<std::uint32_t> endedGen{kNoGen};
 
     // Callback only.
+    int cbGroup = -1; // where the frames in the ring go: a rate group, or -1 straight into the mix
+    int cbRate;       // the rate of the frames in the ring
     std::uint16_t cbGen = 0;
     std::uint64_t cbConsumed = 0;
     bool cbEnded = false;
@@ -107,10 +112,12 @@ struct AudioEngine::Deck {
     // User-interface thread -> worker, under handoff.
     std::mutex handoff;
     std::unique_ptr<Decoder> pendingDecoder;
+    int pendingGroup = -1;
     std::uint32_t pendingSerial = 0;
 
     // Worker only.
     std::unique_ptr<Decoder> decoder;
+    int group = -1; // the decoder's rate group
     std::uint32_t workerSerial = 0;
     int producerGen = 0;
     bool atEnd = false;
@@ -129,9 +136,23 @@ struct AudioEngine::Deck {
     std::uint16_t uiGen = 0;
     double segmentStart = 0.0;
     DeckInfo info;
+    int uiRingRate; // the rate positions count in
     bool loaded = false;
     std::uint32_t loadSerial = 0;
     bool endReported = false;
+};
+
+// The decks whose files share a rate other than the engine's are mixed at that rate and resampled
+// together, in the callback: three decks of 44.1 kHz files on a 48 kHz device cost one resampler.
+// A group is made on the user-interface thread when a file first needs its rate, and kept.
+struct AudioEngine::RateGroup {
+    std::atomic<int> rate{0}; // published last, with release; 0: not made yet
+    std::unique_ptr<PolyphaseResampler> resampler;
+    std::vector<float> mix;       // the group's decks, one block at their rate
+    std::vector<float> resampled; // one block at the engine's rate
+    // Callback only.
+    bool cbRunning = false;     // holds frames still to come out (otherwise cleared, and skipped)
+    std::size_t cbTailLeft = 0; // input frames of silence until the last deck's tail is out
 };
 
 struct AudioEngine::ScanJob {
@@ -148,9 +169,11 @@ AudioEngine::AudioEngine(int sampleRate, int framesPerBuffer, Output output)
       m_uiContext(std::make_unique<QObject>()) {
     if (sampleRate < 8000 || sampleRate > 384000 || framesPerBuffer < 16 || framesPerBuffer > 8192)
         throw std::invalid_argument("AudioEngine: unusable sample rate or buffer size");
-    const auto ringFrames = static_cast<std::size_t>(kRingSeconds * sampleRate) + 4 * kFillChunk;
+    const auto ringFrames = static_cast<std::size_t>(kRingSeconds * std::max(sampleRate, kRingRate)) + 4 * kFillChunk;
     for (int i = 0; i < kMaxDecks; ++i)
-        m_decks.push_back(std::make_unique<Deck>(ringFrames));
+        m_decks.push_back(std::make_unique<Deck>(ringFrames, sampleRate));
+    for (int i = 0; i < kMaxGroups; ++i)
+        m_groups.push_back(std::make_unique<RateGroup>());
 }
 
 std::unique_ptr<AudioEngine> AudioEngine::createOffline(int sampleRate, int framesPerBuffer) {
@@ -245,8 +268,14 @@ void AudioEngine::detachDeck(int index) {
 
 AudioEngine::DeckInfo AudioEngine::load(int index, const std::string& path) {
     Deck& d = deck(index);
-    std::unique_ptr<Decoder> decoder = Decoder::open(path, m_sampleRate); // throws, deck untouched
+    std::unique_ptr<Decoder> decoder = Decoder::open(path); // throws, deck untouched
     const DecoderInfo& fi = decoder->info();
+    int group = -1;
+    if (fi.fileRate != m_sampleRate) {
+        group = groupFor(fi.fileRate);
+        if (group < 0)
+            decoder->resampleTo(m_sampleRate); // an unusual ratio: the worker resamples this deck alone
+    }
 
     for (auto& job : m_scans)
         if (job->deck == index)
@@ -254,6 +283,7 @@ AudioEngine::DeckInfo AudioEngine::load(int index, const std::string& path) {
 
     d.playing.store(false, std::memory_order_release);
     d.info = {static_cast<double>(fi.frames) / fi.fileRate, fi.exactLength, fi.fileRate, fi.fileChannels};
+    d.uiRingRate = group >= 0 ? fi.fileRate : m_sampleRate;
     d.loaded = true;
     ++d.loadSerial;
     d.uiGen = static_cast<std::uint16_t>(d.uiGen + 1);
@@ -262,6 +292,7 @@ AudioEngine::DeckInfo AudioEngine::load(int index, const std::string& path) {
     {
         std::lock_guard lock(d.handoff);
         d.pendingDecoder = std::move(decoder); // a decoder the worker never took is freed here
+        d.pendingGroup = group;
         d.pendingSerial = d.loadSerial;
     }
     d.loadRequested.store(d.loadSerial, std::memory_order_release);
@@ -290,6 +321,7 @@ void AudioEngine::unload(int index) {
             job->cancel.store(true);
     d.playing.store(false, std::memory_order_release);
     d.info = {};
+    d.uiRingRate = m_sampleRate;
     d.loaded = false;
     ++d.loadSerial;
     d.uiGen = static_cast<std::uint16_t>(d.uiGen + 1);
@@ -297,6 +329,7 @@ void AudioEngine::unload(int index) {
     {
         std::lock_guard lock(d.handoff);
         d.pendingDecoder.reset();
+        d.pendingGroup = -1;
         d.pendingSerial = d.loadSerial;
     }
     d.loadRequested.store(d.loadSerial, std::memory_order_release);
@@ -335,30 +368,137 @@ double AudioEngine::position(int index) const {
     const std::uint64_t heard = d.heard.load(std::memory_order_acquire);
     if (genOf(heard) != d.uiGen)
         return d.segmentStart; // the callback has not reached the latest seek yet
-    return std::min(d.segmentStart + static_cast<double>(framesOf(heard)) / m_sampleRate, d.info.duration);
+    return std::min(d.segmentStart + static_cast<double>(framesOf(heard)) / d.uiRingRate, d.info.duration);
+}
+
+int AudioEngine::groupFor(int fileRate) {
+    for (int i = 0; i < kMaxGroups; ++i) {
+        RateGroup& g = *m_groups[static_cast<std::size_t>(i)];
+        const int rate = g.rate.load(std::memory_order_relaxed); // only this thread writes it
+        if (rate == fileRate)
+            return i;
+        if (rate != 0)
+            continue;
+        // The most input one block can need: the frames it spans, and one for the rounding.
+        const auto chunk = static_cast<std::size_t>(
+            std::ceil(static_cast<double>(m_framesPerBuffer) * fileRate / m_sampleRate) + 2);
+        g.resampler = PolyphaseResampler::create(fileRate, m_sampleRate, chunk);
+        if (!g.resampler)
+            return -1;
+        g.mix.assign(2 * g.resampler->maxWrite(), 0.0f);
+        g.resampled.assign(2 * static_cast<std::size_t>(m_framesPerBuffer), 0.0f);
+        g.rate.store(fileRate, std::memory_order_release);
+        return i;
+    }
+    return -1; // every group taken: the worker resamples
 }
 
 // ---------------------------------------------------------------- audio callback
 
 void AudioEngine::process(float* out, std::size_t frames) noexcept {
     DenormalGuard guard;
+    const auto block = static_cast<std::size_t>(m_framesPerBuffer); // what the groups are sized for
+    for (std::size_t done = 0; done < frames; done += block)
+        processBlock(out + 2 * done, std::min(block, frames - done));
+}
+
+void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
     std::fill(out, out + 2 * frames, 0.0f);
+    // What each rate group needs at its own rate for this block.
+    std::array<std::size_t, kMaxGroups> needed{};
+    std::array<bool, kMaxGroups> ready{};
+    std::array<bool, kMaxGroups> fed{};
+    for (std::size_t g = 0; g < kMaxGroups; ++g) {
+        RateGroup& group = *m_groups[g];
+        if (group.rate.load(std::memory_order_acquire) == 0)
+            continue;
+        ready[g] = true;
+        needed[g] = group.resampler->inputFor(frames);
+        std::fill_n(group.mix.begin(), 2 * needed[g], 0.0f);
+    }
+
+    for (auto& deckPtr : m_decks) {
+        Deck& d = *deckPtr;
+        // A deck that is silent takes up a requested seek (or new file) before its target is
+        // chosen, so a file at another rate starts in this very block.
+        const std::uint16_t requestedGen = genOf(d.seekRequest.load(std::memory_order_acquire));
+        if (requestedGen != d.cbGen && d.cbTransport == 0)
+            takeSeek(d, requestedGen);
+        if (d.cbGroup < 0) {
+            mixDeck(d, out, frames);
+        } else {
+            const auto g = static_cast<std::size_t>(d.cbGroup);
+            if (ready[g] && mixDeck(d, m_groups[g]->mix.data(), needed[g]))
+                fed[g] = true;
+        }
+    }
+
+    for (std::size_t g = 0; g < kMaxGroups; ++g) {
+        RateGroup& group = *m_groups[g];
+        if (!ready[g] || !(fed[g] || group.cbRunning))
+            continue; // nobody in it, and its last tail is out: it stays cleared
+        group.resampler->write(group.mix.data(), needed[g]);
+        const std::size_t got = group.resampler->read(group.resampled.data(), frames);
+        for (std::size_t i = 0; i < 2 * got; ++i)
+            out[i] += group.resampled[i];
+        if (fed[g]) {
+            group.cbRunning = true;
+            group.cbTailLeft = static_cast<std::size_t>(group.resampler->tapsPerPhase());
+        } else {
+            group.cbTailLeft -= std::min(group.cbTailLeft, needed[g]);
+            if (group.cbTailLeft == 0) {
+                group.cbRunning = false;
+                group.resampler->clear();
+            }
+        }
+    }
+
     const int latencyBlocks = m_latencyBlocks.load(std::memory_order_relaxed);
     for (auto& deckPtr : m_decks) {
         Deck& d = *deckPtr;
-        mixDeck(d, out, frames);
+        // A group's filter holds back the last few frames it was given: not heard yet.
+        std::uint64_t played = d.cbConsumed;
+        if (d.cbGroup >= 0) {
+            const auto ahead =
+                static_cast<std::uint64_t>(std::ceil(m_groups[static_cast<std::size_t>(d.cbGroup)]->resampler->inputAhead()));
+            played = played > ahead ? played - ahead : 0;
+        }
         // What the listener hears now is what this callback produced latencyBlocks callbacks ago.
         d.cbHistoryPos = (d.cbHistoryPos + 1) % kHistoryBlocks;
-        d.cbHistory[static_cast<std::size_t>(d.cbHistoryPos)] = pack(d.cbGen, d.cbConsumed);
+        d.cbHistory[static_cast<std::size_t>(d.cbHistoryPos)] = pack(d.cbGen, played);
         const int heardPos = (d.cbHistoryPos - latencyBlocks + kHistoryBlocks) % kHistoryBlocks;
         d.heard.store(d.cbHistory[static_cast<std::size_t>(heardPos)], std::memory_order_release);
     }
 }
 
+bool AudioEngine::takeSeek(Deck& d, std::uint16_t requestedGen) noexcept {
+    // Silent now: drop everything before the requested position's first frame.
+    while (const Marker* m = d.markers.front()) {
+        const Marker marker = *m;
+        d.markers.pop();
+        if (marker.kind != Marker::Seek)
+            continue;
+        d.ring.discardUntil(marker.index);
+        if (marker.gen == requestedGen) {
+            d.cbGen = marker.gen;
+            d.cbConsumed = 0;
+            d.cbEnded = false;
+            d.cbGroup = marker.group;
+            d.cbRate = marker.group >= 0 ? m_groups[static_cast<std::size_t>(marker.group)]->rate.load(
+                                               std::memory_order_acquire)
+                                         : m_sampleRate;
+            return true;
+        }
+    }
+    return false; // the worker has not reached it yet
+}
+
 namespace {
-// out[i] += in[i] * gain, four at a time (the compiler keeps a plain loop scalar at -O2).
+// Four floats as one value (SSE, NEON): the compiler keeps plain loops like these scalar at -O2.
+using Float4 = float __attribute__((vector_size(16)));
+
+// out[i] += in[i] * gain, four at a time.
 void addScaled(float* __restrict out, const float* __restrict in, std::size_t count, float gain) noexcept {
-    using Float4 = float __attribute__((vector_size(16)));
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) {
         Float4 o, x;
@@ -371,22 +511,31 @@ void addScaled(float* __restrict out, const float* __restrict in, std::size_t co
         out[i] += in[i] * gain;
 }
 
-// Stereo frames: out += in * gains[frame].
+// Stereo frames: out += in * gains[frame], two frames at a time.
 void addRamped(float* __restrict out, const float* __restrict in, const float* __restrict gains,
                std::size_t frames) noexcept {
-    for (std::size_t i = 0; i < frames; ++i) {
+    std::size_t i = 0;
+    for (; i + 2 <= frames; i += 2) {
+        Float4 o, x;
+        std::memcpy(&o, out + 2 * i, sizeof o);
+        std::memcpy(&x, in + 2 * i, sizeof x);
+        const Float4 g = {gains[i], gains[i], gains[i + 1], gains[i + 1]};
+        o += x * g;
+        std::memcpy(out + 2 * i, &o, sizeof o);
+    }
+    for (; i < frames; ++i) {
         out[2 * i] += in[2 * i] * gains[i];
         out[2 * i + 1] += in[2 * i + 1] * gains[i];
     }
 }
 } // namespace
 
-void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
+bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
     const std::uint16_t requestedGen = genOf(d.seekRequest.load(std::memory_order_acquire));
     const bool play = d.playing.load(std::memory_order_acquire);
     const float target = d.gain.load(std::memory_order_acquire);
-    const int volumeRamp = std::max(1, static_cast<int>(kVolumeRampSeconds * m_sampleRate));
-    const int transportRamp = std::max(1, static_cast<int>(kTransportRampSeconds * m_sampleRate));
+    const int volumeRamp = std::max(1, static_cast<int>(kVolumeRampSeconds * d.cbRate));
+    const int transportRamp = std::max(1, static_cast<int>(kTransportRampSeconds * d.cbRate));
     const float transportScale = 1.0f / static_cast<float>(transportRamp);
     if (d.cbTransport == 0) {
         // Nobody hears the deck now: a start begins at the new gain at once.
@@ -399,28 +548,14 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
         d.cbGainStep = (target - d.cbGain) / static_cast<float>(volumeRamp);
     }
 
+    bool mixed = false;
     std::size_t i = 0;
     while (i < frames) {
         const bool seekPending = requestedGen != d.cbGen;
         if (seekPending && d.cbTransport == 0) {
-            // Silent now: drop everything before the requested position's first frame.
-            bool applied = false;
-            while (const Marker* m = d.markers.front()) {
-                const Marker marker = *m;
-                d.markers.pop();
-                if (marker.kind == Marker::Seek) {
-                    d.ring.discardUntil(marker.index);
-                    if (marker.gen == requestedGen) {
-                        d.cbGen = marker.gen;
-                        d.cbConsumed = 0;
-                        d.cbEnded = false;
-                        applied = true;
-                        break;
-                    }
-                }
-            }
-            if (!applied)
-                break; // the worker has not reached it yet
+            const int group = d.cbGroup;
+            if (!takeSeek(d, requestedGen) || d.cbGroup != group)
+                break; // not there yet; or the new frames go elsewhere, from the next block on
             continue;
         }
         const bool audible = play && !seekPending && !d.cbEnded;
@@ -464,28 +599,38 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
                 k += run;
                 continue;
             }
-            // Ramping: the transport fade and the volume ramp move frame by frame until both rest.
-            // A stretch's gains first, then one pass over its frames.
+            // Ramping: the transport fade and the volume ramp move a step a frame until both rest.
+            // A stretch of frames before either reaches its end goes at once: first their gains,
+            // each worked out from where the ramps began (no frame waits for the one before), then
+            // one pass over the frames.
+            const int direction = transport < transportTarget ? 1 : (transport > transportTarget ? -1 : 0);
+            std::size_t n = std::min(run, kRampStretch);
+            if (direction != 0)
+                n = std::min(n, static_cast<std::size_t>(std::abs(transportTarget - transport)));
+            if (gainLeft > 0)
+                n = std::min(n, static_cast<std::size_t>(gainLeft));
             float gains[kRampStretch];
-            const std::size_t limit = std::min(run, kRampStretch);
-            std::size_t n = 0;
-            while (n < limit && !(transport == transportTarget && transportTarget != 0 && gainLeft == 0)) {
-                if (transport < transportTarget)
-                    ++transport;
-                else if (transport > transportTarget)
-                    --transport;
-                if (gainLeft > 0) { // from where it began, so no frame waits for the one before
-                    --gainLeft;
-                    gain = gainLeft == 0 ? gainTarget : gainFrom + gainStep * static_cast<float>(volumeRamp - gainLeft);
-                }
-                gains[n++] = static_cast<float>(transport) * transportScale * gain;
-                if (!audible && transport == 0) {
-                    fadedOut = true; // the rest stays in the ring
-                    break;
-                }
+            const auto transportAt = [&](std::size_t j) {
+                return static_cast<float>(transport + direction * static_cast<int>(j + 1)) * transportScale;
+            };
+            if (gainLeft > 0) {
+                const int done = volumeRamp - gainLeft;
+                for (std::size_t j = 0; j < kRampStretch; ++j) // all of them: a loop the compiler vectorises
+                    gains[j] = transportAt(j) * (gainFrom + gainStep * static_cast<float>(done + static_cast<int>(j) + 1));
+                if (n == static_cast<std::size_t>(gainLeft))
+                    gains[n - 1] = transportAt(n - 1) * gainTarget; // the ramp ends exactly on its target
+            } else {
+                for (std::size_t j = 0; j < kRampStretch; ++j)
+                    gains[j] = transportAt(j) * gain;
             }
             addRamped(o, f, gains, n);
+            transport += direction * static_cast<int>(n);
+            if (gainLeft > 0) {
+                gainLeft -= static_cast<int>(n);
+                gain = gainLeft == 0 ? gainTarget : gainFrom + gainStep * static_cast<float>(volumeRamp - gainLeft);
+            }
             k += n;
+            fadedOut = !audible && transport == 0; // the rest stays in the ring
         }
         d.cbTransport = transport;
         d.cbGain = gain;
@@ -493,7 +638,9 @@ void AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
         d.ring.consume(k);
         d.cbConsumed += k;
         i += k;
+        mixed = mixed || k > 0;
     }
+    return mixed;
 }
 
 // ---------------------------------------------------------------- offline rendering
@@ -505,7 +652,10 @@ bool AudioEngine::needsPass(std::size_t frames) const {
             genOf(d.seekRequest.load(std::memory_order_acquire)) !=
                 d.servedGen.load(std::memory_order_acquire))
             return true;
-        if (d.feeding.load(std::memory_order_acquire) && d.ring.readable() < frames)
+        // Called on the thread that runs the callback: its state can be read here.
+        const std::size_t need =
+            d.cbGroup < 0 ? frames : m_groups[static_cast<std::size_t>(d.cbGroup)]->resampler->inputFor(frames);
+        if (d.feeding.load(std::memory_order_acquire) && d.ring.readable() < need)
             return true;
     }
     return false;
@@ -599,8 +749,10 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
         if (d.pendingSerial != d.workerSerial) {
             d.workerSerial = d.pendingSerial;
             std::unique_ptr<Decoder> next = std::move(d.pendingDecoder);
+            const int group = d.pendingGroup;
             lock.unlock();
             d.decoder = std::move(next); // the previous file is closed here, off the callback
+            d.group = group;
             d.producerGen = -1;
             d.loadServed.store(d.workerSerial, std::memory_order_release);
         }
@@ -609,7 +761,7 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
     if (genOf(request) != d.producerGen) {
         if (d.decoder)
             d.decoder->seek(static_cast<std::int64_t>(framesOf(request)));
-        if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::Seek}))
+        if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::Seek, static_cast<std::int8_t>(d.group)}))
             return; // the callback has not caught up with earlier seeks: next pass
         d.producerGen = genOf(request);
         d.atEnd = false;
@@ -629,7 +781,7 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
             d.ring.commit(got);
             continue;
         }
-        if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::End}))
+        if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::End, static_cast<std::int8_t>(d.group)}))
             return;
         d.atEnd = true;
         d.feeding.store(false, std::memory_order_release);

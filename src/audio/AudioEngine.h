@@ -1,7 +1,8 @@
 #pragma once
 // The process's one audio output. Mixes every deck (one per MediaPlayer) in a real-time callback
-// that only reads lock-free ring buffers, applies each deck's gain and counts frames. A worker
-// thread decodes and resamples the decks' files into those buffers; files stream from disk.
+// that only reads lock-free ring buffers, applies each deck's gain, counts frames and resamples
+// the decks whose files are at another rate (each rate once, for all its decks). A worker thread
+// decodes the decks' files into those buffers; files stream from disk.
 //
 // Threads: every public method runs on the user-interface thread unless its comment says
 // otherwise. process() is the audio callback. Notifications (end of file, exact length found, file
@@ -27,6 +28,9 @@ class AudioEngine {
 public:
     // How many decks (players) one engine can hold.
     static constexpr int kMaxDecks = 8;
+    // How many file rates the callback resamples itself (each rate once, for all its decks); the
+    // worker resamples the files of any further rate, deck by deck.
+    static constexpr int kMaxGroups = 16;
 
     // What a deck's owner hears from the engine, on the user-interface thread.
     class Listener {
@@ -107,6 +111,7 @@ public:
 
 private:
     struct Deck;
+    struct RateGroup;
     struct ScanJob;
     struct LostEvent {
         int deck;
@@ -124,7 +129,12 @@ private:
     void superviseOutput();   // worker thread: device lost / back
     void postNotifications(); // any non-real-time thread
     void wakeWorker();
-    void mixDeck(Deck& d, float* out, std::size_t frames) noexcept;
+    void processBlock(float* out, std::size_t frames) noexcept; // at most framesPerBuffer()
+    // Mixes the deck's frames into out (frames at the deck's rate); true if it added any.
+    bool mixDeck(Deck& d, float* out, std::size_t frames) noexcept;
+    // The callback takes up the deck's requested seek or new file, if the worker has reached it.
+    bool takeSeek(Deck& d, std::uint16_t requestedGen) noexcept;
+    int groupFor(int fileRate); // user-interface thread: the group for a rate, or -1 if none can be
     bool needsPass(std::size_t frames) const; // offline rendering thread
     Deck& deck(int index) const;
 
@@ -132,6 +142,7 @@ private:
     int m_framesPerBuffer;
     std::atomic<Output> m_output;
     std::vector<std::unique_ptr<Deck>> m_decks;
+    std::vector<std::unique_ptr<RateGroup>> m_groups;
 
     std::unique_ptr<OutputBackend> m_backend; // worker thread (after start-up)
     std::atomic<int> m_latencyBlocks{0};

@@ -184,7 +184,7 @@ private:
 
 Decoder::~Decoder() = default;
 
-std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) {
+std::unique_ptr<Decoder> Decoder::open(const std::string& path) {
     // The usual reasons first, from the file system, in plain words.
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
@@ -253,13 +253,6 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
 
     if (d->m_info.fileChannels != 2)
         d->m_raw.resize(kBlockFrames * static_cast<std::size_t>(d->m_info.fileChannels));
-    if (d->m_info.fileRate != outputRate) {
-        try {
-            d->m_resampler = Resampler::create(d->m_info.fileRate, outputRate);
-        } catch (const std::exception& e) {
-            refuse(path, std::string("cannot resample from its rate: ") + e.what());
-        }
-    }
 
     // The first block must decode: this catches files whose header is fine but whose data is not.
     std::vector<float> first(2 * kBlockFrames);
@@ -272,6 +265,17 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, int outputRate) 
         refuse(path, "no audio in the file");
     d->seek(0);
     return d;
+}
+
+void Decoder::resampleTo(int outputRate) {
+    if (outputRate == m_info.fileRate)
+        return;
+    try {
+        m_resampler = Resampler::create(m_info.fileRate, outputRate);
+    } catch (const std::exception& e) {
+        refuse(m_path, std::string("cannot resample from its rate: ") + e.what());
+    }
+    m_block.resize(2 * kBlockFrames);
 }
 
 void Decoder::seek(std::int64_t fileFrame) {
@@ -326,13 +330,12 @@ std::size_t Decoder::read(float* stereoOut, std::size_t maxFrames) {
             continue;
         if (m_fileEnded)
             break; // the resampler has given its last frames
-        std::size_t room = 0;
-        float* space = m_resampler->inputSpace(room);
+        const std::size_t room = m_resampler->room();
         if (room == 0)
             break;
-        const std::size_t got = readFile(space, std::min(room, kBlockFrames));
+        const std::size_t got = readFile(m_block.data(), std::min(room, kBlockFrames));
         if (got > 0)
-            m_resampler->commitInput(got);
+            m_resampler->write(m_block.data(), got);
         else
             m_resampler->endInput();
     }

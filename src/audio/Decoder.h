@@ -1,6 +1,6 @@
 #pragma once
-// Reading an audio file as interleaved float frames at the engine's rate, two channels: the
-// decoder (libsndfile, or libmpg123 for MP3) followed by a Resampler when the rates differ.
+// Reading an audio file as interleaved float frames, two channels: the decoder (libsndfile, or
+// libmpg123 for MP3), followed by a Resampler when asked for another rate.
 // Mono is spread to both channels; of more than two channels the first two are played.
 //
 // Threads: open() runs on the user-interface thread (so a bad file is refused before anything
@@ -25,9 +25,11 @@ class Resampler;
 
 class Decoder {
 public:
-    // Opens and checks path for playing at outputRate. Throws PlayerError
-    // "Can't load "<path>": <reason>" for a file that cannot be played.
-    static std::unique_ptr<Decoder> open(const std::string& path, int outputRate);
+    // Opens and checks path. Throws PlayerError "Can't load "<path>": <reason>" for a file that
+    // cannot be played. Frames come out at the file's rate unless resampleTo() says otherwise.
+    static std::unique_ptr<Decoder> open(const std::string& path);
+    // From now on read() gives frames at outputRate. Throws PlayerError when the ratio cannot be done.
+    void resampleTo(int outputRate);
     ~Decoder();
     Decoder(const Decoder&) = delete;
     Decoder& operator=(const Decoder&) = delete;
@@ -37,8 +39,8 @@ public:
 
     // Worker thread. Positions the decoder at a frame of the file (file rate).
     void seek(std::int64_t fileFrame);
-    // Worker thread. Writes up to maxFrames stereo frames at the output rate; 0 at the end of the
-    // file or after a failure (see failed()).
+    // Worker thread. Writes up to maxFrames stereo frames; 0 at the end of the file or after a
+    // failure (see failed()).
     std::size_t read(float* stereoOut, std::size_t maxFrames);
     // True when reading stopped because the file became unreadable (error, or it ended early).
     bool failed() const { return !m_failure.empty(); }
@@ -53,8 +55,9 @@ private:
     std::string m_path;
     DecoderInfo m_info;
     std::unique_ptr<FileReader> m_reader;
-    std::unique_ptr<Resampler> m_resampler; // none when the file is at the engine's rate
+    std::unique_ptr<Resampler> m_resampler; // only after resampleTo()
     std::vector<float> m_raw;               // a block of the file's own channels, when not two
+    std::vector<float> m_block;             // a block of stereo frames for the resampler
     std::int64_t m_filePosition = 0;        // next frame the reader gives
     bool m_fileEnded = false;
     std::string m_failure;

@@ -15,6 +15,15 @@
 #include <immintrin.h>
 #endif
 
+// The dot products of one output frame: both channels against one phase's taps. The input is
+// planar (left and right apart) so the coefficients, loaded once, serve both channels.
+struct PolyphaseResampler::Kernel {
+    const float* left;
+    const float* right;
+    const float* coefs; // phases x taps
+    std::size_t taps;   // a multiple of 8
+};
+
 namespace {
 
 constexpr double kAudibleLimit = 20000.0;   // Hz: what is not the signal may land above this, never below
@@ -54,16 +63,8 @@ Edges edgesFor(double inRate, double outRate) {
     return {kAudibleLimit, std::max(nyquist, outRate - kAudibleLimit)};
 }
 
-// The dot products of one output frame: both channels against one phase's taps. The input is
-// planar (left and right apart) so the coefficients, loaded once, serve both channels.
-struct Kernel {
-    const float* left;
-    const float* right;
-    const float* coefs; // phases x taps
-    std::size_t taps;   // a multiple of 8
-};
-using ConvolveFn = void (*)(const Kernel&, std::size_t base, int phase, int phases, int stepWhole, int stepPart,
-                            float* out, std::size_t count);
+using Kernel = PolyphaseResampler::Kernel;
+using ConvolveFn = PolyphaseResampler::Convolve;
 
 // Four floats as one value: SSE on x86-64, NEON on ARM, plain code elsewhere.
 using Float4 = float __attribute__((vector_size(16)));
@@ -125,10 +126,12 @@ __attribute__((target("avx2,fma"))) void convolveAvx2(const Kernel& kernel, std:
             sumL = _mm256_fmadd_ps(_mm256_loadu_ps(l + j), c0, sumL);
             sumR = _mm256_fmadd_ps(_mm256_loadu_ps(r + j), c0, sumR);
         }
-        // [l0+l1, l2+l3, r0+r1, r2+r3 | l4+l5, ...] -> [L, R, L, R | ...] -> left and right
-        __m256 pairs = _mm256_hadd_ps(_mm256_add_ps(sumL, sumL2), _mm256_add_ps(sumR, sumR2));
-        pairs = _mm256_hadd_ps(pairs, pairs);
-        const __m128 both = _mm_add_ps(_mm256_castps256_ps128(pairs), _mm256_extractf128_ps(pairs, 1));
+        // Eight lanes to four for each channel, then [l0+l1, l2+l3, r0+r1, r2+r3] -> [L, R, L, R].
+        const __m256 left = _mm256_add_ps(sumL, sumL2), right = _mm256_add_ps(sumR, sumR2);
+        const __m128 left4 = _mm_add_ps(_mm256_castps256_ps128(left), _mm256_extractf128_ps(left, 1));
+        const __m128 right4 = _mm_add_ps(_mm256_castps256_ps128(right), _mm256_extractf128_ps(right, 1));
+        __m128 both = _mm_hadd_ps(left4, right4);
+        both = _mm_hadd_ps(both, both);
         _mm_storel_pi(reinterpret_cast<__m64*>(out + 2 * k), both);
         base += static_cast<std::size_t>(stepWhole);
         phase += stepPart;
@@ -148,108 +151,6 @@ ConvolveFn convolveFor(Resampler::Arithmetic arithmetic) {
 #endif
     return &convolvePortable;
 }
-
-class PolyphaseResampler final : public Resampler {
-public:
-    PolyphaseResampler(int phases, int step, int taps, std::vector<float> coefs, ConvolveFn convolve)
-        : m_phases(phases), m_stepWhole(step / phases), m_stepPart(step % phases), m_step(step),
-          m_taps(static_cast<std::size_t>(taps)), m_coefs(std::move(coefs)), m_convolve(convolve),
-          m_staging(2 * kInputFrames), m_left(kInputFrames + 2 * m_taps), m_right(kInputFrames + 2 * m_taps) {
-        clear();
-    }
-
-    float* inputSpace(std::size_t& frames) override {
-        const std::size_t capacity = m_left.size() - m_taps; // room kept for the zeros after the end
-        if (m_end + kInputFrames > capacity)
-            compact();
-        frames = m_ended ? 0 : std::min(kInputFrames, capacity - m_end);
-        return m_staging.data();
-    }
-
-    void commitInput(std::size_t frames) override {
-        for (std::size_t i = 0; i < frames; ++i) {
-            m_left[m_end + i] = m_staging[2 * i];
-            m_right[m_end + i] = m_staging[2 * i + 1];
-        }
-        m_end += frames;
-        m_inputTotal += frames;
-    }
-
-    void endInput() override {
-        if (m_ended)
-            return;
-        m_ended = true;
-        // The last output frame lies before the last input frame's end.
-        m_outputLimit = (m_inputTotal * static_cast<std::uint64_t>(m_phases) + static_cast<std::uint64_t>(m_step) - 1) /
-                        static_cast<std::uint64_t>(m_step);
-        // Silence after the end, for the filter's second half.
-        std::fill_n(m_left.begin() + static_cast<std::ptrdiff_t>(m_end), m_taps / 2, 0.0f);
-        std::fill_n(m_right.begin() + static_cast<std::ptrdiff_t>(m_end), m_taps / 2, 0.0f);
-        m_end += m_taps / 2;
-    }
-
-    std::size_t read(float* out, std::size_t maxFrames) override {
-        std::size_t frames = maxFrames;
-        if (m_ended)
-            frames = static_cast<std::size_t>(std::min<std::uint64_t>(frames, m_outputLimit - m_outputTotal));
-        if (frames == 0 || m_base + m_taps > m_end)
-            return 0;
-        // Every output frame whose window the input in hand covers, up to the limit.
-        const std::size_t covered =
-            ((m_end - m_taps - m_base + 1) * static_cast<std::size_t>(m_phases) - static_cast<std::size_t>(m_phase) +
-             static_cast<std::size_t>(m_step) - 1) /
-            static_cast<std::size_t>(m_step);
-        const std::size_t run = std::min(frames, covered);
-        const Kernel kernel{m_left.data(), m_right.data(), m_coefs.data(), m_taps};
-        m_convolve(kernel, m_base, m_phase, m_phases, m_stepWhole, m_stepPart, out, run);
-        // The same steps the kernel took, at once.
-        const std::uint64_t advance = static_cast<std::uint64_t>(m_phase) + run * static_cast<std::uint64_t>(m_step);
-        m_base += static_cast<std::size_t>(advance / static_cast<std::uint64_t>(m_phases));
-        m_phase = static_cast<int>(advance % static_cast<std::uint64_t>(m_phases));
-        m_outputTotal += run;
-        return run;
-    }
-
-    void clear() override {
-        // Silence before the start, for the first frame's first half.
-        m_end = m_taps / 2 - 1;
-        std::fill_n(m_left.begin(), m_end, 0.0f);
-        std::fill_n(m_right.begin(), m_end, 0.0f);
-        m_base = 0;
-        m_phase = 0;
-        m_inputTotal = m_outputTotal = m_outputLimit = 0;
-        m_ended = false;
-    }
-
-    int tapsPerPhase() const override { return static_cast<int>(m_taps); }
-
-private:
-    void compact() {
-        const std::size_t kept = m_end - m_base;
-        std::memmove(m_left.data(), m_left.data() + m_base, kept * sizeof(float));
-        std::memmove(m_right.data(), m_right.data() + m_base, kept * sizeof(float));
-        m_end = kept;
-        m_base = 0;
-    }
-
-    const int m_phases;    // output frames per `m_step` input frames
-    const int m_stepWhole; // input frames advanced per output frame, whole part
-    const int m_stepPart;  // and the rest, in phases
-    const int m_step;
-    const std::size_t m_taps;         // a multiple of 8
-    const std::vector<float> m_coefs; // per phase, its taps
-    const ConvolveFn m_convolve;
-    std::vector<float> m_staging; // interleaved input, as the decoder writes it
-    std::vector<float> m_left;    // input from the current window's start on, one channel each
-    std::vector<float> m_right;
-    std::size_t m_base = 0; // first frame of the next output frame's window
-    int m_phase = 0;
-    std::size_t m_end = 0; // frames in m_left and m_right
-    std::uint64_t m_inputTotal = 0;
-    std::uint64_t m_outputTotal = 0;
-    std::uint64_t m_outputLimit = 0;
-    bool m_ended = false;
-};
 
 // For ratios whose table would be too large: libsoxr, high quality, one thread.
 class SoxrResampler final : public Resampler {
@@ -271,12 +172,12 @@ public:
     SoxrResampler(const SoxrResampler&) = delete;
     SoxrResampler& operator=(const SoxrResampler&) = delete;
 
-    float* inputSpace(std::size_t& frames) override {
-        frames = m_pending == 0 && !m_ended ? kInputFrames : 0;
+    std::size_t room() override { return m_pending == 0 && !m_ended ? kInputFrames : 0; }
+    void write(const float* stereo, std::size_t frames) override {
+        std::copy_n(stereo, 2 * frames, m_input.begin());
+        m_pending = frames;
         m_offset = 0;
-        return m_input.data();
     }
-    void commitInput(std::size_t frames) override { m_pending = frames; }
     void endInput() override { m_ended = true; }
 
     std::size_t read(float* out, std::size_t maxFrames) override {
@@ -308,7 +209,10 @@ private:
     bool m_ended = false;
 };
 
-std::unique_ptr<Resampler> makePolyphase(int inRate, int outRate, Resampler::Arithmetic arithmetic) {
+} // namespace
+
+std::unique_ptr<PolyphaseResampler> PolyphaseResampler::create(int inRate, int outRate, std::size_t chunkFrames,
+                                                               Arithmetic arithmetic) {
     const int common = std::gcd(inRate, outRate);
     const int phases = outRate / common;
     const int step = inRate / common;
@@ -347,13 +251,112 @@ std::unique_ptr<Resampler> makePolyphase(int inRate, int outRate, Resampler::Ari
             coefs[static_cast<std::size_t>(p) * static_cast<std::size_t>(taps) + static_cast<std::size_t>(j)] = value;
         }
     }
-    return std::make_unique<PolyphaseResampler>(phases, step, taps, std::move(coefs), convolveFor(arithmetic));
+    return std::make_unique<PolyphaseResampler>(phases, step, taps, std::move(coefs), convolveFor(arithmetic),
+                                                chunkFrames);
 }
 
-} // namespace
+
+PolyphaseResampler::PolyphaseResampler(int phases, int step, int taps, std::vector<float> coefs, Convolve convolve,
+                                       std::size_t chunkFrames)
+    : m_phases(phases), m_stepWhole(step / phases), m_stepPart(step % phases), m_step(step),
+      m_taps(static_cast<std::size_t>(taps)), m_coefs(std::move(coefs)), m_convolve(convolve), m_chunk(chunkFrames + m_taps),
+      m_left(m_chunk + 2 * m_taps), m_right(m_chunk + 2 * m_taps) {
+    clear();
+}
+
+std::size_t PolyphaseResampler::room() {
+    const std::size_t capacity = m_left.size() - m_taps; // room kept for the zeros after the end
+    if (m_end + m_chunk > capacity)
+        compact();
+    return m_ended ? 0 : std::min(m_chunk, capacity - m_end);
+}
+
+void PolyphaseResampler::write(const float* stereo, std::size_t frames) {
+    if (m_end + frames > m_left.size() - m_taps)
+        compact();
+    float* left = m_left.data() + m_end;
+    float* right = m_right.data() + m_end;
+    for (std::size_t i = 0; i < frames; ++i) {
+        left[i] = stereo[2 * i];
+        right[i] = stereo[2 * i + 1];
+    }
+    m_end += frames;
+    m_inputTotal += frames;
+}
+
+void PolyphaseResampler::endInput() {
+    if (m_ended)
+        return;
+    m_ended = true;
+    // The last output frame lies before the last input frame's end.
+    m_outputLimit = (m_inputTotal * static_cast<std::uint64_t>(m_phases) + static_cast<std::uint64_t>(m_step) - 1) /
+                    static_cast<std::uint64_t>(m_step);
+    // Silence after the end, for the filter's second half.
+    std::fill_n(m_left.begin() + static_cast<std::ptrdiff_t>(m_end), m_taps / 2, 0.0f);
+    std::fill_n(m_right.begin() + static_cast<std::ptrdiff_t>(m_end), m_taps / 2, 0.0f);
+    m_end += m_taps / 2;
+}
+
+std::size_t PolyphaseResampler::read(float* out, std::size_t maxFrames) {
+    std::size_t frames = maxFrames;
+    if (m_ended)
+        frames = static_cast<std::size_t>(std::min<std::uint64_t>(frames, m_outputLimit - m_outputTotal));
+    if (frames == 0 || m_base + m_taps > m_end)
+        return 0;
+    // Every output frame whose window the input in hand covers, up to the limit.
+    const std::size_t covered =
+        ((m_end - m_taps - m_base + 1) * static_cast<std::size_t>(m_phases) - static_cast<std::size_t>(m_phase) +
+         static_cast<std::size_t>(m_step) - 1) /
+        static_cast<std::size_t>(m_step);
+    const std::size_t run = std::min(frames, covered);
+    const Kernel kernel{m_left.data(), m_right.data(), m_coefs.data(), m_taps};
+    m_convolve(kernel, m_base, m_phase, m_phases, m_stepWhole, m_stepPart, out, run);
+    // The same steps the kernel took, at once.
+    const std::uint64_t advance = static_cast<std::uint64_t>(m_phase) + run * static_cast<std::uint64_t>(m_step);
+    m_base += static_cast<std::size_t>(advance / static_cast<std::uint64_t>(m_phases));
+    m_phase = static_cast<int>(advance % static_cast<std::uint64_t>(m_phases));
+    m_outputTotal += run;
+    return run;
+}
+
+void PolyphaseResampler::clear() {
+    // Silence before the start, for the first frame's first half.
+    m_end = m_taps / 2 - 1;
+    std::fill_n(m_left.begin(), m_end, 0.0f);
+    std::fill_n(m_right.begin(), m_end, 0.0f);
+    m_base = 0;
+    m_phase = 0;
+    m_inputTotal = m_outputTotal = m_outputLimit = 0;
+    m_ended = false;
+}
+
+std::size_t PolyphaseResampler::inputFor(std::size_t outFrames) const {
+    if (outFrames == 0)
+        return 0;
+    // The last of them needs its whole window.
+    const std::uint64_t advance =
+        static_cast<std::uint64_t>(m_phase) + (outFrames - 1) * static_cast<std::uint64_t>(m_step);
+    const std::size_t windowEnd =
+        m_base + static_cast<std::size_t>(advance / static_cast<std::uint64_t>(m_phases)) + m_taps;
+    return windowEnd > m_end ? windowEnd - m_end : 0;
+}
+
+double PolyphaseResampler::inputAhead() const {
+    const double nextOutputTime =
+        static_cast<double>(m_outputTotal) * static_cast<double>(m_step) / static_cast<double>(m_phases);
+    return static_cast<double>(m_inputTotal) - nextOutputTime;
+}
+
+void PolyphaseResampler::compact() {
+    const std::size_t kept = m_end - m_base;
+    std::memmove(m_left.data(), m_left.data() + m_base, kept * sizeof(float));
+    std::memmove(m_right.data(), m_right.data() + m_base, kept * sizeof(float));
+    m_end = kept;
+    m_base = 0;
+}
 
 std::unique_ptr<Resampler> Resampler::create(int inRate, int outRate, Arithmetic arithmetic) {
-    if (auto polyphase = makePolyphase(inRate, outRate, arithmetic))
+    if (auto polyphase = PolyphaseResampler::create(inRate, outRate, kInputFrames, arithmetic))
         return polyphase;
     return std::make_unique<SoxrResampler>(inRate, outRate);
 }

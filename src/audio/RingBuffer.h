@@ -32,17 +32,8 @@ public:
         return m_capacity - static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) -
                                                      m_read.load(std::memory_order_acquire));
     }
-    // Writes frames (at most writable()).
-    void write(const float* stereo, std::size_t frames) {
-        const std::uint64_t w = m_write.load(std::memory_order_relaxed);
-        const auto slot = static_cast<std::size_t>(w & m_mask);
-        const std::size_t first = std::min(frames, m_capacity - slot); // up to the wrap
-        std::copy_n(stereo, 2 * first, &m_data[2 * slot]);
-        std::copy_n(stereo + 2 * first, 2 * (frames - first), &m_data[0]);
-        m_write.store(w + frames, std::memory_order_release);
-    }
-    // Or in place: the free slots in one piece from the write index (up to the wrap; at most
-    // writable()), filled by the producer and then published with commit().
+    // The free slots in one piece from the write index (up to the wrap; at most writable()), filled
+    // by the producer in place and then published with commit().
     float* writeSpace(std::size_t& frames) {
         const auto slot = static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) & m_mask);
         frames = std::min(writable(), m_capacity - slot);

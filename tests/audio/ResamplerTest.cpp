@@ -44,14 +44,12 @@ std::vector<float> run(Resampler& r, const std::vector<float>& input, PieceSize 
             ended = true;
             continue;
         }
-        std::size_t room = 0;
-        float* space = r.inputSpace(room);
+        const std::size_t room = r.room();
         EXPECT_GT(room, 0u) << "the resampler gave no output and takes no input";
         if (room == 0)
             return out;
         const std::size_t n = std::min({room, pieceSize(), input.size() / 2 - given});
-        std::copy_n(input.begin() + static_cast<std::ptrdiff_t>(2 * given), 2 * n, space);
-        r.commitInput(n);
+        r.write(input.data() + 2 * given, n);
         given += n;
     }
 }
@@ -188,10 +186,8 @@ TEST(Resampler, ClearStartsAFreshStream) {
     EXPECT_EQ(run(*used, input), expected);
 
     used->clear(); // and one broken off halfway
-    std::size_t room = 0;
-    float* space = used->inputSpace(room);
-    std::fill_n(space, 2 * std::min<std::size_t>(room, 2000), 0.9f);
-    used->commitInput(std::min<std::size_t>(room, 2000));
+    const std::vector<float> loud(2 * 2000, 0.9f);
+    used->write(loud.data(), 2000);
     std::vector<float> some(2 * 100);
     used->read(some.data(), 100);
     used->clear();
