@@ -1,10 +1,10 @@
 // The long run, offline: three decks play through hours of audio (each reloads its file and plays
 // again when it ends), with a fade every few seconds and random volume moves, as an operator
 // would. After every 10 ms of audio it checks that each deck's position is the frames rendered
-// since its start (within the resampling filter's delay for a file at another rate), that the mix is finite and within its bounds, and that the callback neither
-// allocated, freed, locked nor did I/O (the real-time detector is armed around renderInto on the
-// rendering thread); every simulated hour it reads the resident memory. Exit status 1 on any
-// failure.
+// since its start (within the resampling filter's delay for a file at another rate), that the mix
+// is finite and within its bounds, and that the callback neither allocated, freed, locked nor did
+// I/O (the real-time detector is armed around renderInto on the rendering thread); every simulated
+// hour it reads the resident memory. Exit status 1 on any failure.
 //   fadewell_soak [--hours H] [--seed N]      (default 24 hours of audio, seed 1)
 #include <QApplication>
 #include <algorithm>

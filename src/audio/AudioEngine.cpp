@@ -27,7 +27,7 @@ constexpr double kVolumeRampSeconds = 0.005;    // a fade tick's step reaches it
 constexpr double kTransportRampSeconds = 0.003; // start, halt, stop and seek fade in and out
 constexpr std::size_t kFillChunk = 1024;
 constexpr std::size_t kRampStretch = 64; // frames whose gains the callback works out at a time
-constexpr int kHistoryBlocks = 64; // enough output latency for 64 buffers
+constexpr int kHistoryBlocks = 64;       // enough output latency for 64 buffers
 constexpr std::uint64_t kFrameMask = (std::uint64_t{1} << 48) - 1;
 constexpr std::uint32_t kNoGen = 0x10000;
 constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);
@@ -79,7 +79,8 @@ struct Marker {
 
 // One deck. Fields are grouped by the thread that writes them.
 struct AudioEngine::Deck {
-    Deck(std::size_t ringFrames, int sampleRate) : ring(ringFrames), cbRate(sampleRate), uiRingRate(sampleRate) {}
+    Deck(std::size_t ringFrames, int sampleRate)
+        : ring(ringFrames), cbRate(sampleRate), uiRingRate(sampleRate) {}
 
     StereoRing ring;               // worker -> callback
     SpscQueue<Marker, 64> markers; // worker -> callback: where seeks and the end take effect
@@ -169,7 +170,8 @@ AudioEngine::AudioEngine(int sampleRate, int framesPerBuffer, Output output)
       m_uiContext(std::make_unique<QObject>()) {
     if (sampleRate < 8000 || sampleRate > 384000 || framesPerBuffer < 16 || framesPerBuffer > 8192)
         throw std::invalid_argument("AudioEngine: unusable sample rate or buffer size");
-    const auto ringFrames = static_cast<std::size_t>(kRingSeconds * std::max(sampleRate, kRingRate)) + 4 * kFillChunk;
+    const auto ringFrames =
+        static_cast<std::size_t>(kRingSeconds * std::max(sampleRate, kRingRate)) + 4 * kFillChunk;
     for (int i = 0; i < kMaxDecks; ++i)
         m_decks.push_back(std::make_unique<Deck>(ringFrames, sampleRate));
     for (int i = 0; i < kMaxGroups; ++i)
@@ -459,8 +461,8 @@ void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
         // A group's filter holds back the last few frames it was given: not heard yet.
         std::uint64_t played = d.cbConsumed;
         if (d.cbGroup >= 0) {
-            const auto ahead =
-                static_cast<std::uint64_t>(std::ceil(m_groups[static_cast<std::size_t>(d.cbGroup)]->resampler->inputAhead()));
+            const auto ahead = static_cast<std::uint64_t>(
+                std::ceil(m_groups[static_cast<std::size_t>(d.cbGroup)]->resampler->inputAhead()));
             played = played > ahead ? played - ahead : 0;
         }
         // What the listener hears now is what this callback produced latencyBlocks callbacks ago.
@@ -484,9 +486,10 @@ bool AudioEngine::takeSeek(Deck& d, std::uint16_t requestedGen) noexcept {
             d.cbConsumed = 0;
             d.cbEnded = false;
             d.cbGroup = marker.group;
-            d.cbRate = marker.group >= 0 ? m_groups[static_cast<std::size_t>(marker.group)]->rate.load(
-                                               std::memory_order_acquire)
-                                         : m_sampleRate;
+            d.cbRate =
+                marker.group >= 0
+                    ? m_groups[static_cast<std::size_t>(marker.group)]->rate.load(std::memory_order_acquire)
+                    : m_sampleRate;
             return true;
         }
     }
@@ -616,7 +619,8 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
             if (gainLeft > 0) {
                 const int done = volumeRamp - gainLeft;
                 for (std::size_t j = 0; j < kRampStretch; ++j) // all of them: a loop the compiler vectorises
-                    gains[j] = transportAt(j) * (gainFrom + gainStep * static_cast<float>(done + static_cast<int>(j) + 1));
+                    gains[j] = transportAt(j) *
+                               (gainFrom + gainStep * static_cast<float>(done + static_cast<int>(j) + 1));
                 if (n == static_cast<std::size_t>(gainLeft))
                     gains[n - 1] = transportAt(n - 1) * gainTarget; // the ramp ends exactly on its target
             } else {
@@ -627,7 +631,8 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
             transport += direction * static_cast<int>(n);
             if (gainLeft > 0) {
                 gainLeft -= static_cast<int>(n);
-                gain = gainLeft == 0 ? gainTarget : gainFrom + gainStep * static_cast<float>(volumeRamp - gainLeft);
+                gain = gainLeft == 0 ? gainTarget
+                                     : gainFrom + gainStep * static_cast<float>(volumeRamp - gainLeft);
             }
             k += n;
             fadedOut = !audible && transport == 0; // the rest stays in the ring
@@ -654,7 +659,8 @@ bool AudioEngine::needsPass(std::size_t frames) const {
             return true;
         // Called on the thread that runs the callback: its state can be read here.
         const std::size_t need =
-            d.cbGroup < 0 ? frames : m_groups[static_cast<std::size_t>(d.cbGroup)]->resampler->inputFor(frames);
+            d.cbGroup < 0 ? frames
+                          : m_groups[static_cast<std::size_t>(d.cbGroup)]->resampler->inputFor(frames);
         if (d.feeding.load(std::memory_order_acquire) && d.ring.readable() < need)
             return true;
     }
@@ -761,7 +767,8 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
     if (genOf(request) != d.producerGen) {
         if (d.decoder)
             d.decoder->seek(static_cast<std::int64_t>(framesOf(request)));
-        if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::Seek, static_cast<std::int8_t>(d.group)}))
+        if (!d.markers.tryPush(
+                {d.ring.writeIndex(), genOf(request), Marker::Seek, static_cast<std::int8_t>(d.group)}))
             return; // the callback has not caught up with earlier seeks: next pass
         d.producerGen = genOf(request);
         d.atEnd = false;
@@ -781,7 +788,8 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
             d.ring.commit(got);
             continue;
         }
-        if (!d.markers.tryPush({d.ring.writeIndex(), genOf(request), Marker::End, static_cast<std::int8_t>(d.group)}))
+        if (!d.markers.tryPush(
+                {d.ring.writeIndex(), genOf(request), Marker::End, static_cast<std::int8_t>(d.group)}))
             return;
         d.atEnd = true;
         d.feeding.store(false, std::memory_order_release);

@@ -28,8 +28,8 @@ namespace {
 
 constexpr double kAudibleLimit = 20000.0;   // Hz: what is not the signal may land above this, never below
 constexpr double kLeakageCeiling = 24000.0; // and not above this, the top of 48 kHz material
-constexpr double kPassbandShare = 0.91;   // of the lower Nyquist frequency, when that is under 20 kHz
-constexpr double kRejectionDb = 120.0;    // everything that is not the signal, below 20 kHz
+constexpr double kPassbandShare = 0.91;     // of the lower Nyquist frequency, when that is under 20 kHz
+constexpr double kRejectionDb = 120.0;      // everything that is not the signal, below 20 kHz
 constexpr int kMaxPhases = 2048;
 constexpr std::size_t kMaxTableFloats = std::size_t{1} << 20; // 4 MiB of coefficients
 constexpr std::size_t kInputFrames = 4096;                    // input taken per compaction
@@ -75,8 +75,8 @@ Float4 load4(const float* p) {
     return v;
 }
 
-void convolvePortable(const Kernel& kernel, std::size_t base, int phase, int phases, int stepWhole, int stepPart,
-                      float* out, std::size_t count) {
+void convolvePortable(const Kernel& kernel, std::size_t base, int phase, int phases, int stepWhole,
+                      int stepPart, float* out, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
         const float* l = kernel.left + base;
         const float* r = kernel.right + base;
@@ -105,8 +105,9 @@ void convolvePortable(const Kernel& kernel, std::size_t base, int phase, int pha
 #if defined(__x86_64__)
 // The same with eight lanes and fused multiply-adds, for processors that have them (nearly all
 // since 2013); chosen when the program runs.
-__attribute__((target("avx2,fma"))) void convolveAvx2(const Kernel& kernel, std::size_t base, int phase, int phases,
-                                                       int stepWhole, int stepPart, float* out, std::size_t count) {
+__attribute__((target("avx2,fma"))) void convolveAvx2(const Kernel& kernel, std::size_t base, int phase,
+                                                      int phases, int stepWhole, int stepPart, float* out,
+                                                      std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
         const float* l = kernel.left + base;
         const float* r = kernel.right + base;
@@ -211,8 +212,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<PolyphaseResampler> PolyphaseResampler::create(int inRate, int outRate, std::size_t chunkFrames,
-                                                               Arithmetic arithmetic) {
+std::unique_ptr<PolyphaseResampler>
+PolyphaseResampler::create(int inRate, int outRate, std::size_t chunkFrames, Arithmetic arithmetic) {
     const int common = std::gcd(inRate, outRate);
     const int phases = outRate / common;
     const int step = inRate / common;
@@ -248,19 +249,19 @@ std::unique_ptr<PolyphaseResampler> PolyphaseResampler::create(int inRate, int o
         // Each phase passes a constant exactly as it is.
         for (int j = 0; j < taps; ++j) {
             const auto value = static_cast<float>(phase[static_cast<std::size_t>(j)] / sum);
-            coefs[static_cast<std::size_t>(p) * static_cast<std::size_t>(taps) + static_cast<std::size_t>(j)] = value;
+            coefs[static_cast<std::size_t>(p) * static_cast<std::size_t>(taps) +
+                  static_cast<std::size_t>(j)] = value;
         }
     }
     return std::make_unique<PolyphaseResampler>(phases, step, taps, std::move(coefs), convolveFor(arithmetic),
                                                 chunkFrames);
 }
 
-
-PolyphaseResampler::PolyphaseResampler(int phases, int step, int taps, std::vector<float> coefs, Convolve convolve,
-                                       std::size_t chunkFrames)
+PolyphaseResampler::PolyphaseResampler(int phases, int step, int taps, std::vector<float> coefs,
+                                       Convolve convolve, std::size_t chunkFrames)
     : m_phases(phases), m_stepWhole(step / phases), m_stepPart(step % phases), m_step(step),
-      m_taps(static_cast<std::size_t>(taps)), m_coefs(std::move(coefs)), m_convolve(convolve), m_chunk(chunkFrames + m_taps),
-      m_left(m_chunk + 2 * m_taps), m_right(m_chunk + 2 * m_taps) {
+      m_taps(static_cast<std::size_t>(taps)), m_coefs(std::move(coefs)), m_convolve(convolve),
+      m_chunk(chunkFrames + m_taps), m_left(m_chunk + 2 * m_taps), m_right(m_chunk + 2 * m_taps) {
     clear();
 }
 
@@ -289,8 +290,9 @@ void PolyphaseResampler::endInput() {
         return;
     m_ended = true;
     // The last output frame lies before the last input frame's end.
-    m_outputLimit = (m_inputTotal * static_cast<std::uint64_t>(m_phases) + static_cast<std::uint64_t>(m_step) - 1) /
-                    static_cast<std::uint64_t>(m_step);
+    m_outputLimit =
+        (m_inputTotal * static_cast<std::uint64_t>(m_phases) + static_cast<std::uint64_t>(m_step) - 1) /
+        static_cast<std::uint64_t>(m_step);
     // Silence after the end, for the filter's second half.
     std::fill_n(m_left.begin() + static_cast<std::ptrdiff_t>(m_end), m_taps / 2, 0.0f);
     std::fill_n(m_right.begin() + static_cast<std::ptrdiff_t>(m_end), m_taps / 2, 0.0f);
@@ -304,15 +306,15 @@ std::size_t PolyphaseResampler::read(float* out, std::size_t maxFrames) {
     if (frames == 0 || m_base + m_taps > m_end)
         return 0;
     // Every output frame whose window the input in hand covers, up to the limit.
-    const std::size_t covered =
-        ((m_end - m_taps - m_base + 1) * static_cast<std::size_t>(m_phases) - static_cast<std::size_t>(m_phase) +
-         static_cast<std::size_t>(m_step) - 1) /
-        static_cast<std::size_t>(m_step);
+    const std::size_t covered = ((m_end - m_taps - m_base + 1) * static_cast<std::size_t>(m_phases) -
+                                 static_cast<std::size_t>(m_phase) + static_cast<std::size_t>(m_step) - 1) /
+                                static_cast<std::size_t>(m_step);
     const std::size_t run = std::min(frames, covered);
     const Kernel kernel{m_left.data(), m_right.data(), m_coefs.data(), m_taps};
     m_convolve(kernel, m_base, m_phase, m_phases, m_stepWhole, m_stepPart, out, run);
     // The same steps the kernel took, at once.
-    const std::uint64_t advance = static_cast<std::uint64_t>(m_phase) + run * static_cast<std::uint64_t>(m_step);
+    const std::uint64_t advance =
+        static_cast<std::uint64_t>(m_phase) + run * static_cast<std::uint64_t>(m_step);
     m_base += static_cast<std::size_t>(advance / static_cast<std::uint64_t>(m_phases));
     m_phase = static_cast<int>(advance % static_cast<std::uint64_t>(m_phases));
     m_outputTotal += run;

@@ -27,7 +27,8 @@ public:
     // The resampler for this pair of rates (different, both positive): the polyphase filter, or
     // libsoxr for a ratio the filter has no table for. Throws std::runtime_error when libsoxr
     // refuses the ratio.
-    static std::unique_ptr<Resampler> create(int inRate, int outRate, Arithmetic arithmetic = Arithmetic::Fastest);
+    static std::unique_ptr<Resampler> create(int inRate, int outRate,
+                                             Arithmetic arithmetic = Arithmetic::Fastest);
     virtual ~Resampler() = default;
 
     // How many input frames write() takes now; 0 when read() must take output first.
@@ -49,8 +50,8 @@ public:
 class PolyphaseResampler final : public Resampler {
 public:
     struct Kernel;
-    using Convolve = void (*)(const Kernel&, std::size_t base, int phase, int phases, int stepWhole, int stepPart,
-                              float* out, std::size_t count);
+    using Convolve = void (*)(const Kernel&, std::size_t base, int phase, int phases, int stepWhole,
+                              int stepPart, float* out, std::size_t count);
 
     // Null when the ratio needs too large a table. One write() takes up to maxWrite() frames:
     // chunkFrames, and the filter's length (what the first block after clear() needs more).

@@ -52,7 +52,8 @@ TEST_F(RateGroupTest, DecksSharingARateSoundTogetherAsTheSumOfEachAlone) {
     const std::vector<Deck> decks = {
         {writeTone(dir.file("a.wav"), 2.0, 440.0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.2), 0.0},
         {writeTone(dir.file("b.flac"), 2.0, 1234.0, 44100, 1, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 0.2), 0.0},
-        {writeTone(dir.file("c.wav"), 2.0, 3000.0, 96000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.2), 19.0 * kBlock / kRate},
+        {writeTone(dir.file("c.wav"), 2.0, 3000.0, 96000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.2),
+         19.0 * kBlock / kRate},
         {writeTone(dir.file("d.wav"), 2.0, 97.0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0.2), 0.0},
     };
     const auto together = renderDecks(decks, 1.0);
@@ -111,7 +112,8 @@ TEST_F(RateGroupTest, RatesBeyondTheGroupsStillPlayAtTheirSpeedAndLength) {
     MediaPlayer player(*engine);
     // Every group taken by a rate of its own, then one more.
     for (int i = 0; i < AudioEngine::kMaxGroups; ++i) {
-        player.setFileName(q(writeTone(dir.file("r" + std::to_string(i) + ".wav"), 0.1, 440.0, 20000 + 1000 * i)));
+        player.setFileName(
+            q(writeTone(dir.file("r" + std::to_string(i) + ".wav"), 0.1, 440.0, 20000 + 1000 * i)));
         player.play();
         engine->render(kBlock);
     }

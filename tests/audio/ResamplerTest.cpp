@@ -60,7 +60,8 @@ std::vector<float> run(Resampler& r, const std::vector<float>& input) {
 
 // Root-mean-square difference between channel `ch` of `out` and the exact tone, over the frames
 // away from the ends, relative to the tone's amplitude, in dB.
-double errorDb(const std::vector<float>& out, int ch, int rate, double freq, bool cosine, std::size_t margin) {
+double errorDb(const std::vector<float>& out, int ch, int rate, double freq, bool cosine,
+               std::size_t margin) {
     double sum = 0.0;
     std::size_t n = 0;
     for (std::size_t k = margin; k + margin < out.size() / 2; ++k) {
@@ -78,7 +79,8 @@ double levelDb(const std::vector<float>& out, int ch, std::size_t margin) {
     double sum = 0.0;
     std::size_t n = 0;
     for (std::size_t k = margin; k + margin < out.size() / 2; ++k) {
-        sum += static_cast<double>(out[2 * k + static_cast<std::size_t>(ch)]) * out[2 * k + static_cast<std::size_t>(ch)];
+        sum += static_cast<double>(out[2 * k + static_cast<std::size_t>(ch)]) *
+               out[2 * k + static_cast<std::size_t>(ch)];
         ++n;
     }
     return 20.0 * std::log10(std::sqrt(2.0 * sum / static_cast<double>(n)) / 0.5);
@@ -88,18 +90,21 @@ struct Ratio {
     int in;
     int out;
 };
-const Ratio kUsualRatios[] = {{44100, 48000}, {48000, 44100}, {96000, 48000}, {22050, 48000},
+const Ratio kUsualRatios[] = {{44100, 48000}, {48000, 44100}, {96000, 48000},  {22050, 48000},
                               {8000, 48000},  {32000, 44100}, {192000, 44100}, {48000, 96000}};
 
 TEST(Resampler, GivesExactlyTheOutputLengthOfItsInput) {
     for (const Ratio& ratio : kUsualRatios) {
-        for (const std::size_t frames : {std::size_t{1}, std::size_t{97}, std::size_t{44100}, std::size_t{123457}}) {
+        for (const std::size_t frames :
+             {std::size_t{1}, std::size_t{97}, std::size_t{44100}, std::size_t{123457}}) {
             auto r = Resampler::create(ratio.in, ratio.out);
             const auto out = run(*r, tones(ratio.in, frames, 440.0, 440.0));
-            const auto expected = (static_cast<std::uint64_t>(frames) * static_cast<std::uint64_t>(ratio.out) +
-                                   static_cast<std::uint64_t>(ratio.in) - 1) /
-                                  static_cast<std::uint64_t>(ratio.in);
-            EXPECT_EQ(out.size() / 2, expected) << ratio.in << " -> " << ratio.out << ", " << frames << " frames";
+            const auto expected =
+                (static_cast<std::uint64_t>(frames) * static_cast<std::uint64_t>(ratio.out) +
+                 static_cast<std::uint64_t>(ratio.in) - 1) /
+                static_cast<std::uint64_t>(ratio.in);
+            EXPECT_EQ(out.size() / 2, expected)
+                << ratio.in << " -> " << ratio.out << ", " << frames << " frames";
         }
     }
 }
@@ -111,13 +116,15 @@ TEST(Resampler, TonesComeOutAsTheSameTonesAtTheNewRateWithoutDelay) {
     };
     // Tones whose images or aliases would land below 20 kHz: all of them must be gone.
     const Case cases[] = {
-        {{44100, 48000}, 1000.0, 100.0},  {{44100, 48000}, 10000.0, 15000.0}, {{48000, 44100}, 1000.0, 19000.0},
-        {{96000, 48000}, 440.0, 19500.0}, {{22050, 48000}, 3000.0, 9000.0},   {{8000, 48000}, 300.0, 3300.0},
+        {{44100, 48000}, 1000.0, 100.0},   {{44100, 48000}, 10000.0, 15000.0},
+        {{48000, 44100}, 1000.0, 19000.0}, {{96000, 48000}, 440.0, 19500.0},
+        {{22050, 48000}, 3000.0, 9000.0},  {{8000, 48000}, 300.0, 3300.0},
         {{48000, 96000}, 997.0, 18000.0},
     };
     for (const Case& c : cases) {
         auto r = Resampler::create(c.ratio.in, c.ratio.out);
-        const auto out = run(*r, tones(c.ratio.in, static_cast<std::size_t>(c.ratio.in / 2), c.left, c.right));
+        const auto out =
+            run(*r, tones(c.ratio.in, static_cast<std::size_t>(c.ratio.in / 2), c.left, c.right));
         const auto margin = static_cast<std::size_t>(4 * r->tapsPerPhase() * c.ratio.out / c.ratio.in);
         EXPECT_LT(errorDb(out, 0, c.ratio.out, c.left, false, margin), -110.0)
             << c.ratio.in << " -> " << c.ratio.out << ", " << c.left << " Hz left";
@@ -152,13 +159,17 @@ TEST(Resampler, RemovesWhatWouldAliasIntoTheAudibleBand) {
     const struct {
         Ratio ratio;
         double freq;
-    } cases[] = {{{96000, 48000}, 30000.0}, {{96000, 48000}, 40000.0}, {{192000, 44100}, 60000.0},
+    } cases[] = {{{96000, 48000}, 30000.0},
+                 {{96000, 48000}, 40000.0},
+                 {{192000, 44100}, 60000.0},
                  {{96000, 44100}, 25000.0}};
     for (const auto& c : cases) {
         auto r = Resampler::create(c.ratio.in, c.ratio.out);
         const auto out = run(*r, tones(c.ratio.in, static_cast<std::size_t>(c.ratio.in / 2), c.freq, c.freq));
-        EXPECT_LT(levelDb(out, 0, 200), -115.0) << c.ratio.in << " -> " << c.ratio.out << ", " << c.freq << " Hz";
-        EXPECT_LT(levelDb(out, 1, 200), -115.0) << c.ratio.in << " -> " << c.ratio.out << ", " << c.freq << " Hz";
+        EXPECT_LT(levelDb(out, 0, 200), -115.0)
+            << c.ratio.in << " -> " << c.ratio.out << ", " << c.freq << " Hz";
+        EXPECT_LT(levelDb(out, 1, 200), -115.0)
+            << c.ratio.in << " -> " << c.ratio.out << ", " << c.freq << " Hz";
     }
 }
 
