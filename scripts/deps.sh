@@ -26,8 +26,8 @@ packages=(
   desktop-file-utils
 )
 if [ "${1:-}" = "bench" ]; then
-  # the engine's throughput is compared with ffmpeg doing the same mix
-  packages+=(ffmpeg)
+  # the engine's throughput is compared with ffmpeg doing the same mix; the soak is timed with time -v
+  packages+=(ffmpeg time)
 fi
 if [ "${1:-}" = "fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

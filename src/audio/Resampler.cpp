@@ -32,7 +32,7 @@ constexpr double kPassbandShare = 0.91;     // of the lower Nyquist frequency, w
 constexpr double kRejectionDb = 120.0;      // everything that is not the signal, below 20 kHz
 constexpr int kMaxPhases = 2048;
 constexpr std::size_t kMaxTableFloats = std::size_t{1} << 20; // 4 MiB of coefficients
-constexpr std::size_t kInputFrames = 4096;                    // input taken per compaction
+constexpr std::size_t kInputFrames = 4096;                    // most frames one write() takes, unless told
 
 // The zeroth-order modified Bessel function of the first kind, for the Kaiser window.
 double besselI0(double x) {

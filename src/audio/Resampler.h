@@ -71,6 +71,7 @@ public:
     // Input frames written beyond the time of the next output frame: what the filter holds back.
     double inputAhead() const;
 
+    // Made by create(), which designs the filter.
     PolyphaseResampler(int phases, int step, int taps, std::vector<float> coefs, Convolve convolve,
                        std::size_t chunkFrames);
 
