@@ -79,8 +79,7 @@ struct Marker {
 
 // One deck. Fields are grouped by the thread that writes them.
 struct AudioEngine::Deck {
-    Deck(std::size_t ringFrames, int sampleRate)
-        : ring(ringFrames), cbRate(sampleRate), uiRingRate(sampleRate) {}
+    Deck(std::size_t ringFrames, int sampleRate) : ring(ringFrames), uiRingRate(sampleRate) {}
 
     StereoRing ring;               // worker -> callback
     SpscQueue<Marker, 64> markers; // worker -> callback: where seeks and the end take effect
@@ -97,7 +96,6 @@ struct AudioEngine::Deck {
 
     // Callback only.
     int cbGroup = -1; // where the frames in the ring go: a rate group, or -1 straight into the mix
-    int cbRate;       // the rate of the frames in the ring
     std::uint16_t cbGen = 0;
     std::uint64_t cbConsumed = 0;
     bool cbEnded = false;
@@ -486,10 +484,6 @@ bool AudioEngine::takeSeek(Deck& d, std::uint16_t requestedGen) noexcept {
             d.cbConsumed = 0;
             d.cbEnded = false;
             d.cbGroup = marker.group;
-            d.cbRate =
-                marker.group >= 0
-                    ? m_groups[static_cast<std::size_t>(marker.group)]->rate.load(std::memory_order_acquire)
-                    : m_sampleRate;
             return true;
         }
     }
@@ -537,8 +531,12 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
     const std::uint16_t requestedGen = genOf(d.seekRequest.load(std::memory_order_acquire));
     const bool play = d.playing.load(std::memory_order_acquire);
     const float target = d.gain.load(std::memory_order_acquire);
-    const int volumeRamp = std::max(1, static_cast<int>(kVolumeRampSeconds * d.cbRate));
-    const int transportRamp = std::max(1, static_cast<int>(kTransportRampSeconds * d.cbRate));
+    // The rate of the frames in the ring: the group's, or the engine's.
+    const int rate = d.cbGroup >= 0
+                         ? m_groups[static_cast<std::size_t>(d.cbGroup)]->rate.load(std::memory_order_acquire)
+                         : m_sampleRate;
+    const int volumeRamp = std::max(1, static_cast<int>(kVolumeRampSeconds * rate));
+    const int transportRamp = std::max(1, static_cast<int>(kTransportRampSeconds * rate));
     const float transportScale = 1.0f / static_cast<float>(transportRamp);
     if (d.cbTransport == 0) {
         // Nobody hears the deck now: a start begins at the new gain at once.
