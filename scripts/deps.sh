@@ -10,7 +10,7 @@ packages=(
   # build (g++ brings its own ASan, UBSan and TSan runtimes for the asan and tsan presets)
   cmake ninja-build g++ pkg-config
   # libraries
-  qt6-base-dev portaudio19-dev libsndfile1-dev libflac-dev libsoxr-dev libasound2-dev libmpg123-dev
+  qt6-base-dev portaudio19-dev libpulse-dev libsndfile1-dev libflac-dev libsoxr-dev libasound2-dev libmpg123-dev
   # the seven-segment face of the time displays, and a condensed face for the captions
   fonts-dseg fonts-dejavu-extra
   # tests and benchmarks

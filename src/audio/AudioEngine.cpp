@@ -7,6 +7,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <pthread.h>
+
 #include <QCoreApplication>
 #include <QObject>
 #if defined(__SSE__)
@@ -17,6 +19,7 @@
 #include "audio/OutputBackend.h"
 #include "audio/Resampler.h"
 #include "audio/RingBuffer.h"
+#include "audio/ThreadPriority.h"
 #include "common/Errors.h"
 
 namespace {
@@ -36,6 +39,7 @@ constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);
 constexpr auto kSupervisePeriod = std::chrono::milliseconds(250);
 constexpr auto kLookPeriod = std::chrono::milliseconds(500); // looking for a device that is not there
 constexpr double kFirstRetryDelay = 2.0; // seconds, doubling to 30, for a device that will not open
+constexpr int kWorkerNice = -10;
 
 std::uint64_t pack(std::uint16_t gen, std::uint64_t frames) {
     return (std::uint64_t{gen} << 48) | (frames & kFrameMask);
@@ -203,7 +207,7 @@ std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
     std::unique_ptr<AudioEngine> engine(new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer,
                                                         rate > 0 ? Output::Device : Output::SilentClock));
     if (rate > 0)
-        engine->m_backend = openPortAudio(callback, engine.get(), rate, kFramesPerBuffer, error);
+        engine->m_backend = openDefaultOutput(callback, engine.get(), rate, kFramesPerBuffer, error);
     if (engine->m_backend) {
         const double latency = engine->m_backend->latencySeconds();
         engine->m_latencySeconds.store(latency);
@@ -578,7 +582,9 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
             }
             if (seekPending)
                 continue; // silent now: the seek applies
-            break;        // an underrun, or a seek this block did not see requested yet
+            if (audible)  // the worker is behind: heard as a dropout
+                m_starved.fetch_add(1, std::memory_order_relaxed);
+            break; // an underrun, or a seek this block did not see requested yet
         }
 
         const int transportTarget = audible ? transportRamp : 0;
@@ -732,6 +738,10 @@ void AudioEngine::workerLoop() {
         }
         return;
     }
+    // The rings hold seconds of sound, but on a machine whose every core is taken an ordinary
+    // thread can wait long for its turn: the worker goes before ordinary programs where allowed.
+    pthread_setname_np(pthread_self(), "fadewell-worker");
+    ThreadPriority::raise(ThreadPriority::currentThread(), kWorkerNice);
     while (!m_stopWorker.load(std::memory_order_acquire)) {
         servicePass();
         watchEvents();
@@ -800,6 +810,25 @@ void AudioEngine::serviceDeck(Deck& d, int index) {
 }
 
 void AudioEngine::watchEvents() {
+    // Dropouts the audience heard, said on stderr at most every few seconds: a deck the worker
+    // did not keep fed, or a sound server that found nothing to play.
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= m_nextDropoutNotice) {
+        const std::uint32_t starved = m_starved.load(std::memory_order_relaxed);
+        const unsigned long underflows = m_backend ? m_backend->underflows() : m_underflowsSeen;
+        if (starved != m_starvedSeen)
+            std::fprintf(
+                stderr, "Fadewell: a playing deck ran out of sound %u times: its file was not read in time\n",
+                starved - m_starvedSeen);
+        if (underflows > m_underflowsSeen)
+            std::fprintf(
+                stderr, "Fadewell: the sound output ran dry %lu times: the machine was too busy to feed it\n",
+                underflows - m_underflowsSeen);
+        if (starved != m_starvedSeen || underflows != m_underflowsSeen)
+            m_nextDropoutNotice = now + std::chrono::seconds(5);
+        m_starvedSeen = starved;
+        m_underflowsSeen = underflows;
+    }
     bool news = false;
     for (auto& d : m_decks) {
         const std::uint32_t ended = d->endedGen.load(std::memory_order_acquire);
@@ -862,10 +891,11 @@ void AudioEngine::superviseOutput() {
     // The silent clock runs on while PortAudio starts and opens the stream, and stops just before
     // the stream's first callback: positions lose no time to the attempt.
     std::string error;
-    std::unique_ptr<OutputBackend> device =
-        openPortAudio(callback, this, m_sampleRate, m_framesPerBuffer, error, [this] { m_backend.reset(); });
+    std::unique_ptr<OutputBackend> device = openDefaultOutput(callback, this, m_sampleRate, m_framesPerBuffer,
+                                                              error, [this] { m_backend.reset(); });
     if (device) {
         m_backend = std::move(device);
+        m_underflowsSeen = 0;
         const double latency = m_backend->latencySeconds();
         m_latencySeconds.store(latency);
         m_latencyBlocks.store(

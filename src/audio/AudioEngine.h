@@ -163,6 +163,11 @@ private:
     std::mutex m_eventMutex; // worker and scanners vs user-interface thread
     std::vector<LostEvent> m_lost;
     std::atomic<bool> m_notifyPosted{false};
+    std::atomic<std::uint32_t> m_starved{0}; // callback -> worker: mixes a playing deck had no sound for
+    // Worker only: the dropouts already said on stderr, and when the next notice may come.
+    std::uint32_t m_starvedSeen = 0;
+    unsigned long m_underflowsSeen = 0;
+    std::chrono::steady_clock::time_point m_nextDropoutNotice{};
     std::list<std::unique_ptr<ScanJob>> m_scans; // user-interface thread
     std::unique_ptr<QObject> m_uiContext;        // receives the queued processNotifications()
 };

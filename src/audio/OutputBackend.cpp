@@ -7,9 +7,45 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <portaudio.h>
+#include <unistd.h>
+
+#include "audio/ThreadPriority.h"
 
 namespace {
+
+// How much sound the device holds: what the output thread may be late by before a dropout.
+constexpr double kDeviceBufferSeconds = 0.025;
+constexpr int kPriority = 20; // as the sound-server output's thread
+
+// PortAudio's start probes every host API it was built with, and the JACK client library prints
+// half a page about a server nobody asked for when none runs. The program's own notices are one
+// line each; the library's are kept off the terminal while PortAudio starts and stops.
+class StderrSilenced {
+public:
+    StderrSilenced() {
+        std::fflush(stderr);
+        m_saved = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (m_saved >= 0 && null >= 0)
+            ::dup2(null, STDERR_FILENO);
+        if (null >= 0)
+            ::close(null);
+    }
+    ~StderrSilenced() {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, STDERR_FILENO);
+        ::close(m_saved);
+    }
+    StderrSilenced(const StderrSilenced&) = delete;
+    StderrSilenced& operator=(const StderrSilenced&) = delete;
+
+private:
+    int m_saved = -1;
+};
 
 // ALSA's library prints every failed probe of a missing card to stderr; while we probe for a
 // device those lines say nothing the operator needs.
@@ -25,17 +61,22 @@ public:
 // devices as they are now.
 class PaSession {
 public:
-    PaSession() : m_ok(Pa_Initialize() == paNoError) {}
+    PaSession() {
+        StderrSilenced quiet;
+        m_ok = Pa_Initialize() == paNoError;
+    }
     ~PaSession() {
-        if (m_ok)
+        if (m_ok) {
+            StderrSilenced quiet;
             Pa_Terminate();
+        }
     }
     PaSession(const PaSession&) = delete;
     PaSession& operator=(const PaSession&) = delete;
     bool ok() const { return m_ok; }
 
 private:
-    bool m_ok;
+    bool m_ok = false;
 };
 
 class PortAudioOutput final : public OutputBackend {
@@ -60,7 +101,9 @@ public:
         params.device = device;
         params.channelCount = 2;
         params.sampleFormat = paFloat32;
-        params.suggestedLatency = info != nullptr ? info->defaultLowOutputLatency : 0.02;
+        params.suggestedLatency = info != nullptr
+                                      ? std::max(info->defaultLowOutputLatency, kDeviceBufferSeconds)
+                                      : kDeviceBufferSeconds;
         PaError err =
             Pa_OpenStream(&m_stream, nullptr, &params, rate, static_cast<unsigned long>(framesPerBuffer),
                           paClipOff, &PortAudioOutput::onAudio, this);
@@ -81,6 +124,13 @@ public:
     double latencySeconds() const override { return m_latency; }
 
     bool alive() override {
+        // The callback's thread is PortAudio's, made when the stream started: it is given its
+        // priority here, on the engine's worker, as soon as its first callback has said who it is.
+        const pid_t thread = m_thread.load(std::memory_order_acquire);
+        if (thread != 0 && thread != m_promoted) {
+            m_promoted = thread;
+            ThreadPriority::reportOnce(ThreadPriority::makeRealtime(thread, kPriority));
+        }
         const auto now = std::chrono::steady_clock::now();
         const unsigned long count = m_callbacks.load(std::memory_order_relaxed);
         if (count != m_lastCount) {
@@ -100,6 +150,8 @@ private:
     static int onAudio(const void*, void* out, unsigned long frames, const PaStreamCallbackTimeInfo*,
                        PaStreamCallbackFlags, void* self) {
         auto* me = static_cast<PortAudioOutput*>(self);
+        if (me->m_thread.load(std::memory_order_relaxed) == 0) // the first callback only
+            me->m_thread.store(ThreadPriority::currentThread(), std::memory_order_release);
         me->m_callback(me->m_context, static_cast<float*>(out), frames);
         me->m_callbacks.fetch_add(1, std::memory_order_relaxed);
         return paContinue;
@@ -111,6 +163,8 @@ private:
     PaStream* m_stream = nullptr;
     double m_latency = 0.0;
     std::atomic<unsigned long> m_callbacks{0};
+    std::atomic<pid_t> m_thread{0}; // the callback's, once it has run
+    pid_t m_promoted = 0;           // worker only
     unsigned long m_lastCount = 0;
     const std::chrono::steady_clock::time_point m_opened = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point m_lastProgress = m_opened;
@@ -146,6 +200,8 @@ private:
 } // namespace
 
 int defaultOutputRate(std::string& error) {
+    if (const int rate = soundServerRate(error); rate > 0)
+        return rate;
     AlsaQuiet quiet;
     PaSession session;
     if (!session.ok()) {
@@ -191,4 +247,16 @@ std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, v
 std::unique_ptr<OutputBackend> startSilentClock(OutputBackend::Callback callback, void* context, int rate,
                                                 int framesPerBuffer) {
     return std::make_unique<SilentClock>(callback, context, rate, framesPerBuffer);
+}
+
+std::unique_ptr<OutputBackend> openDefaultOutput(OutputBackend::Callback callback, void* context, int rate,
+                                                 int framesPerBuffer, std::string& error,
+                                                 const std::function<void()>& beforeStart) {
+    std::string serverError;
+    if (auto output = openSoundServer(callback, context, rate, framesPerBuffer, serverError, beforeStart))
+        return output;
+    if (auto output = openPortAudio(callback, context, rate, framesPerBuffer, error, beforeStart))
+        return output;
+    error = "sound server: " + serverError + "; device: " + error;
+    return nullptr;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// Where the engine's callback runs: a PortAudio output stream, or the silent clock (a thread that
-// runs the callback in real time and throws the sound away). Created and destroyed on the engine's
-// start-up or worker thread; the callback then runs on the backend's own thread.
+// Where the engine's callback runs: a stream on the sound server, a PortAudio output stream, or the
+// silent clock (a thread that runs the callback in real time and throws the sound away). Created and
+// destroyed on the engine's start-up or worker thread; the callback then runs on the backend's own thread.
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -14,9 +14,13 @@ public:
     virtual double latencySeconds() const = 0;
     // False once the device has stopped calling back (unplugged, server gone).
     virtual bool alive() = 0;
+    // Times the device found nothing to play since the output opened (heard as dropouts). Any
+    // thread.
+    virtual unsigned long underflows() const { return 0; }
 };
 
-// The default output's sample rate, or 0 when there is no usable default output. Says why in error.
+// The default output's sample rate (the sound server's default sink, or PortAudio's default
+// device where no server answers), or 0 when there is no usable default output. Says why in error.
 int defaultOutputRate(std::string& error);
 // Whether the default output can be opened now: ALSA's default device, opened and closed at once.
 // Costs about 2 ms when there is none, so the engine can look for a device that comes back twice a
@@ -30,3 +34,17 @@ std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, v
                                              const std::function<void()>& beforeStart = {});
 std::unique_ptr<OutputBackend> startSilentClock(OutputBackend::Callback callback, void* context, int rate,
                                                 int framesPerBuffer);
+
+// The desktop's sound server (PulseAudio, or PipeWire's PulseAudio service), spoken to directly.
+// The rate of its default sink, or 0 (and why in error) when no server answers.
+int soundServerRate(std::string& error);
+// Opens and starts a stream on the server's default sink at rate, its thread at real-time priority
+// where allowed; nullptr (and why in error) when it cannot. beforeStart as for openPortAudio.
+std::unique_ptr<OutputBackend> openSoundServer(OutputBackend::Callback callback, void* context, int rate,
+                                               int framesPerBuffer, std::string& error,
+                                               const std::function<void()>& beforeStart = {});
+
+// The sound server where one answers, otherwise PortAudio's default device.
+std::unique_ptr<OutputBackend> openDefaultOutput(OutputBackend::Callback callback, void* context, int rate,
+                                                 int framesPerBuffer, std::string& error,
+                                                 const std::function<void()>& beforeStart = {});

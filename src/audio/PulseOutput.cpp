@@ -1,0 +1,316 @@
+// The output straight to the desktop's sound server (PulseAudio, or PipeWire through its PulseAudio
+// protocol), without the ALSA plugin in between: one thread of our own, at real-time priority,
+// runs the server connection and the engine's callback, and the stream's buffer is chosen here.
+// Through the ALSA plugin the same sound took two ordinary threads (PortAudio's and the plugin's
+// own connection thread) and a buffer of 12 ms, and one late wake-up on a busy machine stalled the
+// stream for a second.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <pthread.h>
+#include <pulse/pulseaudio.h>
+
+#include "audio/OutputBackend.h"
+#include "audio/ThreadPriority.h"
+
+namespace {
+
+// How much sound the server holds for us: what the thread may be late by before a dropout, and
+// most of the delay from a key to its sound (the sink adds its own few milliseconds).
+constexpr double kBufferSeconds = 0.040;
+constexpr int kPriority = 20; // below the sound server's own threads, above everything ordinary
+constexpr auto kConnectTimeout = std::chrono::seconds(3);
+
+struct MainloopDeleter {
+    void operator()(pa_mainloop* m) const { pa_mainloop_free(m); }
+};
+struct ContextDeleter {
+    void operator()(pa_context* c) const {
+        pa_context_disconnect(c);
+        pa_context_unref(c);
+    }
+};
+struct StreamDeleter {
+    void operator()(pa_stream* s) const {
+        pa_stream_disconnect(s);
+        pa_stream_unref(s);
+    }
+};
+struct ProplistDeleter {
+    void operator()(pa_proplist* p) const { pa_proplist_free(p); }
+};
+
+// The program as the desktop's sound settings list it.
+std::unique_ptr<pa_proplist, ProplistDeleter> programProperties() {
+    std::unique_ptr<pa_proplist, ProplistDeleter> props(pa_proplist_new());
+    pa_proplist_sets(props.get(), PA_PROP_APPLICATION_NAME, "Fadewell");
+    pa_proplist_sets(props.get(), PA_PROP_APPLICATION_ID, "fadewell");
+    pa_proplist_sets(props.get(), PA_PROP_APPLICATION_ICON_NAME, "fadewell");
+    pa_proplist_sets(props.get(), PA_PROP_MEDIA_ROLE, "music");
+    return props;
+}
+
+// Connects a context on mainloop m and runs the loop until it is ready or has failed.
+bool connectContext(pa_mainloop* m, pa_context* c, std::string& error) {
+    if (pa_context_connect(c, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        error = pa_strerror(pa_context_errno(c));
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(c);
+        if (state == PA_CONTEXT_READY)
+            return true;
+        if (!PA_CONTEXT_IS_GOOD(state) || std::chrono::steady_clock::now() > deadline) {
+            error = PA_CONTEXT_IS_GOOD(state) ? "the sound server did not answer"
+                                              : pa_strerror(pa_context_errno(c));
+            return false;
+        }
+        pa_mainloop_iterate(m, 1, nullptr);
+    }
+}
+
+class PulseOutput final : public OutputBackend {
+public:
+    PulseOutput(Callback callback, void* context, int rate, int framesPerBuffer)
+        : m_callback(callback), m_context(context), m_rate(rate), m_framesPerBuffer(framesPerBuffer),
+          m_block(static_cast<std::size_t>(framesPerBuffer) * 2) {}
+
+    ~PulseOutput() override {
+        m_stop.store(true, std::memory_order_release);
+        pa_mainloop_wakeup(m_mainloop.get());
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    bool open(std::string& error, const std::function<void()>& beforeStart) {
+        m_thread = std::thread([this] { run(); });
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_phase != Phase::Opening; });
+            if (m_phase == Phase::Failed) {
+                error = m_error;
+                return false;
+            }
+        }
+        // The stream is open and corked, asking for nothing to be played yet: the previous output
+        // stops here, so that one callback runs at a time.
+        if (beforeStart)
+            beforeStart();
+        m_started.store(true, std::memory_order_release);
+        pa_mainloop_wakeup(m_mainloop.get());
+        return true;
+    }
+
+    double latencySeconds() const override { return m_latency; }
+    unsigned long underflows() const override { return m_underflows.load(std::memory_order_relaxed); }
+
+    bool alive() override {
+        if (m_failed.load(std::memory_order_acquire))
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        const unsigned long count = m_callbacks.load(std::memory_order_relaxed);
+        if (count != m_lastCount) {
+            m_lastCount = count;
+            m_lastProgress = now;
+        }
+        if (now - m_opened < std::chrono::seconds(5))
+            return true;
+        return now - m_lastProgress < std::chrono::seconds(1);
+    }
+
+private:
+    enum class Phase { Opening, Open, Failed };
+
+    void fail(const std::string& error) {
+        std::lock_guard lock(m_mutex);
+        m_error = error;
+        m_phase = Phase::Failed;
+        m_changed.notify_all();
+    }
+
+    // The output thread: sets itself up, then plays until told to stop or the server goes.
+    void run() {
+        pthread_setname_np(pthread_self(), "fadewell-output");
+        ThreadPriority::reportOnce(ThreadPriority::makeRealtime(ThreadPriority::currentThread(), kPriority));
+        pa_mainloop* const mainloop = m_mainloop.get();
+        std::unique_ptr<pa_context, ContextDeleter> context(pa_context_new_with_proplist(
+            pa_mainloop_get_api(mainloop), "Fadewell", programProperties().get()));
+        std::string error;
+        if (!connectContext(mainloop, context.get(), error))
+            return fail(error);
+
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(m_rate), 2};
+        std::unique_ptr<pa_stream, StreamDeleter> stream(pa_stream_new_with_proplist(
+            context.get(), "Fadewell", &spec, nullptr, programProperties().get()));
+        if (!stream)
+            return fail(pa_strerror(pa_context_errno(context.get())));
+        // The buffer is ours to choose: kBufferSeconds in all; the sink adjusts its own latency to it
+        // (ADJUST_LATENCY) instead of holding seconds on top.
+        const auto bytesPerFrame = static_cast<std::uint32_t>(pa_frame_size(&spec));
+        const auto block = static_cast<std::uint32_t>(m_framesPerBuffer) * bytesPerFrame;
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<std::uint32_t>(-1);
+        attr.tlength =
+            std::max(2 * block, static_cast<std::uint32_t>(kBufferSeconds * m_rate) * bytesPerFrame);
+        attr.prebuf = static_cast<std::uint32_t>(-1);
+        // The server asks for more in steps of its choosing (a quarter of the buffer or so): asked
+        // a block at a time, its own busy main thread would have to answer every few milliseconds.
+        attr.minreq = static_cast<std::uint32_t>(-1);
+        attr.fragsize = static_cast<std::uint32_t>(-1);
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
+                                           PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+        if (pa_stream_connect_playback(stream.get(), nullptr, &attr, flags, nullptr, nullptr) < 0)
+            return fail(pa_strerror(pa_context_errno(context.get())));
+        const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
+        while (pa_stream_get_state(stream.get()) != PA_STREAM_READY) {
+            if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream.get())) ||
+                std::chrono::steady_clock::now() > deadline)
+                return fail(pa_strerror(pa_context_errno(context.get())));
+            pa_mainloop_iterate(mainloop, 1, nullptr);
+        }
+        std::size_t attrLength = attr.tlength; // the most the server can ever ask for at once
+        if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream.get())) {
+            m_latency = static_cast<double>(got->tlength) / bytesPerFrame / m_rate;
+            attrLength = got->maxlength;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_phase = Phase::Open;
+            m_changed.notify_all();
+        }
+
+        while (!m_started.load(std::memory_order_acquire) && !m_stop.load(std::memory_order_acquire))
+            pa_mainloop_iterate(mainloop, 1, nullptr);
+        pa_stream_set_underflow_callback(
+            stream.get(),
+            [](pa_stream*, void* self) {
+                static_cast<PulseOutput*>(self)->m_underflows.fetch_add(1, std::memory_order_relaxed);
+            },
+            this);
+        pa_stream_cork(stream.get(), 0, nullptr, nullptr);
+        while (!m_stop.load(std::memory_order_acquire)) {
+            // A server that went away shows in the states; its stream then has no writable size
+            // ((size_t)-1), which must never be taken for room to fill.
+            if (pa_context_get_state(context.get()) != PA_CONTEXT_READY ||
+                pa_stream_get_state(stream.get()) != PA_STREAM_READY) {
+                m_failed.store(true, std::memory_order_release);
+                break;
+            }
+            // Every request of the server is answered at once and in full, a block at a time.
+            std::size_t writable = std::min<std::size_t>(pa_stream_writable_size(stream.get()), attrLength);
+            while (writable >= bytesPerFrame) {
+                const std::size_t bytes =
+                    std::min<std::size_t>(writable, block) / bytesPerFrame * bytesPerFrame;
+                m_callback(m_context, m_block.data(), bytes / bytesPerFrame);
+                if (pa_stream_write(stream.get(), m_block.data(), bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                    break;
+                m_callbacks.fetch_add(1, std::memory_order_relaxed);
+                writable -= bytes;
+            }
+            pa_mainloop_iterate(mainloop, 1, nullptr);
+        }
+    }
+
+    Callback m_callback;
+    void* m_context;
+    const int m_rate;
+    const int m_framesPerBuffer;
+    std::vector<float> m_block; // the output thread's
+    double m_latency = 0.0;     // written before the stream is reported open
+
+    // Made before the thread and freed after it: the destructor can always wake it.
+    const std::unique_ptr<pa_mainloop, MainloopDeleter> m_mainloop{pa_mainloop_new()};
+    std::thread m_thread;
+    std::atomic<bool> m_started{false};
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_failed{false};
+    std::mutex m_mutex; // opening only
+    std::condition_variable m_changed;
+    Phase m_phase = Phase::Opening;
+    std::string m_error;
+
+    std::atomic<unsigned long> m_callbacks{0};
+    std::atomic<unsigned long> m_underflows{0}; // the server found our stream empty
+    unsigned long m_lastCount = 0;
+    const std::chrono::steady_clock::time_point m_opened = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_lastProgress = m_opened;
+};
+
+} // namespace
+
+namespace {
+// Runs m until done() or the connection's deadline; false when the time ran out.
+template <class Done> bool iterateUntil(pa_mainloop* m, Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        pa_mainloop_iterate(m, 1, nullptr);
+    }
+    return true;
+}
+} // namespace
+
+int soundServerRate(std::string& error) {
+    const std::unique_ptr<pa_mainloop, MainloopDeleter> owner(pa_mainloop_new());
+    pa_mainloop* const mainloop = owner.get();
+    std::unique_ptr<pa_context, ContextDeleter> context(
+        pa_context_new(pa_mainloop_get_api(mainloop), "Fadewell"));
+    if (!connectContext(mainloop, context.get(), error))
+        return 0;
+    // The default sink's own rate: a stream at any other rate would be resampled by the server.
+    struct Answer {
+        std::string sink;
+        int rate = 0;
+        bool done = false;
+    } answer;
+    const auto wait = [&](pa_operation* op) {
+        const bool answered = op != nullptr && iterateUntil(mainloop, [&] { return answer.done; });
+        if (op != nullptr)
+            pa_operation_unref(op);
+        answer.done = false;
+        return answered;
+    };
+    const bool named = wait(pa_context_get_server_info(
+        context.get(),
+        [](pa_context*, const pa_server_info* info, void* data) {
+            auto* a = static_cast<Answer*>(data);
+            if (info != nullptr) {
+                a->rate = static_cast<int>(info->sample_spec.rate);
+                a->sink = info->default_sink_name != nullptr ? info->default_sink_name : "";
+            }
+            a->done = true;
+        },
+        &answer));
+    if (named && !answer.sink.empty())
+        wait(pa_context_get_sink_info_by_name(
+            context.get(), answer.sink.c_str(),
+            [](pa_context*, const pa_sink_info* info, int eol, void* data) {
+                auto* a = static_cast<Answer*>(data);
+                if (eol == 0 && info != nullptr)
+                    a->rate = static_cast<int>(info->sample_spec.rate);
+                else
+                    a->done = true;
+            },
+            &answer));
+    if (answer.rate <= 0)
+        error = "the sound server did not say its rate";
+    return answer.rate;
+}
+
+std::unique_ptr<OutputBackend> openSoundServer(OutputBackend::Callback callback, void* context, int rate,
+                                               int framesPerBuffer, std::string& error,
+                                               const std::function<void()>& beforeStart) {
+    auto output = std::make_unique<PulseOutput>(callback, context, rate, framesPerBuffer);
+    if (!output->open(error, beforeStart))
+        return nullptr;
+    return output;
+}

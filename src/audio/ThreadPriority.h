@@ -1,0 +1,35 @@
+#pragma once
+// Scheduling for the threads that feed the output device. On a busy machine an ordinary thread can
+// wait tens of milliseconds for a core, longer than the device's buffer lasts; a real-time thread
+// runs as soon as it is woken. Asked for the way desktop audio programs on Linux ask: SCHED_FIFO
+// directly where the process may (root, or an RLIMIT_RTPRIO), otherwise from the desktop's
+// real-time broker (RealtimeKit, on the system D-Bus); failing both, a raised nice level; failing
+// that, the thread runs on as it was. Never fails: it only says what it got.
+//
+// Threads: any thread but the audio callback (a request may wait for the broker's answer).
+#include <string>
+#include <sys/types.h>
+
+namespace ThreadPriority {
+
+enum class Level { RealTime, Raised, Normal };
+
+struct Grant {
+    Level level = Level::Normal;
+    std::string how; // "SCHED_FIFO priority 20", "nice -10 from the real-time broker", or why not
+};
+
+// The kernel's id of the calling thread (what the requests below take).
+pid_t currentThread() noexcept;
+
+// SCHED_FIFO at priority (1..99, lowered to what the broker allows) for thread tid of this
+// process; where that is refused, the highest nice level it can get.
+Grant makeRealtime(pid_t tid, int priority);
+// A nice level of at most niceLevel (negative: more than ordinary processes) for thread tid.
+Grant raise(pid_t tid, int niceLevel);
+
+// Writes what the output threads got, once per process, on stderr: the operator learns whether
+// the machine gives the sound priority. Later calls say nothing.
+void reportOnce(const Grant& grant);
+
+} // namespace ThreadPriority
