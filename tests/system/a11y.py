@@ -6,6 +6,8 @@
   a11y.py PID states NAME              the states of that object (checked, focused, ...)
   a11y.py PID value NAME               the current value of that object (a slider's position)
   a11y.py PID extents NAME             x y width height of that object on the screen
+                                       (NAME may be PARENT/CHILD: the child named CHILD inside
+                                       the object named PARENT, as "Deck B player/Stop")
   a11y.py PID menubar                  x y width height of the window's menu bar
   a11y.py PID windows                  the program's visible top-level windows: role and name, one a line
   a11y.py PID messages                 the text of every visible message box (one a line)
@@ -76,6 +78,9 @@ def showing(obj):
 
 
 def find_named(app, name):
+    if "/" in name:
+        parent, _, child = name.partition("/")
+        return find_named(find_named(app, parent), child)
     for obj, _ in walk(app):
         try:
             if obj.name == name and showing(obj):
