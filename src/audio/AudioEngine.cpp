@@ -24,7 +24,9 @@
 
 namespace {
 
-constexpr double kRingSeconds = 0.5;
+// Read-ahead: a deck plays on this long while its file cannot be read (a slow disk, a worker kept
+// from the processor).
+constexpr double kRingSeconds = 2.0;
 constexpr int kRingRate = 96000; // rings hold kRingSeconds at this rate or the engine's, if higher
 constexpr double kVolumeRampSeconds = 0.005;    // a fade tick's step reaches its gain this fast
 constexpr double kTransportRampSeconds = 0.003; // start, halt, stop and seek fade in and out
@@ -202,6 +204,7 @@ std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
     const OutputBackend::Callback callback = [](void* self, float* out, std::size_t frames) {
         static_cast<AudioEngine*>(self)->process(out, frames);
     };
+    ThreadPriority::lockMemory();
     std::string error;
     const int rate = defaultOutputRate(error);
     std::unique_ptr<AudioEngine> engine(new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer,

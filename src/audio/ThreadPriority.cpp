@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -106,6 +107,16 @@ Grant makeRealtime(pid_t tid, int priority) {
         (fallback.level == Level::Raised ? fallback.how + " instead of real time (" : "normal priority (") +
         refused + ")";
     return fallback;
+}
+
+bool lockMemory() {
+    rlimit limit{};
+    const bool unlimited = getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
+    if (!unlimited && ::geteuid() != 0)
+        return false;
+    // MCL_ONFAULT: pages are locked as they are first touched, not all mapped memory at once (a
+    // sound server's 64 MiB pool stays mostly untouched).
+    return ::mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
 }
 
 void reportOnce(const Grant& grant) {

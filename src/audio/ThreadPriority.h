@@ -28,6 +28,13 @@ Grant makeRealtime(pid_t tid, int priority);
 // A nice level of at most niceLevel (negative: more than ordinary processes) for thread tid.
 Grant raise(pid_t tid, int niceLevel);
 
+// Keeps every page the process has, and every page it touches from now on, in memory: under
+// memory pressure the output thread's code and buffers are never paged out, so it never waits on
+// the disk. Only where the process may lock without limit (root, or RLIMIT_MEMLOCK unlimited):
+// under a limit, a locked process would find its allocations refused once it reached it. Says on
+// success whether it locked.
+bool lockMemory();
+
 // Writes what the output threads got, once per process, on stderr: the operator learns whether
 // the machine gives the sound priority. Later calls say nothing.
 void reportOnce(const Grant& grant);

@@ -148,17 +148,19 @@ TEST(BadInput, FileCutShortWhilePlayingStopsItsDeckAndTheOtherPlaysOn) {
     MediaPlayer a(*engine);
     MediaPlayer b(*engine);
     const std::string pathA =
-        writeTone(dir.file("a.wav"), 5.0, 440.0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+        writeTone(dir.file("a.wav"), 20.0, 440.0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     a.setFileName(q(pathA));
-    b.setFileName(q(writeConstant(dir.file("b.wav"), 5.0, 0.25f)));
+    b.setFileName(q(writeConstant(dir.file("b.wav"), 20.0, 0.25f)));
     a.play();
     b.play();
     engine->render(kRate / 10);
     NotificationLog logA(a);
-    truncateFile(pathA, 44 + 4 * kRate); // one second of audio left of five
+    truncateFile(pathA, 44 + 4 * kRate); // one second of audio left of twenty
 
+    // The deck plays what it had read ahead (seconds: longer than what is left, shorter than the
+    // file) before it meets the cut.
     testing::internal::CaptureStderr();
-    for (int i = 0; i < 20 && a.playState() == MediaPlayer::Playing; ++i)
+    for (int i = 0; i < 100 && a.playState() == MediaPlayer::Playing; ++i)
         engine->render(kRate / 10);
     const std::string err = testing::internal::GetCapturedStderr();
 

@@ -4,7 +4,11 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <unistd.h>
 
 #include "PlayerTestSupport.h"
 #include "support/PulseServer.h"
@@ -43,6 +47,28 @@ TEST(PulseEngine, PlaysOnTheDefaultDeviceAndReportsTheEnd) {
     EXPECT_EQ(player.currentPosition(), 0.0);
     EXPECT_EQ(log.take().back(), "play 2->0");
     EXPECT_EQ(engine->output(), AudioEngine::Output::Device);
+}
+
+// The thread that feeds the sound server is the engine's own, named, and at real-time priority
+// where the machine allows it (here, as root).
+TEST(PulseEngine, FeedsTheServerFromARealtimeThread) {
+    ASSERT_TRUE(usePulseServer());
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root may set SCHED_FIFO on this machine";
+    auto engine = AudioEngine::createDefault();
+    ASSERT_EQ(engine->output(), AudioEngine::Output::Device);
+    int outputThreads = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name != "fadewell-output")
+            continue;
+        ++outputThreads;
+        const pid_t tid = std::stoi(task.path().filename().string());
+        EXPECT_EQ(sched_getscheduler(tid) & ~SCHED_RESET_ON_FORK, SCHED_FIFO);
+    }
+    EXPECT_EQ(outputThreads, 1);
 }
 
 TEST(SilentClock, PositionsAdvanceInRealTimeAndTheEndIsReported) {

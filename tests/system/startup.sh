@@ -5,6 +5,8 @@
 #     Volume" ticked (read over the accessibility bus), no message box; a screenshot is kept.
 #  3. Without any sound server: the message "Couldn't open the mixer.", and after OK the console
 #     runs on with "Auto Set Volume" clear.
+# In each, the terminal shows only the program's own one-line notices: nothing from the audio
+# libraries about a JACK server nobody asked for.
 #   startup.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
@@ -31,6 +33,8 @@ if fw_app_running; then ok "still running after 2 s (in its event loop)"; else
   no "ended within 2 s"; cat "$FW_TMP/app.log"; fi
 stop_app
 expect "no handler failure reported on stderr" not grep -E "^fadewell: .* failed:" "$FW_TMP/app.log"
+expect "nothing about JACK on stderr" not grep -qi jack "$FW_TMP/app.log"
+expect "the output thread's priority said once" test "$(grep -c '^Fadewell: the audio output thread runs at' "$FW_TMP/app.log")" -eq 1
 
 echo "## on a virtual display, with a sound server"
 fw_xvfb_start || exit 1
@@ -77,5 +81,7 @@ states=$(fw_a11y states "Auto Set Volume")
 expect "\"Auto Set Volume\" stays clear (states: $states)" test -n "$states" -a -z "$(grep -w checked <<<"$states")"
 expect "still running after the message" fw_app_running
 stop_app
+expect "nothing about JACK on stderr without a server either" not grep -qi jack "$FW_TMP/app.log"
+expect "the silent clock said on stderr" grep -q "playing on a silent clock" "$FW_TMP/app.log"
 
 fw_done

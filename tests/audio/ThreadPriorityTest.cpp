@@ -1,0 +1,89 @@
+// Scheduling and memory for the output thread: real time where the machine allows it, and where it
+// does not, the thread runs on at a lower priority and the program says why, never failing.
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "audio/ThreadPriority.h"
+
+namespace {
+
+int policyOf(pid_t tid) {
+    return sched_getscheduler(tid) & ~SCHED_RESET_ON_FORK;
+}
+
+TEST(ThreadPriority, ARealtimeRequestGivesFifoWhereAllowed) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root may set SCHED_FIFO on this machine";
+    ThreadPriority::Grant grant;
+    int policy = -1, priority = -1;
+    std::thread([&] {
+        const pid_t self = ThreadPriority::currentThread();
+        grant = ThreadPriority::makeRealtime(self, 20);
+        policy = policyOf(self);
+        sched_param param{};
+        sched_getparam(self, &param);
+        priority = param.sched_priority;
+    }).join();
+    EXPECT_EQ(grant.level, ThreadPriority::Level::RealTime);
+    EXPECT_EQ(grant.how, "SCHED_FIFO priority 20");
+    EXPECT_EQ(policy, SCHED_FIFO);
+    EXPECT_EQ(priority, 20);
+}
+
+TEST(ThreadPriority, ARefusedRequestLeavesTheThreadRunningAndSaysWhy) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the test drops root's rights in a child; it needs them to drop";
+    // A child without root's rights and without a real-time allowance, as an ordinary user on a
+    // desktop whose broker is not running: it must be told no, and go on.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_RTPRIO, &none);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        const ThreadPriority::Grant grant = ThreadPriority::makeRealtime(ThreadPriority::currentThread(), 20);
+        const std::string report = std::to_string(static_cast<int>(grant.level)) + " " +
+                                   std::to_string(policyOf(0)) + " " + grant.how;
+        (void)!::write(pipeFds[1], report.data(), report.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string report;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child could not drop its rights";
+    // Level Normal (2), still SCHED_OTHER, and the refusal named.
+    EXPECT_EQ(report.rfind("2 0 normal priority (SCHED_FIFO refused: Operation not permitted", 0), 0u)
+        << report;
+}
+
+TEST(ThreadPriority, MemoryIsLockedAsItIsTouchedWhereAllowed) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "locking without a limit needs root here";
+    ASSERT_TRUE(ThreadPriority::lockMemory());
+    std::vector<char> touched(8 << 20, 1);
+    std::ifstream status("/proc/self/status");
+    long lockedKiB = -1;
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmLck:", 0) == 0)
+            lockedKiB = std::stol(line.substr(6));
+    ::munlockall();
+    EXPECT_GE(lockedKiB, 8 << 10) << "the 8 MiB just touched are not all locked";
+}
+
+} // namespace
