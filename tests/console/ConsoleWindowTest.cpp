@@ -167,12 +167,13 @@ TEST_F(ConsoleTest, FocusStartsOnSliderAAndTabVisitsTheWindowDefinitionsOrder) {
         c.cmdClearPlayerA, c.cmdClearPlayerB, c.cmdClearPlayerC, c.cmdAudoFadeA,   c.cmdAudoFadeB,
         c.cmdAudoFadeC,    c.chkSetVolume,    c.txtAutoFade,     c.cmdResetVolume, c.SliderMaster,
         c.SliderA};
-    std::vector<QString> seen;
-    std::vector<QString> names;
+    std::vector<std::string> seen;
+    std::vector<std::string> names;
     for (QWidget* w : expected) {
-        names.push_back(w->objectName());
+        names.push_back(w->objectName().toStdString());
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        seen.push_back(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString());
+        seen.push_back(QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
+                                                   : "");
     }
     EXPECT_EQ(seen, names);
     EXPECT_TRUE(boxes.shown.empty());
