@@ -253,10 +253,10 @@ void MediaPlayer::keyPressEvent(QKeyEvent* event) {
         skipOnFailure([this] { play(); });
         return;
     case Qt::Key_MediaPause:
-        halt();
+        skipOnFailure([this] { halt(); });
         return;
     case Qt::Key_MediaStop:
-        stop();
+        skipOnFailure([this] { stop(); });
         return;
     default:
         break;
