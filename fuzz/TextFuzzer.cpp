@@ -15,12 +15,14 @@
 #include <QTimer>
 
 #include "audio/AudioEngine.h"
+#include "audio/MediaPlayer.h"
 #include "common/Errors.h"
 #include "common/Globals.h"
 #include "common/Numeric.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
 #include "platform/MemoryMixer.h"
+#include "support/AudioFixtures.h"
 #include "support/ConsoleFakes.h"
 #include "support/FakeMessageBoxes.h"
 #include "support/FakeShell.h"
@@ -36,6 +38,7 @@ struct World {
     FakeClock clock;
     MemoryRegistry registry;
     FakeShell shell;
+    fixtures::TempDir dir;
     std::unique_ptr<frmConsole> console;
 };
 
@@ -73,6 +76,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     w.console->tmrRemainingTime->stop();
     w.console->tmrClock->stop();
     w.console->Form_Load();
+    // Every deck holds a file, so that an "auto" click starts a fade.
+    for (MediaPlayer* p : {w.console->MediaPlayerA, w.console->MediaPlayerB, w.console->MediaPlayerC})
+        p->setFileName(QString::fromStdString(fixtures::writeTone(w.dir.file("tone.wav"), 30.0, 440.0)));
     return 0;
 }
 

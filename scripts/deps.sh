@@ -24,6 +24,8 @@ packages=(
   at-spi2-core python3-pyatspi dbus
   # checking the installed desktop entry
   desktop-file-utils
+  # the locale sources from which a test compiles a comma-decimal language (German) for itself
+  locales
 )
 if [ "${1:-}" = "bench" ]; then
   # the engine's throughput is compared with ffmpeg doing the same mix; the soak is timed with time -v

@@ -6,9 +6,11 @@
 #include <functional>
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -85,6 +87,7 @@ private:
 MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
     : QWidget(parent), m_engine(engine), m_events(std::make_unique<EngineEvents>(*this)) {
     m_deck = m_engine.attachDeck(*m_events);
+    setFocusPolicy(Qt::StrongFocus);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(2, 2, 2, 2);
@@ -101,7 +104,7 @@ MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
         b->setToolTip(tip);
         b->setAccessibleName(tip); // read within the player's own name ("Deck A player")
         b->setAutoRaise(true);
-        b->setFocusPolicy(Qt::NoFocus); // the console's keys must reach the console
+        b->setFocusPolicy(Qt::NoFocus); // the player itself takes the focus and answers the keys
         row->addWidget(b);
         return b;
     };
@@ -233,6 +236,53 @@ void MediaPlayer::setPositionBarVisible(bool visible) {
 
 bool MediaPlayer::positionBarVisible() const {
     return m_positionBarVisible;
+}
+
+// Space plays a halted or stopped deck and pauses a playing one, as the media keys do; every other
+// key goes on to the window. A player without a file has nothing to play and says nothing.
+void MediaPlayer::keyPressEvent(QKeyEvent* event) {
+    const bool pause = m_playState == Playing;
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_MediaTogglePlayPause:
+        if ((event->modifiers() & ~Qt::KeyboardModifiers(Qt::KeypadModifier)) != Qt::NoModifier)
+            break;
+        skipOnFailure([&] { pause ? halt() : play(); });
+        return;
+    case Qt::Key_MediaPlay:
+        skipOnFailure([this] { play(); });
+        return;
+    case Qt::Key_MediaPause:
+        skipOnFailure([this] { halt(); });
+        return;
+    case Qt::Key_MediaStop:
+        skipOnFailure([this] { stop(); });
+        return;
+    default:
+        break;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+// The player with the focus shows it, the way the style draws a focused control.
+void MediaPlayer::paintEvent(QPaintEvent*) {
+    if (!hasFocus())
+        return;
+    QPainter painter(this);
+    QStyleOptionFocusRect option;
+    option.initFrom(this);
+    option.backgroundColor = palette().color(QPalette::Window);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+}
+
+void MediaPlayer::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void MediaPlayer::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void MediaPlayer::setPlayState(int state) {

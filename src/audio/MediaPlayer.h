@@ -1,12 +1,13 @@
 #pragma once
 // One deck's media player: the component the console drives, with a small display of its own (a
 // transport row and a position bar) in the deck's place. Plays through the process's AudioEngine.
-// Every method runs on the user-interface thread; notifications arrive there too.
+// Every method runs on the user-interface thread; notifications arrive there too. The player takes
+// the focus in the window's tab order; with it, Space plays or pauses the deck.
+#include <QString>
+#include <QWidget>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <QString>
-#include <QWidget>
 
 class AudioEngine;
 class QTimer;
@@ -68,6 +69,12 @@ signals:
     void openStateChanged(int oldState, int newState);
     // Raised on every change of play state; newState is the state now.
     void playStateChanged(int oldState, int newState);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     class EngineEvents;

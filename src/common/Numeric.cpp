@@ -1,6 +1,8 @@
 #include "common/Numeric.h"
 
+#include <charconv>
 #include <cmath>
+#include <system_error>
 
 namespace Numeric {
 
@@ -89,8 +91,23 @@ double numericValue(const QString& text) {
         if (expDigits)
             number += exponent;
     }
-    const double value = std::strtod(number.c_str(), nullptr);
-    return std::isfinite(value) ? value : 0.0;
+    // The point is the decimal mark whatever the desktop's language: from_chars reads no locale.
+    const char* first = number.data();
+    const char* last = number.data() + number.size();
+    const bool negative = *first == '-';
+    if (*first == '+' || *first == '-')
+        ++first;
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (error == std::errc::result_out_of_range) {
+        // Too large is no usable number; too small is zero.
+        const auto at = number.find_first_of("eE");
+        const bool tooLarge = at == std::string::npos || number[at + 1] != '-';
+        return tooLarge ? 0.0 : (negative ? -0.0 : 0.0);
+    }
+    if (error != std::errc() || end != last || !std::isfinite(value))
+        return 0.0;
+    return negative ? -value : value;
 }
 
 QString clockText(const QTime& time) {

@@ -44,3 +44,12 @@ void ScrollSlider::wheelEvent(QWheelEvent* event) {
     UserInput input(m_userInput);
     QSlider::wheelEvent(event);
 }
+void ScrollSlider::timerEvent(QTimerEvent* event) {
+    // A repeat action is set only while the user holds the mouse on the track.
+    if (repeatAction() == SliderNoAction) {
+        QSlider::timerEvent(event);
+        return;
+    }
+    UserInput input(m_userInput);
+    QSlider::timerEvent(event);
+}

@@ -1,6 +1,5 @@
 #include "console/frmConsole.h"
 
-#include <type_traits>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -10,6 +9,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
+#include <type_traits>
 
 #include "audio/MediaPlayer.h"
 #include "audio/VolumeControl.h"
@@ -86,9 +86,12 @@ QLabel* label(QWidget* parent, const char* name, const QString& caption, const Q
     return l;
 }
 
-QLabel* timeDisplay(QWidget* parent, const char* name, const QRect& geometry, const QColor& text, double points,
-                    bool bold, const QString& accessibleName, const QString& face = QStringLiteral("DSEG7 Classic")) {
-    auto* l = new DigitalDisplay(parent);
+// A deck's time display; the widest text it ordinarily shows sets its one size.
+QLabel* timeDisplay(QWidget* parent, const char* name, const QRect& geometry, const QColor& text,
+                    double points, bool bold, const QString& accessibleName,
+                    const QString& widestUsualText = QStringLiteral("00:00.0"),
+                    const QString& face = QStringLiteral("DSEG7 Classic")) {
+    auto* l = new DigitalDisplay(widestUsualText, parent);
     exposeShownText(l);
     place(l, name, geometry, accessibleName);
     const QColor black(0, 0, 0);
@@ -118,7 +121,8 @@ QTimer* timer(QObject* parent, const char* name, int intervalMs) {
 } // namespace
 
 frmConsole::frmConsole(const ConsolePlatform& platform, QWidget* parent)
-    : QMainWindow(parent), m_platform(platform), m_failures(platform.messageBoxes, this), m_icon(drawConsoleIcon()) {
+    : QMainWindow(parent), m_platform(platform), m_failures(platform.messageBoxes, this),
+      m_icon(drawConsoleIcon()) {
     createControls();
     connectHandlers();
     qApp->installEventFilter(this);
@@ -153,8 +157,8 @@ void frmConsole::createControls() {
     resize(toPixels(10305), toPixels(6060) + menuBar()->sizeHint().height());
 
     // Players frame: one row per deck.
-    Frame1 = place(new QGroupBox(QStringLiteral("Players"), client), "Frame1", Twips::rect(3510, 210, 6585, 2505),
-                   QStringLiteral("Players"));
+    Frame1 = place(new QGroupBox(QStringLiteral("Players"), client), "Frame1",
+                   Twips::rect(3510, 210, 6585, 2505), QStringLiteral("Players"));
     setColours(Frame1, kButtonText, &kButtonShadow);
     const char* letters[] = {"A", "B", "C"};
     const int rowTop[] = {630, 1350, 2070};
@@ -174,15 +178,18 @@ void frmConsole::createControls() {
         *rowLabel[i] = label(Frame1, rowLabels[i], letter, Twips::rect(150, rowTop[i], 225, 285), kBlue,
                              QStringLiteral("Deck %1").arg(letter));
         (*rowLabel[i])->setFont(sansSerif(8.25, true));
-        *players[i] = place(new MediaPlayer(m_platform.engine, Frame1), ("MediaPlayer" + letter.toStdString()).c_str(),
-                            Twips::rect(480, playerTop[i], 3345, 675), QStringLiteral("Deck %1 player").arg(letter));
-        *clears[i] = button(Frame1, ("cmdClearPlayer" + letter.toStdString()).c_str(), QString(),
-                            QStringLiteral("Clear audio file from player"), Twips::rect(2970, buttonTop[i], 345, 315));
+        *players[i] =
+            place(new MediaPlayer(m_platform.engine, Frame1), ("MediaPlayer" + letter.toStdString()).c_str(),
+                  Twips::rect(480, playerTop[i], 3345, 675), QStringLiteral("Deck %1 player").arg(letter));
+        *clears[i] =
+            button(Frame1, ("cmdClearPlayer" + letter.toStdString()).c_str(), QString(),
+                   QStringLiteral("Clear audio file from player"), Twips::rect(2970, buttonTop[i], 345, 315));
         (*clears[i])->setIcon(QIcon(cross));
         (*clears[i])->setIconSize(cross.size());
         (*clears[i])->setAccessibleName(QStringLiteral("Clear deck %1").arg(letter));
-        *loads[i] = button(Frame1, ("cmdMedia" + letter.toStdString()).c_str(), QStringLiteral("..."),
-                           QStringLiteral("Load audio file into player"), Twips::rect(3360, buttonTop[i], 345, 315));
+        *loads[i] =
+            button(Frame1, ("cmdMedia" + letter.toStdString()).c_str(), QStringLiteral("..."),
+                   QStringLiteral("Load audio file into player"), Twips::rect(3360, buttonTop[i], 345, 315));
         (*loads[i])->setAccessibleName(QStringLiteral("Load deck %1").arg(letter));
         *titles[i] = label(Frame1, ("lblMedia" + letter.toStdString()).c_str(), QString(),
                            Twips::rect(titleLeft[i], titleTop[i], 2535, 195), Qt::white,
@@ -193,7 +200,8 @@ void frmConsole::createControls() {
 
     // Deck time columns, in line with the frame's rows.
     Label9 = label(client, "Label9", QStringLiteral("Length"), Twips::rect(1800, 210, 705, 285), kButtonText);
-    Label10 = label(client, "Label10", QStringLiteral("Remain"), Twips::rect(2640, 210, 705, 285), kButtonText);
+    Label10 =
+        label(client, "Label10", QStringLiteral("Remain"), Twips::rect(2640, 210, 705, 285), kButtonText);
     QLabel** lengths[] = {&lblDurationA, &lblDurationB, &lblDurationC};
     QLabel** remainings[] = {&lblRemainingA, &lblRemainingB, &lblRemainingC};
     for (int i = 0; i < 3; ++i) {
@@ -212,10 +220,12 @@ void frmConsole::createControls() {
     for (int i = 0; i < 3; ++i) {
         auto* across = new QFrame(client);
         across->setObjectName(QStringLiteral("Line%1").arg(2 * i + 1));
-        across->setGeometry(toPixels(elbowX[i]), toPixels(elbowY[i]), toPixels(3420) - toPixels(elbowX[i]) + 1, 1);
+        across->setGeometry(toPixels(elbowX[i]), toPixels(elbowY[i]),
+                            toPixels(3420) - toPixels(elbowX[i]) + 1, 1);
         auto* down = new QFrame(client);
         down->setObjectName(QStringLiteral("Line%1").arg(2 * i + 2));
-        down->setGeometry(toPixels(elbowX[i]), toPixels(elbowY[i]), 1, toPixels(2820) - toPixels(elbowY[i]) + 1);
+        down->setGeometry(toPixels(elbowX[i]), toPixels(elbowY[i]), 1,
+                          toPixels(2820) - toPixels(elbowY[i]) + 1);
         for (QFrame* stroke : {across, down}) {
             setColours(stroke, kButtonText, &kActiveBorder);
             stroke->setAccessibleName(QStringLiteral("Deck %1 connector").arg(QLatin1String(letters[i])));
@@ -225,7 +235,8 @@ void frmConsole::createControls() {
     }
 
     // Mixer panel: the sliders on their own opaque panel.
-    Label13 = place(new QLabel(client), "Label13", Twips::rect(150, 3150, 4155, 2745), QStringLiteral("Volume panel"));
+    Label13 = place(new QLabel(client), "Label13", Twips::rect(150, 3150, 4155, 2745),
+                    QStringLiteral("Volume panel"));
     setColours(Label13, kButtonText, &kButtonFace);
     const char* sliderLabelNames[] = {"Label4", "Label5", "Label6", "Label7", "Label8", "Label15"};
     const char* sliderCaptions[] = {"A", "B", "C", "Mic", "Line", "Master"};
@@ -233,7 +244,7 @@ void frmConsole::createControls() {
     const int sliderLabelWidth[] = {225, 225, 225, 345, 435, 675};
     QLabel** sliderLabels[] = {&Label4, &Label5, &Label6, &Label7, &Label8, &Label15};
     const char* sliderNames[] = {"SliderA", "SliderB", "SliderC", "SliderMic", "SliderLine", "SliderMaster"};
-    const char* sliderAccessible[] = {"Deck A volume", "Deck B volume", "Deck C volume",
+    const char* sliderAccessible[] = {"Deck A volume",    "Deck B volume", "Deck C volume",
                                       "Microphone level", "Line-in level", "Master level"};
     const int sliderLeft[] = {270, 900, 1530, 2160, 2790, 3570};
     ScrollSlider** sliders[] = {&SliderA, &SliderB, &SliderC, &SliderMic, &SliderLine, &SliderMaster};
@@ -273,28 +284,36 @@ void frmConsole::createControls() {
                           QStringLiteral("Live deck"));
     setColours(lblPlayerFlag, kYellow, &kButtonText);
     lblPlayerFlag->setFont(sansSerif(9.75, true));
-    Label11 = label(client, "Label11", QStringLiteral("Remaining"), Twips::rect(5070, 3570, 945, 315), kGreyText);
-    lblRemainingBig = timeDisplay(client, "lblRemainingBig", Twips::rect(5970, 3300, 1995, 735), kGreen, 27.75, true,
-                                  QStringLiteral("Live deck remaining time"));
-    Label12 = label(client, "Label12", QStringLiteral("Running"), Twips::rect(5070, 4350, 945, 315), kGreyText);
-    lblRunningTime = timeDisplay(client, "lblRunningTime", Twips::rect(6000, 4110, 1965, 735), kGreen, 27.75, true,
-                                 QStringLiteral("Live deck running time"));
-    lblTime = timeDisplay(client, "lblTime", Twips::rect(6030, 5040, 1935, 435), QColor(192, 255, 192), 14.25, false,
-                          QStringLiteral("Clock"), QStringLiteral("DSEG14 Classic"));
+    Label11 =
+        label(client, "Label11", QStringLiteral("Remaining"), Twips::rect(5070, 3570, 945, 315), kGreyText);
+    lblRemainingBig = timeDisplay(client, "lblRemainingBig", Twips::rect(5970, 3300, 1995, 735), kGreen,
+                                  27.75, true, QStringLiteral("Live deck remaining time"));
+    Label12 =
+        label(client, "Label12", QStringLiteral("Running"), Twips::rect(5070, 4350, 945, 315), kGreyText);
+    lblRunningTime = timeDisplay(client, "lblRunningTime", Twips::rect(6000, 4110, 1965, 735), kGreen, 27.75,
+                                 true, QStringLiteral("Live deck running time"));
+    lblTime = timeDisplay(client, "lblTime", Twips::rect(6030, 5040, 1935, 435), QColor(192, 255, 192), 14.25,
+                          false, QStringLiteral("Clock"), QStringLiteral("10:00:00 pm"),
+                          QStringLiteral("DSEG14 Classic"));
+    // The remaining and running displays stand one above the other: their digits are drawn alike.
+    DigitalDisplay::drawAlike(
+        {static_cast<DigitalDisplay*>(lblRemainingBig), static_cast<DigitalDisplay*>(lblRunningTime)});
 
     // Control strip.
     chkSetVolume = place(new QCheckBox(QStringLiteral("Auto Set Volume"), client), "chkSetVolume",
                          Twips::rect(8520, 3180, 1575, 345), QStringLiteral("Auto Set Volume"));
     setColours(chkSetVolume, kButtonText, &kButtonShadow);
+    // A button fills its background with the Button colour; this one stands on the panel's grey.
+    chkSetVolume->setBackgroundRole(QPalette::Window);
     cmdResetVolume = button(client, "cmdResetVolume", QStringLiteral("Reset Volume"),
                             QStringLiteral("Set inactive player volume to 80% and pause players"),
                             Twips::rect(8490, 3660, 1245, 405));
-    Label14 = label(client, "Label14", QStringLiteral("Auto fade (seconds)"), Twips::rect(8520, 4230, 1485, 285),
-                    kButtonText);
-    txtAutoFade = place(new QLineEdit(QStringLiteral("4"), client), "txtAutoFade", Twips::rect(8490, 4470, 435, 315),
-                        QStringLiteral("Auto fade (seconds)"));
-    lblAutofadeMessage = label(client, "lblAutofadeMessage", QString(), Twips::rect(8490, 4890, 1665, 405), kYellow,
-                               QStringLiteral("Auto fade message"));
+    Label14 = label(client, "Label14", QStringLiteral("Auto fade (seconds)"),
+                    Twips::rect(8520, 4230, 1485, 285), kButtonText);
+    txtAutoFade = place(new QLineEdit(QStringLiteral("4"), client), "txtAutoFade",
+                        Twips::rect(8490, 4470, 435, 315), QStringLiteral("Auto fade (seconds)"));
+    lblAutofadeMessage = label(client, "lblAutofadeMessage", QString(), Twips::rect(8490, 4890, 1665, 405),
+                               kYellow, QStringLiteral("Auto fade message"));
     lblAutofadeMessage->setWordWrap(true);
 
     // The panels lie behind the controls drawn on them.
@@ -305,13 +324,16 @@ void frmConsole::createControls() {
     tmrClock = timer(this, "tmrClock", 1000);
     tmrFade = timer(this, "tmrFade", 10);
 
-    QWidget* tabOrder[] = {SliderA,         SliderB,         SliderC,         SliderMic,    SliderLine,
-                           MediaPlayerA,    MediaPlayerB,    MediaPlayerC,    cmdMediaC,    cmdMediaB,
-                           cmdMediaA,       cmdClearPlayerA, cmdClearPlayerB, cmdClearPlayerC, cmdAudoFadeA,
-                           cmdAudoFadeB,    cmdAudoFadeC,    chkSetVolume,    txtAutoFade,  cmdResetVolume,
+    QWidget* tabOrder[] = {SliderA,      SliderB,         SliderC,         SliderMic,       SliderLine,
+                           MediaPlayerA, MediaPlayerB,    MediaPlayerC,    cmdMediaC,       cmdMediaB,
+                           cmdMediaA,    cmdClearPlayerA, cmdClearPlayerB, cmdClearPlayerC, cmdAudoFadeA,
+                           cmdAudoFadeB, cmdAudoFadeC,    chkSetVolume,    txtAutoFade,     cmdResetVolume,
                            SliderMaster};
     for (std::size_t i = 0; i + 1 < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
+    // The window opens with the focus on the first control of the tab order, never on a button that
+    // a stray Space or Enter would press.
+    SliderA->setFocus();
 
     m_decks = {Deck{QStringLiteral("A"), MediaPlayerA, cmdMediaA, cmdClearPlayerA, lblMediaA, lblDurationA,
                     lblRemainingA, SliderA, cmdAudoFadeA},
@@ -325,8 +347,7 @@ namespace {
 // A handler that takes the signal's arguments gets them; one that takes none is called without.
 // (A function of its own: clang 14 instantiates both branches of this choice when it stands in a
 // generic lambda.)
-template <class Handler, class... Args>
-void callHandler(frmConsole* console, Handler handler, Args... args) {
+template <class Handler, class... Args> void callHandler(frmConsole* console, Handler handler, Args... args) {
     if constexpr (std::is_invocable_v<Handler, frmConsole*, Args...>)
         (console->*handler)(args...);
     else
@@ -370,16 +391,22 @@ void frmConsole::connectHandlers() {
     connectHandler(SliderA, &ScrollSlider::Scroll, "SliderA_Scroll", &frmConsole::SliderA_Scroll);
     connectHandler(SliderB, &ScrollSlider::Scroll, "SliderB_Scroll", &frmConsole::SliderB_Scroll);
     connectHandler(SliderC, &ScrollSlider::Scroll, "SliderC_Scroll", &frmConsole::SliderC_Scroll);
-    connectHandler(SliderMaster, &ScrollSlider::Scroll, "SliderMaster_Scroll", &frmConsole::SliderMaster_Scroll);
+    connectHandler(SliderMaster, &ScrollSlider::Scroll, "SliderMaster_Scroll",
+                   &frmConsole::SliderMaster_Scroll);
     connectHandler(SliderLine, &ScrollSlider::Scroll, "SliderLine_Scroll", &frmConsole::SliderLine_Scroll);
     connectHandler(SliderMic, &ScrollSlider::Scroll, "SliderMic_Scroll", &frmConsole::SliderMic_Scroll);
-    connectHandler(cmdResetVolume, &QPushButton::clicked, "cmdResetVolume_Click", &frmConsole::cmdResetVolume_Click);
+    connectHandler(cmdResetVolume, &QPushButton::clicked, "cmdResetVolume_Click",
+                   &frmConsole::cmdResetVolume_Click);
 
-    connectHandler(cmdAudoFadeA, &QPushButton::clicked, "cmdAudoFadeA_Click", &frmConsole::cmdAudoFadeA_Click);
-    connectHandler(cmdAudoFadeB, &QPushButton::clicked, "cmdAudoFadeB_Click", &frmConsole::cmdAudoFadeB_Click);
-    connectHandler(cmdAudoFadeC, &QPushButton::clicked, "cmdAudoFadeC_Click", &frmConsole::cmdAudoFadeC_Click);
+    connectHandler(cmdAudoFadeA, &QPushButton::clicked, "cmdAudoFadeA_Click",
+                   &frmConsole::cmdAudoFadeA_Click);
+    connectHandler(cmdAudoFadeB, &QPushButton::clicked, "cmdAudoFadeB_Click",
+                   &frmConsole::cmdAudoFadeB_Click);
+    connectHandler(cmdAudoFadeC, &QPushButton::clicked, "cmdAudoFadeC_Click",
+                   &frmConsole::cmdAudoFadeC_Click);
     connectHandler(tmrFade, &QTimer::timeout, "tmrFade_Timer", &frmConsole::tmrFade_Timer);
-    connectHandler(txtAutoFade, &QLineEdit::textChanged, "txtAutoFade_Change", &frmConsole::txtAutoFade_Change);
+    connectHandler(txtAutoFade, &QLineEdit::textChanged, "txtAutoFade_Change",
+                   &frmConsole::txtAutoFade_Change);
 
     connectHandler(tmrRemainingTime, &QTimer::timeout, "tmrRemainingTime_Timer",
                    &frmConsole::tmrRemainingTime_Timer);
@@ -393,19 +420,22 @@ void frmConsole::Form_Load() {
         return;
     }
     using namespace mixer;
-    mixerCtlFound = VolumeControl::FindMixerControl(m_platform.mixer, hMixer, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS,
-                                                    MIXERCONTROL_CONTROLTYPE_VOLUME, masterVolCtl);
-    mixerCtlFound = VolumeControl::FindMixerControl(m_platform.mixer, hMixer, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
-                                                    MIXERCONTROL_CONTROLTYPE_VOLUME, micVolCtl);
-    mixerCtlFound = VolumeControl::FindMixerControl(m_platform.mixer, hMixer, MIXERLINE_COMPONENTTYPE_SRC_LINE,
-                                                    MIXERCONTROL_CONTROLTYPE_VOLUME, lineVolCtl);
+    mixerCtlFound =
+        VolumeControl::FindMixerControl(m_platform.mixer, hMixer, MIXERLINE_COMPONENTTYPE_DST_SPEAKERS,
+                                        MIXERCONTROL_CONTROLTYPE_VOLUME, masterVolCtl);
+    mixerCtlFound =
+        VolumeControl::FindMixerControl(m_platform.mixer, hMixer, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE,
+                                        MIXERCONTROL_CONTROLTYPE_VOLUME, micVolCtl);
+    mixerCtlFound =
+        VolumeControl::FindMixerControl(m_platform.mixer, hMixer, MIXERLINE_COMPONENTTYPE_SRC_LINE,
+                                        MIXERCONTROL_CONTROLTYPE_VOLUME, lineVolCtl);
     chkSetVolume->setCheckState(Qt::Checked);
 }
 
 void frmConsole::mnuFileExit_Click() {
     const auto answer = m_platform.messageBoxes.show(this, QStringLiteral("are you sure you want to quit?"),
-                                                     MessageBoxes::Buttons::YesNo, MessageBoxes::Icon::Question,
-                                                     QStringLiteral("Quit?"));
+                                                     MessageBoxes::Buttons::YesNo,
+                                                     MessageBoxes::Icon::Question, QStringLiteral("Quit?"));
     if (answer == MessageBoxes::Answer::Yes)
         m_platform.endProgram();
 }

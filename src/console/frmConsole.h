@@ -2,12 +2,12 @@
 // The console: the program's main window with the three decks, the six volume sliders, the time
 // displays and the controls of the auto-fade, and every handler behind them. Everything here runs
 // on the user-interface thread.
-#include <array>
-#include <cstdint>
-#include <functional>
 #include <QIcon>
 #include <QMainWindow>
 #include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
 
 #include "platform/FailureReporter.h"
 #include "platform/MixerApi.h"
@@ -169,6 +169,8 @@ private:
     void deckSliderScroll(Deck& deck);
     void mixerSliderScroll(ScrollSlider* slider, const mixer::MixerControlRecord& control);
     void autoFade(Deck& deck);
+    void showAutoFadeMessage();
+    void clearEmptyDeckNotice();
 
     void setTitle(Deck& deck, const QString& title);
 
@@ -186,4 +188,7 @@ private:
     bool mixerCtlFound = false;
     QString mCurrentPlayer;
     bool fadeActive = false;
+    // Why the last "auto" click changed nothing, shown on the auto-fade message line; empty once a
+    // fade starts, a deck is loaded or the auto-fade text changes.
+    QString m_emptyDeckNotice;
 };

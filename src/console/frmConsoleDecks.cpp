@@ -1,9 +1,9 @@
 // The decks: load, clear, the players' notifications and the live deck; the volume sliders and
 // Reset Volume.
-#include <cstdlib>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
+#include <cstdlib>
 
 #include "audio/MediaPlayer.h"
 #include "audio/VolumeControl.h"
@@ -17,7 +17,16 @@
 
 namespace {
 constexpr int kStandardLevel = 20;
+
+// A deck's title: the file's name without its extension, the part from the last dot on. A name
+// without one (or whose only dot starts it, as a hidden file's does) is shown whole, so the title
+// always names the file the deck holds.
+QString titleOf(const QString& path) {
+    const QString name = Globals::StripPath(path);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot > 0 ? name.left(dot) : name;
 }
+} // namespace
 
 frmConsole::Deck& frmConsole::deck(const QString& letter) {
     for (Deck& d : m_decks)
@@ -26,24 +35,60 @@ frmConsole::Deck& frmConsole::deck(const QString& letter) {
     throw FadewellError("There is no deck " + letter.toStdString());
 }
 
-void frmConsole::cmdMediaA_Click() { loadDeck(m_decks[0]); }
-void frmConsole::cmdMediaB_Click() { loadDeck(m_decks[1]); }
-void frmConsole::cmdMediaC_Click() { loadDeck(m_decks[2]); }
-void frmConsole::cmdClearPlayerA_Click() { clearDeck(m_decks[0]); }
-void frmConsole::cmdClearPlayerB_Click() { clearDeck(m_decks[1]); }
-void frmConsole::cmdClearPlayerC_Click() { clearDeck(m_decks[2]); }
-void frmConsole::MediaPlayerA_OpenStateChange(int, int) { deckOpenStateChange(m_decks[0]); }
-void frmConsole::MediaPlayerB_OpenStateChange(int, int) { deckOpenStateChange(m_decks[1]); }
-void frmConsole::MediaPlayerC_OpenStateChange(int, int) { deckOpenStateChange(m_decks[2]); }
-void frmConsole::MediaPlayerA_PlayStateChange(int, int newState) { deckPlayStateChange(m_decks[0], newState); }
-void frmConsole::MediaPlayerB_PlayStateChange(int, int newState) { deckPlayStateChange(m_decks[1], newState); }
-void frmConsole::MediaPlayerC_PlayStateChange(int, int newState) { deckPlayStateChange(m_decks[2], newState); }
-void frmConsole::SliderA_Scroll() { deckSliderScroll(m_decks[0]); }
-void frmConsole::SliderB_Scroll() { deckSliderScroll(m_decks[1]); }
-void frmConsole::SliderC_Scroll() { deckSliderScroll(m_decks[2]); }
-void frmConsole::SliderMaster_Scroll() { mixerSliderScroll(SliderMaster, masterVolCtl); }
-void frmConsole::SliderLine_Scroll() { mixerSliderScroll(SliderLine, lineVolCtl); }
-void frmConsole::SliderMic_Scroll() { mixerSliderScroll(SliderMic, micVolCtl); }
+void frmConsole::cmdMediaA_Click() {
+    loadDeck(m_decks[0]);
+}
+void frmConsole::cmdMediaB_Click() {
+    loadDeck(m_decks[1]);
+}
+void frmConsole::cmdMediaC_Click() {
+    loadDeck(m_decks[2]);
+}
+void frmConsole::cmdClearPlayerA_Click() {
+    clearDeck(m_decks[0]);
+}
+void frmConsole::cmdClearPlayerB_Click() {
+    clearDeck(m_decks[1]);
+}
+void frmConsole::cmdClearPlayerC_Click() {
+    clearDeck(m_decks[2]);
+}
+void frmConsole::MediaPlayerA_OpenStateChange(int, int) {
+    deckOpenStateChange(m_decks[0]);
+}
+void frmConsole::MediaPlayerB_OpenStateChange(int, int) {
+    deckOpenStateChange(m_decks[1]);
+}
+void frmConsole::MediaPlayerC_OpenStateChange(int, int) {
+    deckOpenStateChange(m_decks[2]);
+}
+void frmConsole::MediaPlayerA_PlayStateChange(int, int newState) {
+    deckPlayStateChange(m_decks[0], newState);
+}
+void frmConsole::MediaPlayerB_PlayStateChange(int, int newState) {
+    deckPlayStateChange(m_decks[1], newState);
+}
+void frmConsole::MediaPlayerC_PlayStateChange(int, int newState) {
+    deckPlayStateChange(m_decks[2], newState);
+}
+void frmConsole::SliderA_Scroll() {
+    deckSliderScroll(m_decks[0]);
+}
+void frmConsole::SliderB_Scroll() {
+    deckSliderScroll(m_decks[1]);
+}
+void frmConsole::SliderC_Scroll() {
+    deckSliderScroll(m_decks[2]);
+}
+void frmConsole::SliderMaster_Scroll() {
+    mixerSliderScroll(SliderMaster, masterVolCtl);
+}
+void frmConsole::SliderLine_Scroll() {
+    mixerSliderScroll(SliderLine, lineVolCtl);
+}
+void frmConsole::SliderMic_Scroll() {
+    mixerSliderScroll(SliderMic, micVolCtl);
+}
 
 // Every step runs whatever the one before it did, except that a cancelled dialog or a file the
 // player refuses abandons the load before anything changes: on air, a deck must never lose the
@@ -63,19 +108,16 @@ void frmConsole::loadDeck(Deck& d) {
         return;
     }
     skipOnFailure([&] { d.player->halt(); });
-    skipOnFailure([&] {
-        const QString name = Globals::StripPath(path);
-        const auto keep = Numeric::checkedSub<std::int32_t>(static_cast<std::int32_t>(name.size()), 4);
-        if (keep < 0)
-            throw FadewellError("The name is shorter than an extension");
-        setTitle(d, name.left(keep));
-    });
+    skipOnFailure([&] { setTitle(d, titleOf(path)); });
     skipOnFailure([&] { deckSliderScroll(d); });
     skipOnFailure([&] { d.loaded = !d.player->fileName().isEmpty(); });
-    // The slider shows the standard level, but the player keeps the volume applied above until the
-    // deck's slider handler next runs.
-    if (chkSetVolume->checkState() != Qt::Unchecked)
+    clearEmptyDeckNotice();
+    // Auto Set Volume: the deck plays at the standard level its slider then shows, never at the
+    // level of a fade that left it at the quiet end.
+    if (chkSetVolume->checkState() != Qt::Unchecked) {
         skipOnFailure([&] { d.slider->setValue(kStandardLevel); });
+        skipOnFailure([&] { deckSliderScroll(d); });
+    }
 }
 
 void frmConsole::clearDeck(Deck& d) {

@@ -6,6 +6,7 @@
 #include "common/Globals.h"
 #include "common/Numeric.h"
 #include "console/ScrollSlider.h"
+#include "console/ShownTextAccessibility.h"
 #include "console/frmConsole.h"
 #include "platform/Clock.h"
 
@@ -14,16 +15,53 @@ constexpr int kQuietEnd = 100;
 const QString kAutoFadeWarning = QStringLiteral("Valid auto fade values are 1 through 9");
 } // namespace
 
-void frmConsole::cmdAudoFadeA_Click() { autoFade(m_decks[0]); }
-void frmConsole::cmdAudoFadeB_Click() { autoFade(m_decks[1]); }
-void frmConsole::cmdAudoFadeC_Click() { autoFade(m_decks[2]); }
+void frmConsole::cmdAudoFadeA_Click() {
+    autoFade(m_decks[0]);
+}
+void frmConsole::cmdAudoFadeB_Click() {
+    autoFade(m_decks[1]);
+}
+void frmConsole::cmdAudoFadeC_Click() {
+    autoFade(m_decks[2]);
+}
 
 // Starts the deck and fades the other two. The letter is stored directly: the live-deck indicator
-// follows when the player reports that it plays.
+// follows when the player reports that it plays. A deck that holds no file would fade the others
+// into dead air: the click changes nothing and the message line says why.
 void frmConsole::autoFade(Deck& d) {
+    QString fileName;
+    skipOnFailure([&] { fileName = d.player->fileName(); });
+    if (fileName.isEmpty()) {
+        m_emptyDeckNotice = QStringLiteral("Deck %1 has no file loaded").arg(d.letter);
+        showAutoFadeMessage();
+        return;
+    }
+    clearEmptyDeckNotice();
     skipOnFailure([&] { d.player->play(); });
     fadeActive = true;
     mCurrentPlayer = d.letter;
+}
+
+void frmConsole::clearEmptyDeckNotice() {
+    if (m_emptyDeckNotice.isEmpty())
+        return;
+    m_emptyDeckNotice.clear();
+    showAutoFadeMessage();
+}
+
+// The message line shows the notice of an "auto" refused, until the next fade or load; otherwise
+// whether the auto-fade text is one of the values 1 to 9.
+void frmConsole::showAutoFadeMessage() {
+    QString message = m_emptyDeckNotice;
+    if (message.isEmpty()) {
+        const QString text = txtAutoFade->text();
+        const bool valid = text.size() == 1 && text[0] >= u'1' && text[0] <= u'9';
+        message = valid ? QString() : kAutoFadeWarning;
+    }
+    const QString shown = lblAutofadeMessage->text();
+    lblAutofadeMessage->setText(message);
+    if (shown != message && !m_emptyDeckNotice.isEmpty())
+        announceShownText(lblAutofadeMessage, shown);
 }
 
 // Each active tick moves the sliders of the decks that are not live by 5 / (auto-fade seconds)
@@ -61,10 +99,10 @@ void frmConsole::tmrFade_Timer() {
         fadeActive = false;
 }
 
+// A change of the text replaces any notice on the message line with the text's own check.
 void frmConsole::txtAutoFade_Change() {
-    const QString text = txtAutoFade->text();
-    const bool valid = text.size() == 1 && text[0] >= u'1' && text[0] <= u'9';
-    lblAutofadeMessage->setText(valid ? QString() : kAutoFadeWarning);
+    m_emptyDeckNotice.clear();
+    showAutoFadeMessage();
 }
 
 // Every loaded deck shows its remaining time; the large displays follow the live deck.

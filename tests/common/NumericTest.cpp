@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Numeric.h"
+#include "support/CommaLocale.h"
 
 using namespace Numeric;
 
@@ -39,6 +40,21 @@ TEST(NumericValue, ReadsTheNumberAtTheStartOfTheText) {
     EXPECT_EQ(numericValue("."), 0.0);
     EXPECT_EQ(numericValue("-"), 0.0);
     EXPECT_EQ(numericValue("1e999"), 0.0);
+}
+
+// A desktop in a comma-decimal language must not turn "1.5" into 1: the point is the decimal mark of
+// the text whatever the language.
+TEST(NumericValue, ReadsAPointAsTheDecimalMarkInACommaLanguage) {
+    CommaLocale german;
+    ASSERT_TRUE(CommaLocale::inForce()) << "the test could not put the program under " << CommaLocale::kName;
+    EXPECT_EQ(numericValue("1.5"), 1.5);
+    EXPECT_EQ(numericValue(" 2.25 s"), 2.25);
+    EXPECT_EQ(numericValue("-0.5"), -0.5);
+    EXPECT_EQ(numericValue("+.5"), 0.5);
+    EXPECT_EQ(numericValue("1.5e1"), 15.0);
+    EXPECT_EQ(numericValue("1,5"), 1.0) << "the comma ends the number";
+    EXPECT_EQ(numericValue("1e999"), 0.0);
+    EXPECT_EQ(numericValue("1e-999"), 0.0);
 }
 
 TEST(ClockText, UsesTheTwelveHourClockWithLowerCaseSuffix) {

@@ -2,22 +2,22 @@
 // A console on an offline audio engine, an in-memory mixer and fakes for the dialog, the message
 // boxes, the clock, the registry and the shell. Handlers are driven by calling them; time passes by
 // rendering audio.
-#include <gtest/gtest.h>
-#include <memory>
 #include <QLabel>
 #include <QString>
 #include <QTimer>
+#include <gtest/gtest.h>
+#include <memory>
 
-#include "support/AudioFixtures.h"
-#include "support/ConsoleFakes.h"
-#include "support/FakeMessageBoxes.h"
-#include "support/FakeShell.h"
-#include "support/MemoryRegistry.h"
 #include "audio/AudioEngine.h"
 #include "audio/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
 #include "platform/MemoryMixer.h"
+#include "support/AudioFixtures.h"
+#include "support/ConsoleFakes.h"
+#include "support/FakeMessageBoxes.h"
+#include "support/FakeShell.h"
+#include "support/MemoryRegistry.h"
 
 class ConsoleTest : public ::testing::Test {
 protected:
@@ -63,11 +63,20 @@ protected:
     void load(char deck, const QString& path) {
         dialog.choices.push_back(path);
         switch (deck) {
-        case 'A': console->cmdMediaA_Click(); break;
-        case 'B': console->cmdMediaB_Click(); break;
-        default: console->cmdMediaC_Click(); break;
+        case 'A':
+            console->cmdMediaA_Click();
+            break;
+        case 'B':
+            console->cmdMediaB_Click();
+            break;
+        default:
+            console->cmdMediaC_Click();
+            break;
         }
     }
+
+    // Loads a three-second tone named after the deck ("A.wav"), so that the deck holds a file.
+    void loadTone(char deck) { load(deck, tone(std::string(1, deck) + ".wav", 3)); }
 
     // Lets time pass: renders the mix and delivers what the engine has to say.
     std::vector<float> advance(double seconds) {

@@ -1,12 +1,13 @@
 // Start-up, the window definition, the menu and the handling of failures no handler traps.
 #include <QAccessible>
 #include <QApplication>
-#include <QDialog>
 #include <QCheckBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include "ConsoleFixture.h"
@@ -84,6 +85,7 @@ TEST_F(ConsoleTest, CardWithoutLineInEndsWithControlNotFound) {
 
 TEST_F(ConsoleTest, ExitAsksFirstAndNoChangesNothing) {
     frmConsole& c = start();
+    loadTone('A');
     c.cmdAudoFadeA_Click();
     boxes.answers.push_back(Answer::No);
     c.mnuFileExit_Click();
@@ -148,22 +150,88 @@ TEST_F(ConsoleTest, CaptionsAndToolTipsAreTheProgramsOwnWords) {
     EXPECT_EQ(c.lblPlayerFlag->accessibleName(), "Live deck");
 }
 
-TEST_F(ConsoleTest, TabOrderFollowsTheWindowDefinition) {
+// The window opens with the focus on SliderA, so a stray Space or Enter presses no button; Tab then
+// visits every control in the window definition's order, the three players among them, and comes
+// round to SliderA again.
+TEST_F(ConsoleTest, FocusStartsOnSliderAAndTabVisitsTheWindowDefinitionsOrder) {
     frmConsole& c = start();
+    c.show();
+    QApplication::setActiveWindow(&c);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&c));
+    EXPECT_EQ(QApplication::focusWidget(), c.SliderA)
+        << "focus on "
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "");
     const std::vector<QWidget*> expected = {
-        c.SliderA,      c.SliderB,      c.SliderC,         c.SliderMic,       c.SliderLine,
-        c.cmdMediaC,    c.cmdMediaB,    c.cmdMediaA,       c.cmdClearPlayerA, c.cmdClearPlayerB,
-        c.cmdClearPlayerC, c.cmdAudoFadeA, c.cmdAudoFadeB, c.cmdAudoFadeC, c.chkSetVolume,
-        c.txtAutoFade,  c.cmdResetVolume, c.SliderMaster};
-    // Walk the focus chain from SliderA; the listed controls come in this order (the players' own
-    // buttons may stand between them).
-    std::vector<QWidget*> seen;
-    QWidget* w = c.SliderA;
-    for (int i = 0; i < 200 && seen.size() < expected.size(); ++i, w = w->nextInFocusChain())
-        if (std::find(expected.begin(), expected.end(), w) != expected.end() &&
-            std::find(seen.begin(), seen.end(), w) == seen.end())
-            seen.push_back(w);
-    EXPECT_EQ(seen, expected);
+        c.SliderB,         c.SliderC,         c.SliderMic,       c.SliderLine,     c.MediaPlayerA,
+        c.MediaPlayerB,    c.MediaPlayerC,    c.cmdMediaC,       c.cmdMediaB,      c.cmdMediaA,
+        c.cmdClearPlayerA, c.cmdClearPlayerB, c.cmdClearPlayerC, c.cmdAudoFadeA,   c.cmdAudoFadeB,
+        c.cmdAudoFadeC,    c.chkSetVolume,    c.txtAutoFade,     c.cmdResetVolume, c.SliderMaster,
+        c.SliderA};
+    std::vector<std::string> seen;
+    std::vector<std::string> names;
+    for (QWidget* w : expected) {
+        names.push_back(w->objectName().toStdString());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        seen.push_back(QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString()
+                                                   : "");
+    }
+    EXPECT_EQ(seen, names);
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(dialog.opened, 0) << "Tab opened no dialog";
+}
+
+// A player with the focus answers Space: it plays the deck, and pauses it. The console's own keys
+// still reach the console first: A starts deck A while deck B's player has the focus.
+TEST_F(ConsoleTest, APlayerWithTheFocusPlaysAndPausesOnSpace) {
+    frmConsole& c = start();
+    loadTone('A');
+    loadTone('B');
+    c.show();
+    QApplication::setActiveWindow(&c);
+    c.MediaPlayerB->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), c.MediaPlayerB);
+    QTest::keyClick(c.MediaPlayerB, Qt::Key_Space);
+    EXPECT_EQ(c.MediaPlayerB->playState(), MediaPlayer::Playing);
+    EXPECT_EQ(c.liveDeck(), "B");
+    QTest::keyClick(c.MediaPlayerB, Qt::Key_Space);
+    EXPECT_EQ(c.MediaPlayerB->playState(), MediaPlayer::Paused);
+    QTest::keyClick(c.MediaPlayerB, Qt::Key_Space);
+    EXPECT_EQ(c.MediaPlayerB->playState(), MediaPlayer::Playing);
+
+    QTest::keyClick(c.MediaPlayerB, Qt::Key_A);
+    EXPECT_EQ(c.MediaPlayerA->playState(), MediaPlayer::Playing);
+    EXPECT_EQ(c.liveDeck(), "A");
+    EXPECT_EQ(c.MediaPlayerB->playState(), MediaPlayer::Playing) << "the player took no A for itself";
+    QTest::keyClick(c.MediaPlayerB, Qt::Key_3, Qt::KeypadModifier);
+    EXPECT_EQ(c.liveDeck(), "A") << "keypad 3 on the empty deck C changes nothing";
+
+    // Space on an empty deck's player does nothing and says nothing.
+    c.MediaPlayerC->setFocus();
+    QTest::keyClick(c.MediaPlayerC, Qt::Key_Space);
+    EXPECT_EQ(c.MediaPlayerC->playState(), MediaPlayer::Stopped);
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(dialog.opened, 2) << "only the two loads opened the dialog";
+}
+
+// "Auto Set Volume" stands on the panel's dark grey, like the window behind it, not on the pale
+// colour the style gives buttons.
+TEST_F(ConsoleTest, AutoSetVolumeIsDrawnOnThePanelsDarkGrey) {
+    frmConsole& c = start();
+    c.show();
+    QApplication::processEvents();
+    const QImage window = c.grab().toImage();
+    const QRect box(c.chkSetVolume->mapTo(&c, QPoint(0, 0)), c.chkSetVolume->size());
+    const QColor panel(128, 128, 128);
+    int onPanel = 0;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            onPanel += window.pixelColor(x, y) == panel ? 1 : 0;
+    const int all = box.width() * box.height();
+    EXPECT_GT(onPanel, all / 2) << onPanel << " of " << all << " pixels on the panel's grey";
+    EXPECT_EQ(window.pixelColor(box.topRight()), panel);
+    EXPECT_EQ(window.pixelColor(box.bottomRight()), panel);
+    // The window's own background beside it is the same grey.
+    EXPECT_EQ(window.pixelColor(box.right() + 2, box.center().y()), panel);
 }
 
 TEST_F(ConsoleTest, TimersRunFromStartUpAtTheirIntervals) {
@@ -195,6 +263,7 @@ TEST_F(ConsoleTest, FailureNoHandlerTrapsIsReportedOnceAndTheConsoleGoesOn) {
 // The About window is modal, but the console's timers and players go on while it is open.
 TEST_F(ConsoleTest, HelpAboutShowsTheBoxWhileTheFadeGoesOn) {
     frmConsole& c = start();
+    loadTone('A');
     c.SliderB->setValue(0);
     c.SliderC->setValue(0);
     c.cmdAudoFadeA_Click();
@@ -220,6 +289,33 @@ TEST_F(ConsoleTest, TimeDisplaysShrinkTheirFaceRatherThanCutADigit) {
     const QFont fitted = big->fittedFont();
     EXPECT_LT(fitted.pointSizeF(), usual);
     EXPECT_LE(QFontMetrics(fitted).horizontalAdvance(big->text()), big->contentsRect().width());
+}
+
+// The digits keep one size as the time runs: 9:59.9 and 10:00.0 are drawn alike, and so are the
+// remaining and running displays side by side; only a track over 100 minutes is drawn smaller.
+TEST_F(ConsoleTest, TimeDisplaysKeepOneSizeFromStartUpOn) {
+    frmConsole& c = start();
+    auto* remaining = static_cast<DigitalDisplay*>(c.lblRemainingBig);
+    auto* running = static_cast<DigitalDisplay*>(c.lblRunningTime);
+    auto* clock = static_cast<DigitalDisplay*>(c.lblTime);
+    const auto sizeFor = [](DigitalDisplay* d, const char* text) {
+        d->setText(QLatin1String(text));
+        return d->fittedFont().pointSizeF();
+    };
+    for (DigitalDisplay* d : {remaining, running}) {
+        const double standard = d->standardFont().pointSizeF();
+        EXPECT_LE(standard, 27.75);
+        for (const char* text : {"", "0:00.0", "9:59.9", "10:00.0", "59:59.9", "99:59.9"})
+            EXPECT_EQ(sizeFor(d, text), standard) << d->objectName().toStdString() << " \"" << text << '"';
+        d->setText("00:00.0");
+        EXPECT_LE(QFontMetricsF(d->fittedFont()).horizontalAdvance(d->text()), d->contentsRect().width());
+        EXPECT_LT(sizeFor(d, "123:04.2"), standard);
+        EXPECT_LE(QFontMetricsF(d->fittedFont()).horizontalAdvance(d->text()), d->contentsRect().width());
+    }
+    EXPECT_EQ(remaining->standardFont().pointSizeF(), running->standardFont().pointSizeF());
+    const double clockSize = clock->standardFont().pointSizeF();
+    for (const char* text : {"1:05:09 am", "9:41:07 am", "10:00:00 pm", "12:59:59 pm"})
+        EXPECT_EQ(sizeFor(clock, text), clockSize) << text;
 }
 
 // A screen reader reads a changing label's text under its fixed name.

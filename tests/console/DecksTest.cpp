@@ -1,12 +1,16 @@
 // Loading and clearing decks, the live deck, the volume sliders and Reset Volume.
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
+#include <QKeyEvent>
 #include <QTest>
 
 #include "ConsoleFixture.h"
 
 namespace {
-int playerVolume(MediaPlayer* p) { return p->volume(); }
+int playerVolume(MediaPlayer* p) {
+    return p->volume();
+}
 } // namespace
 
 TEST_F(ConsoleTest, LoadShowsTheTitleAndLengthAndLeavesTheDeckHalted) {
@@ -19,27 +23,46 @@ TEST_F(ConsoleTest, LoadShowsTheTitleAndLengthAndLeavesTheDeckHalted) {
     EXPECT_TRUE(boxes.shown.empty());
 }
 
-TEST_F(ConsoleTest, TitleDropsFourCharactersWhateverTheExtension) {
+// The title names the file the deck holds: its name less the extension, whatever its length.
+TEST_F(ConsoleTest, TitleIsTheFileNameWithoutItsExtension) {
     frmConsole& c = start();
-    load('A', tone("track.flac", 1));
-    EXPECT_EQ(c.lblMediaA->text(), "track.");
-    load('A', tone("abcd", 1));
-    EXPECT_EQ(c.lblMediaA->text(), "");
-    load('A', tone("song.wav", 1));
-    load('A', tone("abc", 1));
-    EXPECT_EQ(c.lblMediaA->text(), "song") << "a name shorter than four characters keeps the old title";
-    EXPECT_EQ(c.MediaPlayerA->fileName(), dirPath() + "/abc");
+    const std::pair<const char*, const char*> rows[] = {
+        {"song.wav", "song"},
+        {"track.flac", "track"},
+        {"Intro", "Intro"},
+        {"abcd", "abcd"},
+        {"x.y.wav", "x.y"},
+        {"ab", "ab"},
+        {"Set 1. Live.ogg", "Set 1. Live"},
+        {"track.", "track"},
+        {".hidden", ".hidden"},
+    };
+    for (auto [name, title] : rows) {
+        load('A', tone(name, 0.5));
+        EXPECT_EQ(c.lblMediaA->text(), QLatin1String(title)) << name;
+        EXPECT_EQ(c.MediaPlayerA->fileName(), dirPath() + "/" + name);
+    }
 }
 
-TEST_F(ConsoleTest, AutoSetVolumeMovesTheSliderWithoutReapplyingIt) {
+// A deck faded out to the quiet end and loaded again goes on air at the level its slider shows.
+TEST_F(ConsoleTest, AutoSetVolumeAppliesTheLevelTheSliderShows) {
     frmConsole& c = start();
-    c.SliderB->setValue(60);
-    load('B', tone("b.wav", 1));
-    EXPECT_EQ(c.SliderB->value(), 20);
-    EXPECT_EQ(playerVolume(c.MediaPlayerB), -41 * 60);
+    load('B', tone("first.wav", 3));
+    c.SliderB->setValue(100);
     c.SliderB_Scroll();
+    ASSERT_EQ(playerVolume(c.MediaPlayerB), -4100);
+    load('B', tone("b.wav", 3));
+    EXPECT_EQ(c.SliderB->value(), 20);
     EXPECT_EQ(playerVolume(c.MediaPlayerB), -820);
+    c.MediaPlayerB->play();
+    advance(0.1);
+    const double heard = rmsDb(advance(0.5));
+    c.SliderB->setValue(0);
+    c.SliderB_Scroll();
+    advance(0.1);
+    EXPECT_NEAR(rmsDb(advance(0.5)) - heard, 8.2, 0.1) << "the deck was heard 8.2 dB down, at position 20";
 
+    // Unticked, the load applies the slider where it stands and leaves it there.
     c.chkSetVolume->setCheckState(Qt::Unchecked);
     c.SliderC->setValue(70);
     load('C', tone("c.wav", 1));
@@ -164,9 +187,9 @@ TEST_F(ConsoleTest, CurrentPlayerAcceptsAnyTextAndShowsIt) {
 
 TEST_F(ConsoleTest, DeckSlidersSetPlayerVolumeAndMixerSlidersTheCardsLevel) {
     frmConsole& c = start();
-    for (auto [position, volume, level] : {std::tuple{0, 0, 65000u}, std::tuple{1, -41, 64350u},
-                                           std::tuple{20, -820, 52000u}, std::tuple{50, -2050, 32500u},
-                                           std::tuple{100, -4100, 0u}}) {
+    for (auto [position, volume, level] :
+         {std::tuple{0, 0, 65000u}, std::tuple{1, -41, 64350u}, std::tuple{20, -820, 52000u},
+          std::tuple{50, -2050, 32500u}, std::tuple{100, -4100, 0u}}) {
         c.SliderB->setValue(position);
         c.SliderB_Scroll();
         EXPECT_EQ(c.MediaPlayerB->volume(), volume) << position;
@@ -194,6 +217,67 @@ TEST_F(ConsoleTest, OnlyTheUsersMovesRaiseScroll) {
     QTest::keyClick(c.SliderMaster, Qt::Key_PageUp);
     EXPECT_EQ(c.SliderMaster->value(), 10);
     EXPECT_EQ(mixerValue(c.masterControl().dwControlID), 58500u);
+}
+
+// Holding the mouse on a slider's track repeats page steps from the slider's own timer; each step is
+// the user's and is applied at once, in order.
+TEST_F(ConsoleTest, MouseHeldOnTheTrackAppliesEveryRepeatedStep) {
+    frmConsole& c = start();
+    c.show();
+    QApplication::setActiveWindow(&c);
+    std::vector<std::pair<int, int>> steps; // slider value, player volume just after
+    QObject::connect(c.SliderA, &QAbstractSlider::valueChanged, &c,
+                     [&](int value) { steps.emplace_back(value, c.MediaPlayerA->volume()); });
+    // Near the bottom of the track: far below the knob at 20, towards the quiet end.
+    const QPoint nearBottom(c.SliderA->width() / 2, c.SliderA->height() - 3);
+    QTest::mousePress(c.SliderA, Qt::LeftButton, {}, nearBottom);
+    for (int i = 0; i < 60 && (steps.empty() || steps.back().first < 70); ++i)
+        QTest::qWait(50);
+    QTest::mouseRelease(c.SliderA, Qt::LeftButton, {}, nearBottom);
+    ASSERT_GE(steps.size(), 5u) << "the held press repeated its step";
+    int previous = 20;
+    for (auto [value, volume] : steps) {
+        EXPECT_EQ(value, previous + 10) << "one page step at a time";
+        EXPECT_EQ(volume, -41 * value) << "the step to " << value << " reached the deck";
+        previous = value;
+    }
+    EXPECT_EQ(c.MediaPlayerA->volume(), -41 * c.SliderA->value());
+}
+
+// A held key arrives as repeated presses; each one moves the slider and is applied, the mixer
+// sliders' as well as the decks'.
+TEST_F(ConsoleTest, KeyHeldDownAppliesEveryRepeatedStep) {
+    frmConsole& c = start();
+    c.show();
+    QApplication::setActiveWindow(&c);
+    const auto holdKey = [](ScrollSlider* slider, Qt::Key key, int repeats) {
+        slider->setFocus();
+        for (int i = 0; i <= repeats; ++i) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), i > 0);
+            QApplication::sendEvent(slider, &press);
+        }
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+        QApplication::sendEvent(slider, &release);
+    };
+    std::vector<std::pair<int, int>> deck;
+    QObject::connect(c.SliderB, &QAbstractSlider::valueChanged, &c,
+                     [&](int value) { deck.emplace_back(value, c.MediaPlayerB->volume()); });
+    holdKey(c.SliderB, Qt::Key_PageDown, 5);
+    ASSERT_EQ(deck.size(), 6u);
+    for (std::size_t i = 0; i < deck.size(); ++i) {
+        EXPECT_EQ(deck[i].first, 30 + 10 * static_cast<int>(i));
+        EXPECT_EQ(deck[i].second, -41 * deck[i].first);
+    }
+
+    std::vector<std::pair<int, std::uint32_t>> master;
+    const std::uint32_t id = c.masterControl().dwControlID;
+    QObject::connect(c.SliderMaster, &QAbstractSlider::valueChanged, &c,
+                     [&](int value) { master.emplace_back(value, mixerValue(id)); });
+    holdKey(c.SliderMaster, Qt::Key_Up, 3);
+    ASSERT_EQ(master.size(), 4u);
+    for (auto [value, level] : master)
+        EXPECT_EQ(level, static_cast<std::uint32_t>(std::abs(650 * value - 65000))) << value;
+    EXPECT_EQ(c.SliderMaster->value(), 12);
 }
 
 TEST_F(ConsoleTest, ResetVolumeWithNoLiveDeckOnlyReappliesTheSliders) {

@@ -2,6 +2,7 @@
 #include <QLineEdit>
 
 #include "ConsoleFixture.h"
+#include "support/CommaLocale.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ TEST_F(ConsoleTest, FadeSpeedFollowsTheAutoFadeText) {
     for (Row row : {Row{"1", 20}, Row{"2", 50}, Row{"3", 51}, Row{"4", 100}, Row{"5", 100}, Row{"6", 101},
                     Row{"9", 101}}) {
         frmConsole& c = start();
+        loadTone('A');
         c.txtAutoFade->setText(QLatin1String(row.text));
         c.SliderB->setValue(0);
         c.SliderC->setValue(0);
@@ -38,6 +40,7 @@ TEST_F(ConsoleTest, FadeSpeedFollowsTheAutoFadeText) {
 
 TEST_F(ConsoleTest, DefaultFadeMovesOnePositionATickAndNeverTheLiveSlider) {
     frmConsole& c = start();
+    loadTone('A');
     c.SliderA->setValue(30);
     c.SliderB->setValue(0);
     c.SliderC->setValue(10);
@@ -54,6 +57,7 @@ TEST_F(ConsoleTest, DefaultFadeMovesOnePositionATickAndNeverTheLiveSlider) {
 
 TEST_F(ConsoleTest, TextTwoRaisesAnOddPositionByThreeFirst) {
     frmConsole& c = start();
+    loadTone('A');
     c.txtAutoFade->setText("2");
     c.SliderB->setValue(1);
     c.SliderC->setValue(0);
@@ -67,6 +71,7 @@ TEST_F(ConsoleTest, TextTwoRaisesAnOddPositionByThreeFirst) {
 
 TEST_F(ConsoleTest, TextOneEndsOnTheTwentiethTickWithBothLevelsAtExactly100) {
     frmConsole& c = start();
+    loadTone('A');
     c.txtAutoFade->setText("1");
     c.SliderB->setValue(0);
     c.SliderC->setValue(0);
@@ -78,6 +83,7 @@ TEST_F(ConsoleTest, TextOneEndsOnTheTwentiethTickWithBothLevelsAtExactly100) {
 
 TEST_F(ConsoleTest, ADeckNearTheEndClampsWhileTheOtherFinishes) {
     frmConsole& c = start();
+    loadTone('A');
     c.SliderB->setValue(95);
     c.SliderC->setValue(0);
     c.cmdAudoFadeA_Click();
@@ -91,6 +97,7 @@ TEST_F(ConsoleTest, ADeckNearTheEndClampsWhileTheOtherFinishes) {
 
 TEST_F(ConsoleTest, BothOthersAtTheQuietEndEndTheFadeOnTheFirstTick) {
     frmConsole& c = start();
+    loadTone('B');
     c.SliderA->setValue(100);
     c.SliderC->setValue(100);
     c.cmdAudoFadeB_Click();
@@ -99,6 +106,8 @@ TEST_F(ConsoleTest, BothOthersAtTheQuietEndEndTheFadeOnTheFirstTick) {
 
 TEST_F(ConsoleTest, ASecondAutoClickTurnsTheFadeToTheDecksNowNotLive) {
     frmConsole& c = start();
+    loadTone('A');
+    loadTone('B');
     c.SliderA->setValue(0);
     c.SliderB->setValue(0);
     c.SliderC->setValue(0);
@@ -115,18 +124,56 @@ TEST_F(ConsoleTest, ASecondAutoClickTurnsTheFadeToTheDecksNowNotLive) {
     EXPECT_EQ(ticksToEnd(c), 99);
 }
 
-TEST_F(ConsoleTest, AutoClickOnAnEmptyDeckStillFadesTheOthers) {
+// An "auto" on a deck without a file would fade the sound on air into dead air: it changes nothing,
+// and the message line, not a box, says why until the next fade or load.
+TEST_F(ConsoleTest, AutoClickOnAnEmptyDeckChangesNothingAndSaysWhy) {
     frmConsole& c = start();
     load('A', tone("a.wav", 3));
+    load('B', tone("b.wav", 3));
+    c.SliderA->setValue(0);
+    c.SliderA_Scroll();
+    c.SliderB->setValue(40);
     c.MediaPlayerA->play();
+    advance(0.2);
+    const double before = rmsDb(advance(0.3));
     ASSERT_EQ(c.lblPlayerFlag->text(), "A");
+
     c.cmdAudoFadeC_Click();
-    EXPECT_TRUE(c.fadeIsActive());
-    EXPECT_EQ(c.liveDeck(), "C");
-    EXPECT_EQ(c.lblPlayerFlag->text(), "A") << "the indicator waits for the player to report playing";
-    EXPECT_NE(ticksToEnd(c), -1);
-    EXPECT_EQ(c.MediaPlayerA->playState(), MediaPlayer::Playing) << "a fade halts no player";
-    EXPECT_EQ(c.MediaPlayerA->volume(), -4100);
+    EXPECT_FALSE(c.fadeIsActive());
+    EXPECT_EQ(c.liveDeck(), "A");
+    EXPECT_EQ(c.lblPlayerFlag->text(), "A");
+    EXPECT_EQ(c.lblAutofadeMessage->text(), "Deck C has no file loaded");
+    EXPECT_TRUE(boxes.shown.empty());
+    for (int i = 0; i < 120; ++i)
+        c.tmrFade_Timer();
+    EXPECT_EQ(c.SliderA->value(), 0);
+    EXPECT_EQ(c.SliderB->value(), 40);
+    EXPECT_EQ(c.SliderC->value(), 20);
+    EXPECT_EQ(c.MediaPlayerA->volume(), 0);
+    EXPECT_EQ(c.MediaPlayerA->playState(), MediaPlayer::Playing);
+    advance(0.1);
+    EXPECT_NEAR(rmsDb(advance(0.3)), before, 0.1) << "deck A sounds on as before";
+
+    // During a fade the click leaves the fade as it was.
+    c.cmdAudoFadeB_Click();
+    EXPECT_TRUE(c.lblAutofadeMessage->text().isEmpty()) << "the next fade clears the notice";
+    c.tmrFade_Timer();
+    ASSERT_EQ(c.SliderA->value(), 1);
+    c.cmdAudoFadeC_Click();
+    EXPECT_EQ(c.liveDeck(), "B");
+    c.tmrFade_Timer();
+    EXPECT_EQ(c.SliderA->value(), 2);
+    EXPECT_EQ(c.SliderC->value(), 22);
+    EXPECT_EQ(c.lblAutofadeMessage->text(), "Deck C has no file loaded");
+
+    // A load clears the notice; under a bad text the text's own warning comes back.
+    c.txtAutoFade->setText("12");
+    c.cmdAudoFadeC_Click();
+    EXPECT_EQ(c.lblAutofadeMessage->text(), "Deck C has no file loaded");
+    loadTone('C');
+    EXPECT_EQ(c.lblAutofadeMessage->text(), "Valid auto fade values are 1 through 9");
+    c.txtAutoFade->setText("4");
+    EXPECT_TRUE(c.lblAutofadeMessage->text().isEmpty());
 }
 
 TEST_F(ConsoleTest, AutoFadeTextIsCheckedForOneThroughNine) {
@@ -142,6 +189,7 @@ TEST_F(ConsoleTest, AutoFadeTextIsCheckedForOneThroughNine) {
 
 TEST_F(ConsoleTest, TextTwelveWarnsAndTheFadeDoesNotProgress) {
     frmConsole& c = start();
+    loadTone('A');
     c.txtAutoFade->setText("12");
     c.SliderB->setValue(0);
     c.SliderC->setValue(0);
@@ -154,6 +202,7 @@ TEST_F(ConsoleTest, TextTwelveWarnsAndTheFadeDoesNotProgress) {
 
 TEST_F(ConsoleTest, TextWithoutAPositiveValueHoldsTheFadeUntilANumberIsTyped) {
     frmConsole& c = start();
+    loadTone('A');
     c.SliderB->setValue(40);
     c.SliderC->setValue(0);
     c.cmdAudoFadeA_Click();
@@ -200,4 +249,23 @@ TEST_F(ConsoleTest, AFadeFromAToBIsHeardAsItShouldBe) {
     EXPECT_NEAR(mix, aAlone, 0.2) << "B plays at full volume, A at -41 dB adds almost nothing";
     EXPECT_EQ(c.MediaPlayerA->volume(), -4100);
     EXPECT_EQ(c.MediaPlayerA->playState(), MediaPlayer::Playing);
+}
+
+// A desktop in a comma-decimal language still reads "1.5" as one and a half seconds: 5 / 1.5 moves
+// a faded slider 3 positions a tick (read as 1, it would move 5).
+TEST_F(ConsoleTest, FractionalFadeTextKeepsItsSpeedInACommaLanguage) {
+    CommaLocale german;
+    ASSERT_TRUE(CommaLocale::inForce());
+    frmConsole& c = start();
+    loadTone('A');
+    c.txtAutoFade->setText("1.5");
+    c.SliderB->setValue(0);
+    c.SliderC->setValue(10);
+    c.cmdAudoFadeA_Click();
+    c.tmrFade_Timer();
+    EXPECT_EQ(c.SliderB->value(), 3);
+    EXPECT_EQ(c.SliderC->value(), 13);
+    EXPECT_DOUBLE_EQ(c.deckFadeLevel(1), 5.0 / 1.5);
+    // B climbs 3, 6, ... 99; the tick from 99 takes its level past 100 and ends the fade.
+    EXPECT_EQ(ticksToEnd(c), 33);
 }

@@ -51,8 +51,9 @@ TEST_F(ConsoleTest, LargeDisplaysFollowTheLiveDeck) {
 
 TEST_F(ConsoleTest, ClockShowsTheTwelveHourTime) {
     frmConsole& c = start();
-    for (auto [time, text] : {std::pair{QTime(0, 30, 0), "12:30:00 am"}, std::pair{QTime(12, 0, 0), "12:00:00 pm"},
-                              std::pair{QTime(13, 5, 9), "1:05:09 pm"}, std::pair{QTime(23, 59, 59), "11:59:59 pm"}}) {
+    for (auto [time, text] :
+         {std::pair{QTime(0, 30, 0), "12:30:00 am"}, std::pair{QTime(12, 0, 0), "12:00:00 pm"},
+          std::pair{QTime(13, 5, 9), "1:05:09 pm"}, std::pair{QTime(23, 59, 59), "11:59:59 pm"}}) {
         clock.now = time;
         c.tmrClock_Timer();
         EXPECT_EQ(c.lblTime->text(), QLatin1String(text));
@@ -102,6 +103,7 @@ TEST_F(ConsoleTest, KeysOnAnEmptyDeckAndOtherKeysDoNothing) {
 
 TEST_F(ConsoleTest, KeyDuringAFadeTurnsTheFadeWithoutMovingTheNewLiveSlider) {
     frmConsole& c = start();
+    loadTone('A');
     load('B', tone("b.wav", 3));
     c.SliderA->setValue(0);
     c.SliderB->setValue(0);

@@ -1,7 +1,9 @@
 // Checks a recording of the console's output (raw signed 16-bit little-endian stereo) against what
 // an operator expects to hear in the end-to-end test: deck A's tone alone at its slider's level,
 // then louder once its slider is raised, then deck B's tone starting while deck A fades out to the
-// quiet end within about a second, deck B's tone without a gap, and no click anywhere.
+// quiet end within about a second, deck B's tone without a gap to the end (an "auto" on an empty
+// deck fades nothing), deck A silent after a new load and then back at its slider's first level
+// (Auto Set Volume applies the level it shows), and no click anywhere.
 //
 //   fadewell_e2e_analyse RAW [name=value ...]
 //
@@ -35,7 +37,8 @@ struct Levels {
 double toneLevel(const std::vector<float>& x, std::size_t start, std::size_t n, double freq, double rate) {
     double re = 0, im = 0, wsum = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n));
+        const double w =
+            0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n));
         const double phase = 2 * std::numbers::pi * freq * static_cast<double>(start + i) / rate;
         re += w * x[start + i] * std::cos(phase);
         im -= w * x[start + i] * std::sin(phase);
@@ -68,12 +71,20 @@ double medianOver(const std::vector<double>& v, std::size_t from, std::size_t to
     to = std::min(to, v.size());
     if (from >= to)
         return -200;
-    return median(std::vector<double>(v.begin() + static_cast<std::ptrdiff_t>(from), v.begin() + static_cast<std::ptrdiff_t>(to)));
+    return median(std::vector<double>(v.begin() + static_cast<std::ptrdiff_t>(from),
+                                      v.begin() + static_cast<std::ptrdiff_t>(to)));
 }
 
 std::optional<std::size_t> firstAbove(const std::vector<double>& v, double threshold, std::size_t from = 0) {
     for (std::size_t i = from; i < v.size(); ++i)
         if (v[i] > threshold)
+            return i;
+    return std::nullopt;
+}
+
+std::optional<std::size_t> firstBelow(const std::vector<double>& v, double threshold, std::size_t from = 0) {
+    for (std::size_t i = from; i < v.size(); ++i)
+        if (v[i] < threshold)
             return i;
     return std::nullopt;
 }
@@ -97,10 +108,9 @@ int main(int argc, char** argv) {
         std::fputs("usage: fadewell_e2e_analyse RAW [name=value ...]\n", stderr);
         return 100;
     }
-    std::map<std::string, double> p = {{"rate", 44100},      {"tone_a", 440},      {"tone_b", 1000},
-                                       {"file_level", -9.03}, {"a_first_gain", -8.2}, {"a_gain", 0},
-                                       {"b_gain", -8.2},      {"drop", 41},         {"fade_min", 0.75},
-                                       {"fade_max", 1.5}};
+    std::map<std::string, double> p = {
+        {"rate", 44100}, {"tone_a", 440},  {"tone_b", 1000}, {"file_level", -9.03}, {"a_first_gain", -8.2},
+        {"a_gain", 0},   {"b_gain", -8.2}, {"drop", 41},     {"fade_min", 0.75},    {"fade_max", 1.5}};
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto eq = arg.find('=');
@@ -157,9 +167,11 @@ int main(int argc, char** argv) {
         return failures;
     std::printf("deck A starts at %.2f s, deck B at %.2f s\n", lv.time(*aOn), lv.time(*bOn));
 
-    const double aBeforeFade = medianOver(lv.a, *bOn - std::min(*bOn, lv.index(0.4)), *bOn - std::min(*bOn, lv.index(0.05)));
+    const double aBeforeFade =
+        medianOver(lv.a, *bOn - std::min(*bOn, lv.index(0.4)), *bOn - std::min(*bOn, lv.index(0.05)));
     check(std::abs(aBeforeFade - expectA) < 0.5,
-          fmt("after its slider is raised, deck A plays at %.2f dB, the slider gives %.2f dB", aBeforeFade, expectA));
+          fmt("after its slider is raised, deck A plays at %.2f dB, the slider gives %.2f dB", aBeforeFade,
+              expectA));
 
     // The fade: deck A falls gradually by the fade's depth, in about one second.
     std::optional<std::size_t> aDown;
@@ -172,21 +184,46 @@ int main(int argc, char** argv) {
     if (aDown) {
         const double fadeSeconds = lv.time(*aDown) - lv.time(*bOn);
         check(fadeSeconds >= p["fade_min"] && fadeSeconds <= p["fade_max"],
-              fmt("the fade takes %.2f s (expected %.2f to %.2f s)", fadeSeconds, p["fade_min"], p["fade_max"]));
+              fmt("the fade takes %.2f s (expected %.2f to %.2f s)", fadeSeconds, p["fade_min"],
+                  p["fade_max"]));
         // Halfway through, deck A stands about halfway down (a fade, not a cut).
         const std::size_t mid = (*bOn + *aDown) / 2;
         const double midDrop = aBeforeFade - medianOver(lv.a, mid - 2, mid + 3);
         check(midDrop > 0.25 * p["drop"] && midDrop < 0.75 * p["drop"],
-              fmt("halfway through the fade deck A is %.1f dB down (a gradual fade of %.0f dB)", midDrop, p["drop"]));
+              fmt("halfway through the fade deck A is %.1f dB down (a gradual fade of %.0f dB)", midDrop,
+                  p["drop"]));
     }
-    const std::size_t tailFrom = lv.a.size() - std::min(lv.a.size(), lv.index(0.3));
-    const double aEnd = medianOver(lv.a, tailFrom, lv.a.size());
-    check(std::abs(aEnd - expectFaded) < 1.5,
-          fmt("after the fade deck A still plays, at the quiet end: %.2f dB (expected %.2f dB)", aEnd, expectFaded));
+    if (aDown) {
+        const std::size_t quietFrom = *aDown + lv.index(0.2);
+        const double aQuiet = medianOver(lv.a, quietFrom, quietFrom + lv.index(0.5));
+        check(std::abs(aQuiet - expectFaded) < 1.5,
+              fmt("after the fade deck A plays on at the quiet end: %.2f dB (expected %.2f dB)", aQuiet,
+                  expectFaded));
+
+        // Deck A is loaded again: the load halts it (silence), and once started it is heard at the
+        // level Auto Set Volume moved its slider to, the level it first played at, not the quiet end.
+        const auto aGone = firstBelow(lv.a, expectFaded - 15, quietFrom);
+        check(aGone.has_value(), "deck A falls silent when it is loaded again");
+        const auto aAgain = aGone ? firstAbove(lv.a, expectFirst - 6, *aGone) : std::nullopt;
+        check(aAgain.has_value(),
+              fmt("deck A, loaded again and started, is heard (above %.1f dB)", expectFirst - 6));
+        if (aAgain) {
+            const double aReloaded = medianOver(lv.a, *aAgain + lv.index(0.15), *aAgain + lv.index(0.45));
+            check(std::abs(aReloaded - expectFirst) < 0.5,
+                  fmt("deck A, loaded again, plays at %.2f dB, its slider at 20 gives %.2f dB", aReloaded,
+                      expectFirst));
+            std::printf("deck A silent at %.2f s, heard again at %.2f s\n", lv.time(*aGone),
+                        lv.time(*aAgain));
+        }
+    }
 
     // Deck B's tone from its start to the end: steady at its slider's level, never a gap.
     const double bLevel = medianOver(lv.b, *bOn + lv.index(0.1), lv.b.size());
-    check(std::abs(bLevel - expectB) < 0.5, fmt("deck B plays at %.2f dB, its slider gives %.2f dB", bLevel, expectB));
+    check(std::abs(bLevel - expectB) < 0.5,
+          fmt("deck B plays at %.2f dB, its slider gives %.2f dB", bLevel, expectB));
+    const double bEnd = medianOver(lv.b, lv.b.size() - std::min(lv.b.size(), lv.index(0.5)), lv.b.size());
+    check(std::abs(bEnd - expectB) < 0.5,
+          fmt("deck B still plays at %.2f dB at the end, after \"auto\" on the empty deck C", bEnd));
     const Levels fine = measure(left, rate, 0.01, 0.005, p["tone_a"], p["tone_b"]);
     double bMin = 0, bMinAt = 0;
     const std::size_t fineFrom = fine.index(lv.time(*bOn) + 0.05);
@@ -195,7 +232,8 @@ int main(int argc, char** argv) {
             bMin = fine.b[i];
             bMinAt = fine.time(i);
         }
-    check(bLevel - bMin < 1.5, fmt("no gap in deck B's tone: its lowest 10 ms level is %.2f dB, at %.2f s", bMin, bMinAt));
+    check(bLevel - bMin < 1.5,
+          fmt("no gap in deck B's tone: its lowest 10 ms level is %.2f dB, at %.2f s", bMin, bMinAt));
 
     // No click: no step from one sample to the next larger than the two tones at their loudest make.
     const double ampA = std::sqrt(2.0) * std::pow(10.0, std::max(aFirst, aBeforeFade) / 20);
@@ -211,8 +249,8 @@ int main(int argc, char** argv) {
                 jumpAt = static_cast<double>(i) / rate;
             }
         }
-    check(jump <= bound, fmt("no click: the largest sample step is %.4f at %.3f s (the tones allow %.4f)", jump,
-                             jumpAt, bound));
+    check(jump <= bound, fmt("no click: the largest sample step is %.4f at %.3f s (the tones allow %.4f)",
+                             jump, jumpAt, bound));
 
     // Both channels carry the sound.
     const Levels rightLevels = measure(right, rate, 0.02, 0.01, p["tone_a"], p["tone_b"]);

@@ -6,10 +6,16 @@
 #   2. Each is loaded through the real file-open dialog: click the deck's "...", type the path, Enter.
 #   3. A starts deck A (at the level of its slider, 20), deck A's slider is clicked up to the top
 #      (full level), then deck B's "auto" button starts deck B and fades deck A out.
-#   4. The recording must show: deck A alone at its slider's level, then at full level; deck B's
-#      tone after the click, steady and without a gap; deck A falling by 41 dB in about one second
-#      (100 fade ticks of 10 ms) and playing on at the quiet end; no click anywhere.
-#   5. The live-deck indicator shows B; a screenshot and the recording are kept in the build folder.
+#   4. Deck C's "auto", on a deck that holds no file, changes nothing: deck B sounds on and stays
+#      live, and the auto-fade message line says why.
+#   5. Deck A, faded out to the quiet end, is loaded again with "Intro" (a file name without an
+#      extension, shown whole as its title) and started with A: Auto Set Volume has put its slider
+#      at 20, and the deck is heard at that level, not at the quiet end the fade left it at.
+#   6. The recording must show: deck A alone at its slider's level, then at full level; deck B's
+#      tone after the click, steady and without a gap to the end; deck A falling by 41 dB in about
+#      one second (100 fade ticks of 10 ms) and playing on at the quiet end; deck A silent after
+#      its new load, then at its slider's level again; no click anywhere.
+#   7. The live-deck indicator shows A; a screenshot and the recording are kept in the build folder.
 #   e2e.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
@@ -27,12 +33,15 @@ frame=(3510 210)
 load_a=(3360 600 345 315)
 load_b=(3360 1320 345 315)
 auto_b=(930 5520 555 285)
+auto_c=(1560 5520 555 285)
 slider_a=(270 3240 630 2325)
 
 # Tones: stereo, 16 bit, 44.1 kHz, amplitude 0.5 (-9.03 dB RMS), a whole number of cycles long so
 # each ends where it started.
-sox -D -n -r 44100 -b 16 -c 2 "$FW_TMP/toneA.wav" synth 12 sine 440 vol 0.5 || die "sox made no tone"
-sox -D -n -r 44100 -b 16 -c 2 "$FW_TMP/toneB.wav" synth 8 sine 1000 vol 0.5 || die "sox made no tone"
+sox -D -n -r 44100 -b 16 -c 2 "$FW_TMP/toneA.wav" synth 20 sine 440 vol 0.5 || die "sox made no tone"
+sox -D -n -r 44100 -b 16 -c 2 "$FW_TMP/toneB.wav" synth 16 sine 1000 vol 0.5 || die "sox made no tone"
+# Deck A's second file: the same tone under a name without an extension.
+sox -D -n -r 44100 -b 16 -c 2 -t wav "$FW_TMP/Intro" synth 6 sine 440 vol 0.5 || die "sox made no tone"
 
 fw_pulse_start || die "no sound server"
 fw_xvfb_start || die "no virtual display"
@@ -89,6 +98,29 @@ sleep 1.2
 fw_log "deck B's auto"
 fw_click_twips "${auto_b[@]}"
 sleep 2.5
+expect "deck B's title is its file's name without the extension" test "$(fw_a11y text "Deck B title")" = toneB
+
+# Deck C's "auto" with no file on deck C: nothing changes, and the message line says why.
+fw_log "deck C's auto, deck C empty"
+fw_click_twips "${auto_c[@]}"
+sleep 1.5
+message=$(fw_a11y text "Auto fade message" 2>/dev/null)
+expect "\"auto\" on the empty deck C says \"$message\" on the message line" test "$message" = "Deck C has no file loaded"
+live=$(fw_a11y text "Live deck" 2>/dev/null)
+expect "deck B stays live after \"auto\" on the empty deck C (the indicator reads \"$live\")" test "$live" = B
+
+# Deck A again, faded out: a new load puts its slider at 20, and the key A starts it there.
+load A "${load_a[0]}" "${load_a[1]}" "$FW_TMP/Intro" || die "deck A not loaded again"
+title=$(fw_a11y text "Deck A title" 2>/dev/null)
+expect "deck A's title shows the name \"Intro\" whole (reads \"$title\")" test "$title" = Intro
+value=$(fw_a11y value "Deck A volume")
+expect "Auto Set Volume put deck A's slider at 20 (value $value)" test "${value%.*}" = 20
+message=$(fw_a11y text "Auto fade message" 2>/dev/null)
+expect "the new load cleared the message line (reads \"$message\")" test -z "$message"
+sleep 0.5
+fw_log "key A"
+fw_key "$FW_WID" a
+sleep 1.5
 fw_record_stop
 fw_log "recording stopped"
 shot=$artifacts/e2e-console.png
@@ -100,7 +132,7 @@ expect "the program is still running" fw_app_running
 
 # The live deck, as a screen reader reads it.
 live=$(fw_a11y text "Live deck" 2>/dev/null)
-expect "the live-deck indicator reads \"$live\" over the accessibility bus" test "$live" = B
+expect "the live-deck indicator reads \"$live\" over the accessibility bus" test "$live" = A
 
 # A screen reader is not made to chatter: while both decks play and the time labels change every
 # 50 ms, they send (almost) no events. Ticking "Auto Set Volume" off and on again in that time shows
