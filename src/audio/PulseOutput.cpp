@@ -146,14 +146,14 @@ private:
         if (!connectContext(mainloop, context.get(), error))
             return fail(error);
 
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(m_rate), 2};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(m_rate), 2};
         std::unique_ptr<pa_stream, StreamDeleter> stream(pa_stream_new_with_proplist(
-            context.get(), "Fadewell", &spec, nullptr, programProperties().get()));
+            context.get(), "Fadewell", &format, nullptr, programProperties().get()));
         if (!stream)
             return fail(pa_strerror(pa_context_errno(context.get())));
         // The buffer is ours to choose: kBufferSeconds in all; the sink adjusts its own latency to it
         // (ADJUST_LATENCY) instead of holding seconds on top.
-        const auto bytesPerFrame = static_cast<std::uint32_t>(pa_frame_size(&spec));
+        const auto bytesPerFrame = static_cast<std::uint32_t>(pa_frame_size(&format));
         const auto block = static_cast<std::uint32_t>(m_framesPerBuffer) * bytesPerFrame;
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<std::uint32_t>(-1);
