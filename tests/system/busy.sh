@@ -22,13 +22,6 @@ artifacts=$build/system-tests
 mkdir -p "$artifacts"
 die() { no "$1"; [ -f "$FW_TMP/app.log" ] && tail -20 "$FW_TMP/app.log"; fw_done; exit 1; }
 
-# The window definition's places, in twips (inside the Players frame for the frame's buttons).
-frame=(3510 210)
-load_button=(3360 345 315) # left, width, height; the top is the deck's
-declare -A load_top=([A]=600 [B]=1320 [C]=2040)
-declare -A auto_button=([A]="300 5520 555 285" [B]="930 5520 555 285")
-declare -A slider=([A]="270 3240 630 2325" [B]="900 3240 630 2325")
-
 # Tones: stereo, 16 bit, 44.1 kHz, amplitude 0.5, each a whole number of cycles long.
 seconds=60
 [ "$case" = handover ] && seconds=70
@@ -45,86 +38,16 @@ fw_find_window || die "the console's window did not appear"
 fw_wait_for 10 fw_a11y menubar >/dev/null || die "the console is not on the accessibility bus"
 fw_client_origin
 
-dialog_open() { [ -n "$(fw_other_windows)" ]; }
-dialog_closed() { [ -z "$(fw_other_windows)" ]; }
-load() { # load DECK: its tone, through the real file-open dialog
-  local dialog
-  fw_click_twips "${load_button[0]}" "${load_top[$1]}" "${load_button[1]}" "${load_button[2]}" "${frame[@]}"
-  fw_wait_for 10 dialog_open || { no "the file-open dialog opened for deck $1"; return 1; }
-  dialog=$(fw_other_windows | head -1)
-  sleep 0.5 # let the dialog take the keyboard focus it asks for
-  fw_type "$dialog" "$FW_TMP/tone$1.wav"
-  fw_key "$dialog" Return
-  fw_wait_for 10 dialog_closed || { no "the file-open dialog closed after Enter for deck $1"; return 1; }
-}
-# click_named NAME: a real click at the centre of the object with that accessible name.
-click_named() {
-  local x y w h
-  read -r x y w h < <(fw_a11y extents "$1") || return 1
-  fw_click_at $((x + w / 2)) $((y + h / 2))
-}
-# Pages deck X's slider up to the top (full level) with clicks above its knob: ten pages of ten
-# from the quiet end.
-slider_to_top() {
-  local s
-  read -ra s <<<"${slider[$1]}"
-  for _ in $(seq 10); do
-    fw_click_at $((FW_CLIENT_X + $(fw_px "${s[0]}") + $(fw_px "${s[2]}") / 2)) $((FW_CLIENT_Y + $(fw_px "${s[1]}") + 4))
-    sleep 0.05
-  done
-}
-
-# Load processes are the test's own, started and ended by pid.
-busy_cpu() {
-  # Four spinning processes a core, and two a core that start short programs over and over, as a
-  # build does (each start takes a fork, an exec and fresh memory).
-  local i
-  for ((i = 0; i < 4 * $(nproc); i++)); do
-    bash -c 'while :; do :; done' &
-    fw_track $!
-  done
-  for ((i = 0; i < 2 * $(nproc); i++)); do
-    bash -c 'while :; do /bin/true; done' &
-    fw_track $!
-  done
-  # And a compiler at work on every core: hundreds of megabytes touched afresh in each run.
-  printf '#include <regex>\n#include <map>\n#include <iostream>\nint main() { std::regex r("a+"); std::map<int, int> m; std::cout << m.size(); }\n' >"$FW_TMP/load.cpp"
-  for ((i = 0; i < $(nproc); i++)); do
-    bash -c 'while :; do g++ -O2 -c "$0" -o "$0.$1.o"; done' "$FW_TMP/load.cpp" "$i" &
-    fw_track $!
-  done
-}
-busy_disk() {
-  # Writes and syncs 256 MiB at a time, over and over, beside the files the decks read.
-  bash -c 'while :; do dd if=/dev/urandom of="$0/written.bin" bs=1M count=256 conv=fsync status=none; done' "$FW_TMP" &
-  fw_track $!
-}
-busy_memory() {
-  # Holds all but 1.5 GiB of the memory that is free, touching every page again and again, so the
-  # page cache (the program's files and code among it) is squeezed out.
-  local free_kib
-  free_kib=$(awk '/^MemAvailable:/ {print $2}' /proc/meminfo)
-  "$FW_PYTHON" -c '
-import sys, time
-n = max(0, int(sys.argv[1]) * 1024 - 1536 * 1024 * 1024)
-b = bytearray(n)
-while True:
-    for i in range(0, n, 4096):
-        b[i] = (b[i] + 1) & 255
-' "$free_kib" &
-  fw_track $!
-}
-
 recording=$FW_TMP/recording.raw
 case "$case" in
 cpu | disk)
-  for deck in A B C; do load "$deck" || die "deck $deck not loaded"; done
+  for deck in A B C; do fw_load_deck "$deck" "$FW_TMP/tone$deck.wav" || die "deck $deck not loaded"; done
   ok "three decks loaded through the file-open dialog"
   sleep 0.5
   fw_record_start "$recording" || die "parec recorded nothing"
   fw_key "$FW_WID" a b c
   sleep 1
-  if [ "$case" = cpu ]; then busy_cpu; else busy_disk; busy_memory; fi
+  if [ "$case" = cpu ]; then fw_busy_cpu; else fw_busy_disk; fw_busy_memory; fi
   fw_log "load started"
   sleep 40
   fw_record_stop
@@ -135,11 +58,11 @@ cpu | disk)
   steady=440,1000,2500
   ;;
 handover)
-  for deck in A B; do load "$deck" || die "deck $deck not loaded"; done
+  for deck in A B; do fw_load_deck "$deck" "$FW_TMP/tone$deck.wav" || die "deck $deck not loaded"; done
   ok "two decks loaded through the file-open dialog"
   sleep 0.5
   fw_record_start "$recording" || die "parec recorded nothing"
-  slider_to_top A
+  fw_slider_page_up A
   fw_key "$FW_WID" a
   sleep 1.5
   # Each hand-over: the incoming deck halted at its start (its player's Stop), its slider at the
@@ -148,11 +71,11 @@ handover)
   for turn in $(seq 12); do
     next=B
     [ "$live" = B ] && next=A
-    click_named "Deck $next player/Stop" || die "deck $next's Stop button not found"
-    slider_to_top "$next"
+    fw_click_named "Deck $next player/Stop" || die "deck $next's Stop button not found"
+    fw_slider_page_up "$next"
     sleep 0.3
     fw_log "hand-over $turn: deck $next's auto"
-    fw_click_twips ${auto_button[$next]}
+    fw_click_auto "$next"
     sleep 2.2
     live=$next
   done

@@ -28,14 +28,6 @@ artifacts=$build/system-tests
 mkdir -p "$artifacts"
 die() { no "$1"; [ -f "$FW_TMP/app.log" ] && tail -20 "$FW_TMP/app.log"; fw_done; exit 1; }
 
-# The window definition's places, in twips (inside the Players frame for the frame's buttons).
-frame=(3510 210)
-load_a=(3360 600 345 315)
-load_b=(3360 1320 345 315)
-auto_b=(930 5520 555 285)
-auto_c=(1560 5520 555 285)
-slider_a=(270 3240 630 2325)
-
 # Tones: stereo, 16 bit, 44.1 kHz, amplitude 0.5 (-9.03 dB RMS), a whole number of cycles long so
 # each ends where it started.
 sox -D -n -r 44100 -b 16 -c 2 "$FW_TMP/toneA.wav" synth 20 sine 440 vol 0.5 || die "sox made no tone"
@@ -57,23 +49,14 @@ fw_client_origin
 fw_log "recording"
 fw_record_start "$FW_TMP/recording.raw" || die "parec recorded nothing"
 
-dialog_open() { [ -n "$(fw_other_windows)" ]; }
-dialog_closed() { [ -z "$(fw_other_windows)" ]; }
-# load DECK PLACE FILE: through the real file-open dialog.
+# load DECK FILE: through the real file-open dialog.
 load() {
-  local deck=$1 file=$4 dialog
-  fw_log "loading deck $deck"
-  fw_click_twips "$2" "$3" "${load_a[2]}" "${load_a[3]}" "${frame[@]}"
-  fw_wait_for 10 dialog_open || { no "the file-open dialog opened for deck $deck"; return 1; }
-  dialog=$(fw_other_windows | head -1)
-  sleep 0.5 # let the dialog take the keyboard focus it asks for
-  fw_type "$dialog" "$file"
-  fw_key "$dialog" Return
-  fw_wait_for 10 dialog_closed || { no "the file-open dialog closed after Enter for deck $deck"; return 1; }
-  ok "deck $deck loaded $file through the file-open dialog"
+  fw_log "loading deck $1"
+  fw_load_deck "$1" "$2" || return 1
+  ok "deck $1 loaded $2 through the file-open dialog"
 }
-load A "${load_a[0]}" "${load_a[1]}" "$FW_TMP/toneA.wav" || die "deck A not loaded"
-load B "${load_b[0]}" "${load_b[1]}" "$FW_TMP/toneB.wav" || die "deck B not loaded"
+load A "$FW_TMP/toneA.wav" || die "deck A not loaded"
+load B "$FW_TMP/toneB.wav" || die "deck B not loaded"
 sleep 0.5
 
 # The key A starts deck A.
@@ -81,11 +64,9 @@ fw_log "key A"
 fw_key "$FW_WID" a
 sleep 1.5
 
-# Two clicks on deck A's slider above its knob page it up to the top (0, full level).
-slider_x=$((FW_CLIENT_X + $(fw_px "${slider_a[0]}") + $(fw_px "${slider_a[2]}") / 2))
-slider_top=$((FW_CLIENT_Y + $(fw_px "${slider_a[1]}")))
+# Clicks on deck A's slider above its knob page it up to the top (0, full level).
 fw_log "clicks on deck A's slider"
-for _ in 1 2 3; do fw_click_at "$slider_x" $((slider_top + 4)); sleep 0.25; done
+fw_slider_page_up A 3
 value=$(fw_a11y value "Deck A volume")
 fw_log "slider read"
 expect "deck A's slider stands at the top after the clicks (value $value)" test "${value%.*}" = 0
@@ -93,13 +74,13 @@ sleep 1.2
 
 # Deck B's "auto" button: B starts, A fades out.
 fw_log "deck B's auto"
-fw_click_twips "${auto_b[@]}"
+fw_click_auto B
 sleep 2.5
 expect "deck B's title is its file's name without the extension" test "$(fw_a11y text "Deck B title")" = toneB
 
 # Deck C's "auto" with no file on deck C: nothing changes, and the message line says why.
 fw_log "deck C's auto, deck C empty"
-fw_click_twips "${auto_c[@]}"
+fw_click_auto C
 sleep 1.5
 message=$(fw_a11y text "Auto fade message" 2>/dev/null)
 expect "\"auto\" on the empty deck C says \"$message\" on the message line" test "$message" = "Deck C has no file loaded"
@@ -107,7 +88,7 @@ live=$(fw_a11y text "Live deck" 2>/dev/null)
 expect "deck B stays live after \"auto\" on the empty deck C (the indicator reads \"$live\")" test "$live" = B
 
 # Deck A again, faded out: a new load puts its slider at 20, and the key A starts it there.
-load A "${load_a[0]}" "${load_a[1]}" "$FW_TMP/Intro" || die "deck A not loaded again"
+load A "$FW_TMP/Intro" || die "deck A not loaded again"
 title=$(fw_a11y text "Deck A title" 2>/dev/null)
 expect "deck A's title shows the name \"Intro\" whole (reads \"$title\")" test "$title" = Intro
 value=$(fw_a11y value "Deck A volume")

@@ -213,3 +213,86 @@ fw_record_stop() {
   kill -INT "$FW_RECORDER_PID" 2>/dev/null
   wait "$FW_RECORDER_PID" 2>/dev/null || true
 }
+
+## Driving the console from outside, by the window definition's places (twips; the deck rows'
+## buttons inside the Players frame).
+FW_FRAME=(3510 210)
+FW_LOAD_BUTTON=(3360 345 315) # left, width, height; the top is the deck's
+declare -A FW_LOAD_TOP=([A]=600 [B]=1320 [C]=2040)
+declare -A FW_AUTO_BUTTON=([A]="300 5520 555 285" [B]="930 5520 555 285" [C]="1560 5520 555 285")
+declare -A FW_SLIDER=([A]="270 3240 630 2325" [B]="900 3240 630 2325" [C]="1530 3240 630 2325")
+
+fw_dialog_open() { [ -n "$(fw_other_windows)" ]; }
+fw_dialog_closed() { [ -z "$(fw_other_windows)" ]; }
+# fw_load_deck DECK FILE: through the real file-open dialog (a click on the deck's "...", the path
+# typed, Enter). Says what went wrong, if anything, as a failed check.
+fw_load_deck() {
+  local dialog
+  fw_click_twips "${FW_LOAD_BUTTON[0]}" "${FW_LOAD_TOP[$1]}" "${FW_LOAD_BUTTON[1]}" "${FW_LOAD_BUTTON[2]}" "${FW_FRAME[@]}"
+  fw_wait_for 10 fw_dialog_open || { no "the file-open dialog opened for deck $1"; return 1; }
+  dialog=$(fw_other_windows | head -1)
+  sleep 0.5 # let the dialog take the keyboard focus it asks for
+  fw_type "$dialog" "$2"
+  fw_key "$dialog" Return
+  fw_wait_for 10 fw_dialog_closed || { no "the file-open dialog closed after Enter for deck $1"; return 1; }
+}
+fw_click_auto() { fw_click_twips ${FW_AUTO_BUTTON[$1]}; }
+# fw_click_named NAME: a real click at the centre of the object with that accessible name
+# (PARENT/CHILD for a child of a named object, as "Deck B player/Stop").
+fw_click_named() {
+  local x y w h
+  read -r x y w h < <(fw_a11y extents "$1") || return 1
+  fw_click_at $((x + w / 2)) $((y + h / 2))
+}
+# fw_slider_page_up DECK [PAGES]: clicks above the knob of the deck's slider, each a page (ten
+# positions) up; ten of them bring it to the top (full level) from the quiet end.
+fw_slider_page_up() {
+  local s
+  read -ra s <<<"${FW_SLIDER[$1]}"
+  for _ in $(seq "${2:-10}"); do
+    fw_click_at $((FW_CLIENT_X + $(fw_px "${s[0]}") + $(fw_px "${s[2]}") / 2)) $((FW_CLIENT_Y + $(fw_px "${s[1]}") + 4))
+    sleep 0.05
+  done
+}
+
+## Loading the machine, as an operator's machine is never idle. Each load process is the caller's
+## own, tracked and ended by its pid.
+fw_busy_cpu() {
+  # Four spinning processes a core, and two a core that start short programs over and over, as a
+  # build does (each start takes a fork, an exec and fresh memory).
+  local i
+  for ((i = 0; i < 4 * $(nproc); i++)); do
+    bash -c 'while :; do :; done' &
+    fw_track $!
+  done
+  for ((i = 0; i < 2 * $(nproc); i++)); do
+    bash -c 'while :; do /bin/true; done' &
+    fw_track $!
+  done
+  # And a compiler at work on every core: hundreds of megabytes touched afresh in each run.
+  printf '#include <regex>\n#include <map>\n#include <iostream>\nint main() { std::regex r("a+"); std::map<int, int> m; std::cout << m.size(); }\n' >"$FW_TMP/load.cpp"
+  for ((i = 0; i < $(nproc); i++)); do
+    bash -c 'while :; do g++ -O2 -c "$0" -o "$0.$1.o"; done' "$FW_TMP/load.cpp" "$i" &
+    fw_track $!
+  done
+}
+fw_busy_disk() {
+  # Writes and syncs 256 MiB at a time, over and over, beside the files the decks read.
+  bash -c 'while :; do dd if=/dev/urandom of="$0/written.bin" bs=1M count=256 conv=fsync status=none; done' "$FW_TMP" &
+  fw_track $!
+}
+fw_busy_memory() {
+  # Holds all but 1.5 GiB of the memory that is free, touching every page again and again, so the
+  # page cache (the program's files and code among it) is squeezed out.
+  local free_kib
+  free_kib=$(awk '/^MemAvailable:/ {print $2}' /proc/meminfo)
+  "$FW_PYTHON" -c '
+import sys
+n = max(0, int(sys.argv[1]) * 1024 - 1536 * 1024 * 1024)
+b = bytearray(n)
+while True:
+    for i in range(0, n, 4096):
+        b[i] = (b[i] + 1) & 255
+' "$free_kib" &
+  fw_track $!
+}
