@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# The live output as an operator's machine runs it, on the private sound server (not part of the
+# tests; bench/README.md has the figures):
+#   1. dropouts under load: the console playing three tones on three decks, then the same three
+#      tones mixed into one file played by paplay and by aplay -D default, each for 40 s while
+#      the machine is loaded as in the busy system test (six busy processes a core, a compiler on
+#      each), ROUNDS rounds in turns; counted by fadewell_dropout_analyse.
+#   2. key-to-sound: deck A's key pressed 20 times (the deck stopped in between); from the key
+#      press to the first sound of the deck in a recording whose samples carry the time they
+#      arrived (timed_record.py).
+#   3. CPU while playing: three decks of 10-minute FLACs of real music (a game's orchestral
+#      soundtrack, from the wesnoth-1.16-music package), the process's CPU time over 20 s.
+#   live-output.sh BUILD_DIR [ROUNDS [PARTS]]     (scripts/deps.sh bench first; PARTS: "1 2 3")
+set -uo pipefail
+build=$(cd "${1:?build dir}" && pwd)
+rounds=${2:-3}
+parts=" ${3:-1 2 3} "
+part() { [[ $parts == *" $1 "* ]]; }
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../tests/system/lib.sh"
+fw_init
+bin=$build/src/fadewell
+analyse=$build/tests/fadewell_dropout_analyse
+[ -x "$analyse" ] || analyse=$here/../build/tests/fadewell_dropout_analyse
+die() { echo "bench: $1" >&2; [ -f "$FW_TMP/app.log" ] && tail -20 "$FW_TMP/app.log" >&2; exit 1; }
+
+# Tones as the busy test plays them: each deck at slider 20 (-8.2 dB) of amplitude 0.5; the mix
+# for the other players is their sum, sample for sample what the console sends.
+for t in "A 440" "B 1000" "C 2500"; do
+  set -- $t
+  sox -D -n -r 44100 -b 16 -c 2 "$FW_TMP/tone$1.wav" synth 60 sine "$2" vol 0.5 || die "sox made no tone"
+done
+sox -D -m -v 0.389 "$FW_TMP/toneA.wav" -v 0.389 "$FW_TMP/toneB.wav" -v 0.389 "$FW_TMP/toneC.wav" "$FW_TMP/mix.wav"
+max_step=$(awk 'BEGIN {a = 0.5 * 10 ^ (-8.2 / 20); print 1.15 * a * 2 * 3.14159265 * (440 + 1000 + 2500) / 44100}')
+
+fw_pulse_start || die "no sound server"
+fw_xvfb_start || die "no virtual display"
+fw_a11y_start || die "no accessibility bus"
+fw_launch "$bin"
+fw_find_window || die "the console's window did not appear"
+fw_wait_for 10 fw_a11y menubar >/dev/null || die "the console is not on the accessibility bus"
+fw_client_origin
+for deck in A B C; do fw_load_deck "$deck" "$FW_TMP/tone$deck.wav" || die "deck $deck not loaded"; done
+
+# load_for SECONDS: the busy test's load for that long, then ended (its pids only).
+load_for() {
+  local first=${#FW_PIDS[@]} i
+  fw_busy_cpu
+  sleep "$1"
+  for ((i = ${#FW_PIDS[@]} - 1; i >= first; i--)); do kill "${FW_PIDS[i]}" 2>/dev/null; done
+  for ((i = ${#FW_PIDS[@]} - 1; i >= first; i--)); do wait "${FW_PIDS[i]}" 2>/dev/null; done
+  FW_PIDS=("${FW_PIDS[@]:0:first}")
+  sleep 2 # the compilers it started finish
+}
+stop_decks() { for deck in A B C; do fw_click_named "Deck $deck player/Stop"; done; }
+count() { # count RAW: dropouts + jumps + silences
+  "$analyse" "$1" steady=440,1000,2500 max_step="$max_step" | tail -1 |
+    awk -F'[= ]' '{print $2 + $4 + $6 " (" $0 ")"}'
+}
+
+declare -A results
+part 1 && echo "## 1. dropouts under load, $rounds rounds of 40 s"
+part 1 && for round in $(seq "$rounds"); do
+  for player in console paplay aplay; do
+    fw_record_start "$FW_TMP/$player.raw" || die "parec recorded nothing"
+    case $player in
+    console) fw_key "$FW_WID" a b c ;;
+    paplay) paplay "$FW_TMP/mix.wav" & fw_track $! ;;
+    aplay) aplay -q -D default "$FW_TMP/mix.wav" & fw_track $! ;;
+    esac
+    sleep 1
+    load_for 40
+    fw_record_stop
+    case $player in console) stop_decks ;; *) kill "${FW_PIDS[-1]}" 2>/dev/null ;; esac
+    sleep 0.5
+    result=$(count "$FW_TMP/$player.raw")
+    echo "round $round, $player: $result"
+    results[$player]+="${result%% *} "
+  done
+done
+part 1 && for player in console paplay aplay; do echo "dropouts, $player: ${results[$player]}"; done
+
+key_to_sound() {
+echo "## 2. key to sound, 20 presses of A"
+"$FW_PYTHON" "$here/timed_record.py" "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" &
+recorder=$!
+fw_track $recorder
+fw_wait_for 10 test -s "$FW_TMP/keys.raw" || die "the timed recorder recorded nothing"
+read -r sx sy sw sh < <(fw_a11y extents "Deck A player/Stop")
+xdotool windowfocus --sync "$FW_WID"
+: >"$FW_TMP/keys.txt"
+for _ in $(seq 20); do
+  echo "$EPOCHREALTIME" >>"$FW_TMP/keys.txt"
+  xdotool key a
+  sleep 0.6
+  fw_click_at $((sx + sw / 2)) $((sy + sh / 2))
+  sleep 0.6
+  xdotool windowfocus --sync "$FW_WID"
+done
+kill -INT "$recorder"
+wait "$recorder"
+"$FW_PYTHON" "$here/timed_record.py" --latency "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "$FW_TMP/keys.txt" | tail -1
+}
+part 2 && key_to_sound
+
+cpu_while_playing() {
+echo "## 3. CPU while three decks of real music play"
+music=/usr/share/games/wesnoth/1.16/data/core/music
+[ -d "$music" ] || die "no music: scripts/deps.sh bench installs wesnoth-1.16-music"
+mapfile -t tracks < <(ls "$music"/*.ogg | sort)
+for deck in A B C; do
+  offset=$((($(printf '%d' "'$deck") - 65) * 7))
+  : >"$FW_TMP/list$deck.txt"
+  for ((i = 0; i < 14; i++)); do echo "file '${tracks[(offset + i) % ${#tracks[@]}]}'" >>"$FW_TMP/list$deck.txt"; done
+  ffmpeg -loglevel error -f concat -safe 0 -i "$FW_TMP/list$deck.txt" -t 600 -ar 44100 -ac 2 -c:a flac \
+    "$FW_TMP/music$deck.flac" || die "ffmpeg made no FLAC"
+  fw_load_deck "$deck" "$FW_TMP/music$deck.flac" || die "deck $deck not loaded"
+done
+fw_key "$FW_WID" a b c
+sleep 3
+ticks() { awk '{print $14 + $15}' "/proc/$FW_APP_PID/stat"; }
+before=$(ticks)
+sleep 20
+after=$(ticks)
+awk -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "CPU: %.2f %% of one core over 20 s\n", 100 * t / hz / 20}'
+expect "the program ran throughout" fw_app_running
+}
+part 3 && cpu_while_playing
+exit 0
