@@ -212,11 +212,7 @@ std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
     if (rate > 0)
         engine->m_backend = openDefaultOutput(callback, engine.get(), rate, kFramesPerBuffer, error);
     if (engine->m_backend) {
-        const double latency = engine->m_backend->latencySeconds();
-        engine->m_latencySeconds.store(latency);
-        engine->m_latencyBlocks.store(
-            std::clamp(static_cast<int>(std::lround(latency * engine->m_sampleRate / kFramesPerBuffer)), 0,
-                       kHistoryBlocks - 1));
+        engine->adoptLatency(engine->m_backend->latencySeconds());
     } else {
         std::fprintf(stderr,
                      "Fadewell: no audio output device could be opened (%s); playing on a silent clock\n",
@@ -243,6 +239,13 @@ AudioEngine::~AudioEngine() {
 
 double AudioEngine::outputLatency() const {
     return m_latencySeconds.load();
+}
+
+// Start-up or worker thread: what the listener hears is what the callback made this long ago.
+void AudioEngine::adoptLatency(double seconds) {
+    m_latencySeconds.store(seconds);
+    m_latencyBlocks.store(std::clamp(
+        static_cast<int>(std::lround(seconds * m_sampleRate / m_framesPerBuffer)), 0, kHistoryBlocks - 1));
 }
 
 AudioEngine::Deck& AudioEngine::deck(int index) const {
@@ -832,6 +835,8 @@ void AudioEngine::watchEvents() {
         m_starvedSeen = starved;
         m_underflowsSeen = underflows;
     }
+    if (m_backend && m_backend->latencySeconds() != m_latencySeconds.load(std::memory_order_relaxed))
+        adoptLatency(m_backend->latencySeconds()); // the output made its buffer longer
     bool news = false;
     for (auto& d : m_decks) {
         const std::uint32_t ended = d->endedGen.load(std::memory_order_acquire);
@@ -872,8 +877,7 @@ void AudioEngine::superviseOutput() {
         std::fprintf(stderr,
                      "Fadewell: the audio output device went away; playing on a silent clock until it is "
                      "back\n");
-        m_latencyBlocks.store(0);
-        m_latencySeconds.store(0.0);
+        adoptLatency(0.0);
         m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
         m_output.store(Output::SilentClock, std::memory_order_release);
         m_retryDelay = kFirstRetryDelay;
@@ -899,11 +903,7 @@ void AudioEngine::superviseOutput() {
     if (device) {
         m_backend = std::move(device);
         m_underflowsSeen = 0;
-        const double latency = m_backend->latencySeconds();
-        m_latencySeconds.store(latency);
-        m_latencyBlocks.store(
-            std::clamp(static_cast<int>(std::lround(latency * m_sampleRate / m_framesPerBuffer)), 0,
-                       kHistoryBlocks - 1));
+        adoptLatency(m_backend->latencySeconds());
         m_output.store(Output::Device, std::memory_order_release);
         std::fprintf(stderr, "Fadewell: the audio output device is back\n");
         return;

@@ -128,6 +128,7 @@ private:
     void watchEvents();       // worker thread: post processNotifications() when something happened
     void superviseOutput();   // worker thread: device lost / back
     void postNotifications(); // any non-real-time thread
+    void adoptLatency(double seconds);
     void wakeWorker();
     void processBlock(float* out, std::size_t frames) noexcept; // at most framesPerBuffer()
     // Mixes the deck's frames into out (frames at the deck's rate); true if it added any.

@@ -11,6 +11,8 @@ class OutputBackend {
 public:
     using Callback = void (*)(void* context, float* out, std::size_t frames);
     virtual ~OutputBackend() = default;
+    // Seconds from the callback to the listener; may grow while the output runs (a buffer made
+    // longer after a dropout). Any thread.
     virtual double latencySeconds() const = 0;
     // False once the device has stopped calling back (unplugged, server gone).
     virtual bool alive() = 0;

@@ -26,6 +26,10 @@ namespace {
 // private test server, 60 ms asked gave 35 ms from key to sound (median of 20; worst 58 ms), 40 ms
 // asked gave 25 ms but dropped out under a load that 60 ms rode out.
 constexpr double kBufferSeconds = 0.060;
+// A machine on which the server found the stream empty even so gets a longer buffer, step by step
+// up to this: a later key is heard a little later, and the sound goes on unbroken. The server does
+// the same for its own sound cards when they run dry.
+constexpr double kMostBufferSeconds = 0.25;
 constexpr int kPriority = 20; // below the sound server's own threads, above everything ordinary
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
 
@@ -110,7 +114,7 @@ public:
         return true;
     }
 
-    double latencySeconds() const override { return m_latency; }
+    double latencySeconds() const override { return m_latency.load(std::memory_order_relaxed); }
     unsigned long underflows() const override { return m_underflows.load(std::memory_order_relaxed); }
 
     bool alive() override {
@@ -180,9 +184,11 @@ private:
         }
         std::size_t attrLength = attr.tlength; // the most the server can ever ask for at once
         if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream.get())) {
-            m_latency = static_cast<double>(got->tlength) / bytesPerFrame / m_rate;
+            m_latency.store(static_cast<double>(got->tlength) / bytesPerFrame / m_rate);
             attrLength = got->maxlength;
         }
+        m_attr = attr;
+        m_bytesPerFrame = bytesPerFrame;
         {
             std::lock_guard lock(m_mutex);
             m_phase = Phase::Open;
@@ -192,10 +198,7 @@ private:
         while (!m_started.load(std::memory_order_acquire) && !m_stop.load(std::memory_order_acquire))
             pa_mainloop_iterate(mainloop, 1, nullptr);
         pa_stream_set_underflow_callback(
-            stream.get(),
-            [](pa_stream*, void* self) {
-                static_cast<PulseOutput*>(self)->m_underflows.fetch_add(1, std::memory_order_relaxed);
-            },
+            stream.get(), [](pa_stream* s, void* self) { static_cast<PulseOutput*>(self)->onUnderflow(s); },
             this);
         pa_stream_cork(stream.get(), 0, nullptr, nullptr);
         while (!m_stop.load(std::memory_order_acquire)) {
@@ -221,12 +224,34 @@ private:
         }
     }
 
+    // The output thread, when the server found the stream empty: counted, and the buffer made
+    // half as long again, up to kMostBufferSeconds.
+    void onUnderflow(pa_stream* stream) {
+        m_underflows.fetch_add(1, std::memory_order_relaxed);
+        const auto most = static_cast<std::uint32_t>(kMostBufferSeconds * m_rate) * m_bytesPerFrame;
+        if (m_attr.tlength >= most)
+            return;
+        m_attr.tlength = std::min(most, m_attr.tlength / 2 * 3 / m_bytesPerFrame * m_bytesPerFrame);
+        pa_operation* op = pa_stream_set_buffer_attr(
+            stream, &m_attr,
+            [](pa_stream* s, int, void* self) {
+                auto* me = static_cast<PulseOutput*>(self);
+                if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(s))
+                    me->m_latency.store(static_cast<double>(got->tlength) / me->m_bytesPerFrame / me->m_rate);
+            },
+            this);
+        if (op != nullptr)
+            pa_operation_unref(op);
+    }
+
     Callback m_callback;
     void* m_context;
     const int m_rate;
     const int m_framesPerBuffer;
-    std::vector<float> m_block; // the output thread's
-    double m_latency = 0.0;     // written before the stream is reported open
+    std::vector<float> m_block;         // the output thread's
+    std::atomic<double> m_latency{0.0}; // the stream's buffer as the server has it; any thread
+    pa_buffer_attr m_attr{};            // the output thread's: what it last asked for
+    std::uint32_t m_bytesPerFrame = 8;
 
     // Made before the thread and freed after it: the destructor can always wake it.
     const std::unique_ptr<pa_mainloop, MainloopDeleter> m_mainloop{pa_mainloop_new()};
