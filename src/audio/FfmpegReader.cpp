@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -133,9 +134,15 @@ struct SwrFree {
 
 std::string codecName(AVCodecID id, unsigned tag) {
     if (id == AV_CODEC_ID_NONE) {
-        char hex[32];
-        std::snprintf(hex, sizeof hex, "audio coded 0x%04X", tag);
-        return hex;
+        // A container's four letters ('ac-4'), or a WAV's number (0x1234).
+        char text[32];
+        const char letters[4] = {static_cast<char>(tag & 0xFF), static_cast<char>((tag >> 8) & 0xFF),
+                                 static_cast<char>((tag >> 16) & 0xFF), static_cast<char>(tag >> 24)};
+        if (std::all_of(std::begin(letters), std::end(letters), [](char c) { return c >= 0x20 && c < 0x7F; }))
+            std::snprintf(text, sizeof text, "audio coded '%.4s'", letters);
+        else
+            std::snprintf(text, sizeof text, "audio coded 0x%04X", tag);
+        return text;
     }
     const AVCodecDescriptor* d = avcodec_descriptor_get(id);
     return d != nullptr && d->long_name != nullptr ? d->long_name : avcodec_get_name(id);
@@ -165,7 +172,7 @@ public:
         if (avformat_open_input(&ctx, path.c_str(), format, nullptr) < 0) // frees ctx on failure
             throw FfmpegRefusal{std::string("damaged: its ") +
                                     (format->long_name != nullptr ? format->long_name : format->name) +
-                                    " header cannot be read",
+                                    " header is corrupt or cut short",
                                 true};
         m_format.reset(ctx);
         if (avformat_find_stream_info(ctx, nullptr) < 0)
