@@ -80,9 +80,8 @@ off_t bufferedSeek(void* handle, off_t offset, int whence) {
     return to - static_cast<off_t>(s->start);
 }
 void bufferedClose(void* handle) {
-    auto* s = static_cast<Mpg123Stream*>(handle);
+    const std::unique_ptr<Mpg123Stream> s(static_cast<Mpg123Stream*>(handle)); // made in openMpg123
     std::fclose(s->file);
-    delete s;
 }
 
 Mpg123Ptr openMpg123(const std::string& path, std::int64_t offset = 0, std::int64_t length = -1) {
@@ -101,12 +100,10 @@ Mpg123Ptr openMpg123(const std::string& path, std::int64_t offset = 0, std::int6
         std::fclose(f);
         return nullptr;
     }
-    auto* stream = new Mpg123Stream{f, offset, length < 0 ? -1 : offset + length};
+    auto stream = std::make_unique<Mpg123Stream>(Mpg123Stream{f, offset, length < 0 ? -1 : offset + length});
     // From here mpg123_close (in the deleter) closes the stream through bufferedClose.
-    if (mpg123_open_handle(h.get(), stream) != MPG123_OK) {
-        bufferedClose(stream);
+    if (mpg123_open_handle(h.get(), stream.release()) != MPG123_OK)
         return nullptr;
-    }
     return h;
 }
 
@@ -117,11 +114,13 @@ bool findWavData(const std::string& path, std::int64_t& offset, std::int64_t& le
         return false;
     unsigned char head[12];
     bool found = false;
-    if (std::fread(head, 1, 12, f) == 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0) {
+    if (std::fread(head, 1, 12, f) == 12 && std::memcmp(head, "RIFF", 4) == 0 &&
+        std::memcmp(head + 8, "WAVE", 4) == 0) {
         std::int64_t at = 12;
         unsigned char chunk[8];
         while (std::fread(chunk, 1, 8, f) == 8) {
-            const std::int64_t size = chunk[4] | (chunk[5] << 8) | (chunk[6] << 16) | (std::int64_t{chunk[7]} << 24);
+            const std::int64_t size =
+                chunk[4] | (chunk[5] << 8) | (chunk[6] << 16) | (std::int64_t{chunk[7]} << 24);
             if (std::memcmp(chunk, "data", 4) == 0) {
                 offset = at + 8;
                 length = size;
@@ -182,7 +181,10 @@ bool isOggFlac(const std::string& path) {
     if (got < 28 || std::memcmp(page, "OggS", 4) != 0)
         return false;
     const std::size_t packet = 27 + std::size_t{page[26]};
-    return static_cast<std::size_t>(got) >= packet + 5 && std::memcmp(page + packet, "\x7F" "FLAC", 5) == 0;
+    return static_cast<std::size_t>(got) >= packet + 5 && std::memcmp(page + packet,
+                                                                      "\x7F"
+                                                                      "FLAC",
+                                                                      5) == 0;
 }
 
 bool isMpegAudio(int subformat) {
@@ -244,8 +246,8 @@ public:
             return nullptr;
         FLAC__stream_decoder_set_md5_checking(r->m_decoder, false);
         const auto init = ogg ? &FLAC__stream_decoder_init_ogg_file : &FLAC__stream_decoder_init_file;
-        if (init(r->m_decoder, path.c_str(), &FlacReader::onWrite, &FlacReader::onMetadata, &FlacReader::onError,
-                 r.get()) != FLAC__STREAM_DECODER_INIT_STATUS_OK ||
+        if (init(r->m_decoder, path.c_str(), &FlacReader::onWrite, &FlacReader::onMetadata,
+                 &FlacReader::onError, r.get()) != FLAC__STREAM_DECODER_INIT_STATUS_OK ||
             !FLAC__stream_decoder_process_until_end_of_metadata(r->m_decoder) || r->m_channels <= 0)
             return nullptr;
         return r;
@@ -371,8 +373,9 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path) {
     // The usual reasons first, from the file system, in plain words.
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
-        refuse(path, errno == ENOENT || errno == ENOTDIR ? "no such file"
-                                                         : std::string("cannot be read: ") + std::strerror(errno));
+        refuse(path, errno == ENOENT || errno == ENOTDIR
+                         ? "no such file"
+                         : std::string("cannot be read: ") + std::strerror(errno));
     if (S_ISDIR(st.st_mode))
         refuse(path, "it is a folder, not a file");
     if (!S_ISREG(st.st_mode))
@@ -438,7 +441,8 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path) {
     d->seek(0);
     const std::size_t got = d->readFile(first.data(), kBlockFrames);
     if (got == 0 && (d->m_reader->error() || d->m_info.frames > 0))
-        refuse(path, mp3 ? "damaged: corrupt MP3 data" : "damaged: corrupt audio data (it cannot be decoded)");
+        refuse(path,
+               mp3 ? "damaged: corrupt MP3 data" : "damaged: corrupt audio data (it cannot be decoded)");
     if (mp3 && got == 0)
         refuse(path, "no audio in the file");
     d->seek(0);
@@ -449,7 +453,8 @@ void Decoder::openMp3(std::int64_t offset, std::int64_t length) {
     Mpg123Ptr h = openMpg123(m_path, offset, length);
     long rate = 0;
     int channels = 0, encoding = 0;
-    if (!h || mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels <= 0)
+    if (!h || mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
+        channels <= 0)
         refuse(m_path, "damaged: corrupt MP3 data");
     if (encoding != MPG123_ENC_FLOAT_32)
         refuse(m_path, "MP3 decoder gives no 32-bit float output");

@@ -26,19 +26,20 @@ namespace {
 constexpr int kMinFileRate = 1000; // as the Decoder's other readers
 constexpr int kMaxFileRate = 768000;
 constexpr int kIoBufferBytes = 64 * 1024;
-constexpr int kMaxBadPackets = 64;      // in a row: past that, the stream is damage, not audio
+constexpr int kMaxBadPackets = 64;        // in a row: past that, the stream is damage, not audio
 constexpr std::size_t kMaxAnchors = 4096; // points noted by a count, thinned when full
 constexpr std::int64_t kNoLength = -1;
 
 // The demuxers tried, all of audio files; nothing else is opened (no playlists, pictures or
 // network). MP3 is left to libmpg123, which counts its frames exactly.
-constexpr const char* kAudioDemuxers[] = {"mov",  "asf", "ape", "wv",  "tta",      "mpc", "mpc8", "ac3",
-                                          "eac3", "ogg", "flac", "aac", "wav",     "w64", "aiff", "caf",
-                                          "matroska", "dsf", "iff", "tak", "dts", "shn", "au"};
+constexpr const char* kAudioDemuxers[] = {"mov",      "asf", "ape",  "wv",  "tta", "mpc", "mpc8", "ac3",
+                                          "eac3",     "ogg", "flac", "aac", "wav", "w64", "aiff", "caf",
+                                          "matroska", "dsf", "iff",  "tak", "dts", "shn", "au"};
 // Of those, the demuxers whose timestamps count the samples of their audio exactly (when the time
 // base is a whole number of ticks a sample or of samples a tick). ASF counts milliseconds,
 // Matroska too, raw AC-3 rounds each frame's 1536 samples to 90 kHz ticks.
-constexpr const char* kSampleExactDemuxers[] = {"mov", "ape", "wv", "tta", "mpc", "mpc8", "ogg", "flac", "aac"};
+constexpr const char* kSampleExactDemuxers[] = {"mov",  "ape", "wv",   "tta", "mpc",
+                                                "mpc8", "ogg", "flac", "aac"};
 
 bool named(const AVInputFormat* format, const char* const* begin, const char* const* end) {
     return std::any_of(begin, end, [format](const char* name) { return av_match_name(name, format->name); });
@@ -157,7 +158,8 @@ public:
         auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
         if (buffer == nullptr)
             throw std::bad_alloc();
-        m_io.reset(avio_alloc_context(buffer, kIoBufferBytes, 0, &m_cursor, &readPacket, nullptr, &seekPacket));
+        m_io.reset(
+            avio_alloc_context(buffer, kIoBufferBytes, 0, &m_cursor, &readPacket, nullptr, &seekPacket));
         if (!m_io) {
             av_free(buffer);
             throw std::bad_alloc();
@@ -264,7 +266,8 @@ private:
             throw FfmpegRefusal{"not an audio file (a picture)", true};
         if (score < AVPROBE_SCORE_EXTENSION)
             throw FfmpegRefusal{"", false};
-        throw FfmpegRefusal{std::string("a format this program cannot play (") + found->long_name + ")", true};
+        throw FfmpegRefusal{std::string("a format this program cannot play (") + found->long_name + ")",
+                            true};
     }
 
     void openAudioStream() {
@@ -275,15 +278,18 @@ private:
             for (unsigned i = 0; i < ctx->nb_streams; ++i) {
                 const AVCodecParameters* p = ctx->streams[i]->codecpar;
                 if (p->codec_type == AVMEDIA_TYPE_AUDIO)
-                    throw FfmpegRefusal{
-                        "a format this program cannot play (" + codecName(p->codec_id, p->codec_tag) + ")", true};
+                    throw FfmpegRefusal{"a format this program cannot play (" +
+                                            codecName(p->codec_id, p->codec_tag) + ")",
+                                        true};
             }
             for (unsigned i = 0; i < ctx->nb_streams; ++i) {
                 const AVStream* s = ctx->streams[i];
-                if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
-                    throw FfmpegRefusal{std::string("a format this program cannot play (video without sound: ") +
-                                            avcodec_get_name(s->codecpar->codec_id) + ")",
-                                        true};
+                if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                    !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
+                    throw FfmpegRefusal{
+                        std::string("a format this program cannot play (video without sound: ") +
+                            avcodec_get_name(s->codecpar->codec_id) + ")",
+                        true};
             }
             throw FfmpegRefusal{"no audio in the file", true};
         }
@@ -411,7 +417,9 @@ public:
     bool error() const override { return m_error; }
 
     // The sample after the last one read: the length, once read() has returned 0 without error.
-    std::int64_t position() const { return m_next < 0 ? kNoLength : m_blockStart + static_cast<std::int64_t>(m_offset); }
+    std::int64_t position() const {
+        return m_next < 0 ? kNoLength : m_blockStart + static_cast<std::int64_t>(m_offset);
+    }
     // Whether a seek found its place (a frame with a known sample number).
     bool placed() const { return m_next >= 0; }
     // For the tail check at open: a seek that overshoots fails instead of decoding from the start.
@@ -562,7 +570,8 @@ private:
             convert(f);
             m_blockStart = start;
             // (start may be below 0: the frames a seek lands before the first.)
-            m_available = static_cast<std::size_t>(start <= m_source->trimEnd - n ? n : m_source->trimEnd - start);
+            m_available =
+                static_cast<std::size_t>(start <= m_source->trimEnd - n ? n : m_source->trimEnd - start);
             m_offset = start < m_target ? static_cast<std::size_t>(std::min(n, m_target - start)) : 0;
             if (m_offset < m_available)
                 return true;
@@ -613,7 +622,8 @@ private:
                 copySamples(reinterpret_cast<const float*>(data), first, step, n, dst, out, 1.0f);
                 break;
             case AV_SAMPLE_FMT_S16:
-                copySamples(reinterpret_cast<const std::int16_t*>(data), first, step, n, dst, out, 1.0f / 32768.0f);
+                copySamples(reinterpret_cast<const std::int16_t*>(data), first, step, n, dst, out,
+                            1.0f / 32768.0f);
                 break;
             case AV_SAMPLE_FMT_S32:
                 copySamples(reinterpret_cast<const std::int32_t*>(data), first, step, n, dst, out,
@@ -657,8 +667,9 @@ private:
                 av_channel_layout_copy(&in, &f->ch_layout);
             AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
             SwrContext* s = nullptr;
-            const int made = swr_alloc_set_opts2(&s, &stereo, AV_SAMPLE_FMT_FLT, m_source->rate, &in,
-                                                 static_cast<AVSampleFormat>(f->format), m_source->rate, 0, nullptr);
+            const int made =
+                swr_alloc_set_opts2(&s, &stereo, AV_SAMPLE_FMT_FLT, m_source->rate, &in,
+                                    static_cast<AVSampleFormat>(f->format), m_source->rate, 0, nullptr);
             av_channel_layout_uninit(&in);
             m_swr.reset(s);
             if (made < 0 || swr_init(s) < 0) {
@@ -763,9 +774,10 @@ FfmpegOpened openWithFfmpeg(const std::string& path) {
     // Speex a few packets off): the others are read again from the start to be placed.
     const bool ogg = av_match_name("ogg", source->format->name);
     const AVCodecID id = st->codecpar->codec_id;
-    source->sampleExact = first->pts != AV_NOPTS_VALUE && wholeTicks &&
-                          named(source->format, std::begin(kSampleExactDemuxers), std::end(kSampleExactDemuxers)) &&
-                          (!ogg || id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS);
+    source->sampleExact =
+        first->pts != AV_NOPTS_VALUE && wholeTicks &&
+        named(source->format, std::begin(kSampleExactDemuxers), std::end(kSampleExactDemuxers)) &&
+        (!ogg || id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS);
     source->seekFromStart = ogg && !source->sampleExact;
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(st->codecpar->codec_id);
     const bool lossless = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS) &&

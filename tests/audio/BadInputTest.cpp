@@ -119,7 +119,8 @@ const BadCase kBadCases[] = {
     {"VideoWithoutSound",
      [](const TempDir& d) {
          const std::string path = d.file("film.mp4");
-         runTool("ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc=duration=1:size=64x48:rate=10 -c:v mpeg4 '" +
+         runTool("ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc=duration=1:size=64x48:rate=10 -c:v "
+                 "mpeg4 '" +
                  path + "'");
          return path;
      },
@@ -135,13 +136,15 @@ const BadCase kBadCases[] = {
      "a format this program cannot play (audio coded 'ac-4')"},
     {"Midi",
      [](const TempDir& d) {
-         return writeBytes(d.file("song.mid"), std::string("MThd\0\0\0\x06\0\x01\0\x01\x01\xE0MTrk\0\0\0\x04\0\xFF\x2F\0", 26));
+         return writeBytes(d.file("song.mid"),
+                           std::string("MThd\0\0\0\x06\0\x01\0\x01\x01\xE0MTrk\0\0\0\x04\0\xFF\x2F\0", 26));
      },
      "a format this program cannot play (MIDI"},
     {"Picture",
      [](const TempDir& d) {
          const std::string path = d.file("cover.png");
-         runTool("ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc=size=32x32 -frames:v 1 '" + path + "'");
+         runTool("ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc=size=32x32 -frames:v 1 '" + path +
+                 "'");
          return path;
      },
      "not an audio file (a picture)"},
@@ -215,7 +218,8 @@ TEST(BadInput, UnreadableFileIsRefusedAsPermissionDenied) {
 TEST(BadInput, UnreadableFileIsRefusedAsPermissionDeniedForAnOrdinaryUser) {
     TempDir dir;
     const std::string path = writeTone(dir.file("locked.wav"), 1.0, 440.0);
-    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+    std::filesystem::permissions(dir.path(),
+                                 std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
     std::filesystem::permissions(path, std::filesystem::perms::none);
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
@@ -569,7 +573,8 @@ struct EncodedFormat {
     const char* arguments; // ffmpeg's
 };
 
-class CutEncodedAtRandomPoints : public BesidePlayingDeck, public ::testing::WithParamInterface<EncodedFormat> {};
+class CutEncodedAtRandomPoints : public BesidePlayingDeck,
+                                 public ::testing::WithParamInterface<EncodedFormat> {};
 
 // The formats FFmpeg reads, cut the same way: six cuts each.
 TEST_P(CutEncodedAtRandomPoints, EachCutIsRefusedOrEndsCleanly) {
@@ -584,7 +589,8 @@ TEST_P(CutEncodedAtRandomPoints, EachCutIsRefusedOrEndsCleanly) {
         SCOPED_TRACE(std::string(f.name) + " cut at " + std::to_string(cut) + " of " +
                      std::to_string(bytes.size()));
         Deadline deadline(std::string(f.name) + " cut at " + std::to_string(cut), 20s);
-        const std::string path = writeBytes(dir.file("cut" + std::to_string(i) + "-" + f.file), bytes.substr(0, cut));
+        const std::string path =
+            writeBytes(dir.file("cut" + std::to_string(i) + "-" + f.file), bytes.substr(0, cut));
         if (loadA(path))
             playAToItsEnd(a.duration() + 3.0);
         else

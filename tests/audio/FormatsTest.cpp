@@ -39,8 +39,10 @@ std::vector<float> sourceSamples() {
         const double t = static_cast<double>(i) / kSourceFrames;
         phaseL += 2.0 * M_PI * (150.0 + 5000.0 * t) / kSourceRate;
         phaseR += 2.0 * M_PI * (5200.0 - 5000.0 * t) / kSourceRate;
-        s[2 * i] = static_cast<float>(std::round((0.45 * std::sin(phaseL) + small(noise)) * 32767.0) / 32768.0);
-        s[2 * i + 1] = static_cast<float>(std::round((0.3 * std::sin(phaseR) + small(noise)) * 32767.0) / 32768.0);
+        s[2 * i] =
+            static_cast<float>(std::round((0.45 * std::sin(phaseL) + small(noise)) * 32767.0) / 32768.0);
+        s[2 * i + 1] =
+            static_cast<float>(std::round((0.3 * std::sin(phaseR) + small(noise)) * 32767.0) / 32768.0);
     }
     return s;
 }
@@ -130,9 +132,9 @@ const FormatCase kFormats[] = {
 const std::string& fixture(const FormatCase& c) {
     static TempDir dir;
     // 16-bit PCM, as every encoder here takes it (ffmpeg converts the float WAV without loss).
-    static const std::string source = ffmpegEncode(
-        writeSamples(dir.file("source-float.wav"), sourceSamples(), kSourceRate, 2), dir.file("source.wav"),
-        "-c:a pcm_s16le");
+    static const std::string source =
+        ffmpegEncode(writeSamples(dir.file("source-float.wav"), sourceSamples(), kSourceRate, 2),
+                     dir.file("source.wav"), "-c:a pcm_s16le");
     static std::map<std::string, std::string> made;
     auto it = made.find(c.name);
     if (it == made.end()) {
@@ -196,7 +198,8 @@ TEST_P(LibraryFormatTest, IsAcceptedWithTheLengthItsCodecDecodesTo) {
     const std::vector<float> reference = ffmpegDecode(path, rate, channels);
     EXPECT_EQ(d->info().fileRate, rate);
     EXPECT_EQ(d->info().fileChannels, channels);
-    const auto referenceFrames = static_cast<std::int64_t>(reference.size() / static_cast<std::size_t>(channels));
+    const auto referenceFrames =
+        static_cast<std::int64_t>(reference.size() / static_cast<std::size_t>(channels));
     const std::int64_t length = lengthOf(*d);
     EXPECT_LE(std::abs(length - referenceFrames), c.codecFrame) << length << " against " << referenceFrames;
     // What plays is the length, to the frame.
@@ -276,8 +279,9 @@ TEST_P(LibraryFormatTest, PlaysOnADeckForItsLength) {
     int rate = 0, channels = 0;
     const std::vector<float> raw = ffmpegDecode(path, rate, channels);
     const std::vector<float> reference = asStereo(raw, channels);
-    EXPECT_NEAR(rmsDb(framesOf(out, kRate / 2, kRate)),
-                rmsDb(framesOf(reference, static_cast<std::size_t>(rate) / 2, static_cast<std::size_t>(rate))), 0.3);
+    EXPECT_NEAR(
+        rmsDb(framesOf(out, kRate / 2, kRate)),
+        rmsDb(framesOf(reference, static_cast<std::size_t>(rate) / 2, static_cast<std::size_t>(rate))), 0.3);
     engine->render(kRate / 20 + 2 * kBlock);
     EXPECT_EQ(player.playState(), MediaPlayer::Stopped);
 }
@@ -291,9 +295,11 @@ TEST(Formats, MoreThanTwoChannelsAreMixedDownWithTheirCentre) {
     TempDir dir;
     std::vector<float> six(6 * 48000);
     for (std::size_t i = 0; i < 48000; ++i)
-        six[6 * i + 2] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / 48000));
+        six[6 * i + 2] =
+            static_cast<float>(0.5 * std::sin(2.0 * M_PI * 440.0 * static_cast<double>(i) / 48000));
     const std::string wav = writeSamples(dir.file("centre.wav"), six, 48000, 6);
-    const std::string ac3 = ffmpegEncode(wav, dir.file("centre.ac3"), "-c:a ac3 -b:a 384k -channel_layout 5.1");
+    const std::string ac3 =
+        ffmpegEncode(wav, dir.file("centre.ac3"), "-c:a ac3 -b:a 384k -channel_layout 5.1");
     auto d = Decoder::open(ac3);
     EXPECT_EQ(d->info().fileChannels, 2);
     const std::vector<float> out = decodeAll(*d);

@@ -134,9 +134,10 @@ TEST_P(FileDialogNames, ANamePickedFromTheListIsChosen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKindOfName, FileDialogNames,
-                         ::testing::Values("plain.wav", "It's a \"quoted\" name with spaces.ogg", "dq\"name\".flac",
-                                           "\"whole name in quotes\".mp3", "two \"\" quotes.wav",
-                                           "back\\slash and star*.wav", "tab\there.wav", "ünïcødé ♫.flac"),
+                         ::testing::Values("plain.wav", "It's a \"quoted\" name with spaces.ogg",
+                                           "dq\"name\".flac", "\"whole name in quotes\".mp3",
+                                           "two \"\" quotes.wav", "back\\slash and star*.wav",
+                                           "tab\there.wav", "ünïcødé ♫.flac"),
                          [](const auto& info) { return "Name" + std::to_string(info.index); });
 
 // A name that is not there is still refused, and the dialog stays open for another try.

@@ -170,7 +170,8 @@ std::vector<float> ffmpegDecode(const std::string& path, int& rate, int& channel
         throw std::runtime_error("cannot read " + wav);
     rate = info.samplerate;
     channels = info.channels;
-    std::vector<float> samples(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
+    std::vector<float> samples(static_cast<std::size_t>(info.frames) *
+                               static_cast<std::size_t>(info.channels));
     sf_readf_float(f.get(), samples.data(), info.frames);
     f.reset();
     std::filesystem::remove(wav);
