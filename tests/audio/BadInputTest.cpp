@@ -669,6 +669,29 @@ TEST_P(FileChangesWhilePlaying, ReplacedByRenamePlaysTheLoadedFileToItsEnd) {
 INSTANTIATE_TEST_SUITE_P(LosslessFormats, FileChangesWhilePlaying, ::testing::ValuesIn(kExactFormats),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// FFmpeg's reader opens its file again to go back to the start (and Ogg Speex for every seek): it
+// does so through the descriptor it opened at load, so a file deleted and another renamed over its
+// name while it plays is still the file it plays, from the start again too.
+TEST_F(BesidePlayingDeck, FfmpegFileDeletedAndReplacedPlaysOnAndFromItsStartAgain) {
+    Deadline deadline("FFmpeg file replaced while playing", 20s);
+    const std::string path =
+        ffmpegEncode(writeConstantAs(dir.file("a.wav"), 2.0, 0.5f, SF_FORMAT_WAV | SF_FORMAT_FLOAT),
+                     dir.file("a.wv"), "-c:a wavpack");
+    ASSERT_TRUE(loadA(path));
+    ASSERT_EQ(a.duration(), 2.0);
+    a.play();
+    engine->render(kRate / 2);
+    framesB += kRate / 2;
+    std::filesystem::remove(path);
+    std::filesystem::rename(writeTone(dir.file("other.wav"), 0.5, 880.0, 44100, 1), path);
+    renderChecked(kRate / 2, 0.5f);
+    a.setCurrentPosition(0.0); // back to the start: the stream is opened again
+    engine->render(kRate / 10);
+    framesB += kRate / 10;
+    renderChecked(kRate + kRate / 2, 0.5f);       // all of it again, to its last frame
+    EXPECT_NEAR(a.currentPosition(), 1.6, 0.005); // less the seek's 3 ms fade
+}
+
 // The same file rewritten in place (same inode) with another, shorter file of another format
 // while loaded: what is read from then on is not what the header promised. The deck plays what it
 // can and ends cleanly, or stops as a lost file; deck B is untouched.
