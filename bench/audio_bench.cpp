@@ -16,6 +16,7 @@
 
 #include "BenchSupport.h"
 #include "audio/AudioEngine.h"
+#include "audio/Decoder.h"
 #include "audio/MediaPlayer.h"
 #include "support/AudioFixtures.h"
 
@@ -30,11 +31,13 @@ std::string benchDir() {
 
 struct Format {
     const char* ext;
-    int format;
+    int format;               // libsndfile writes it; 0: ffmpeg encodes the WAV of the same tone
+    const char* ffmpegCodec;  // then with these arguments
 };
-const Format kFormats[] = {{"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-                           {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-                           {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III}};
+const Format kFormats[] = {{"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, nullptr},
+                           {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, nullptr},
+                           {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, nullptr},
+                           {"m4a", 0, "-c:a aac -b:a 192k"}};
 
 // A tone file of the given minutes, written on first use. `variant` gives different tones.
 std::string fixture(int formatIndex, int minutes, int variant = 0) {
@@ -44,7 +47,10 @@ std::string fixture(int formatIndex, int minutes, int variant = 0) {
     if (!std::filesystem::exists(path)) {
         std::fprintf(stderr, "writing %s ...\n", path.c_str());
         const std::string partial = path + ".part." + f.ext;
-        fixtures::writeTone(partial, minutes * 60.0, 220.0 + 110.0 * variant, 44100, 2, f.format, 0.3);
+        if (f.format != 0)
+            fixtures::writeTone(partial, minutes * 60.0, 220.0 + 110.0 * variant, 44100, 2, f.format, 0.3);
+        else
+            fixtures::ffmpegEncode(fixture(0, minutes, variant), partial, f.ffmpegCodec);
         std::filesystem::rename(partial, path);
     }
     return path;
@@ -94,7 +100,7 @@ void BM_ThreeDeckThroughput(benchmark::State& state) {
     state.counters["x_realtime"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
     state.SetLabel(kFormats[formatIndex].ext);
 }
-BENCHMARK(BM_ThreeDeckThroughput)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_ThreeDeckThroughput)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 // 2. From setting the file name to the open-state notification with the exact duration.
 void BM_LoadToReady(benchmark::State& state) {
@@ -121,7 +127,7 @@ void BM_LoadToReady(benchmark::State& state) {
     state.SetLabel(std::string(kFormats[formatIndex].ext) + " " + std::to_string(minutes) + " min");
 }
 BENCHMARK(BM_LoadToReady)
-    ->ArgsProduct({{0, 1, 2}, {10, 60}})
+    ->ArgsProduct({{0, 1, 2, 3}, {10, 60}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5)
     ->UseRealTime();
@@ -180,6 +186,38 @@ void BM_StartLatency(benchmark::State& state) {
     state.counters["extra_callbacks_worst"] = static_cast<double>(worst);
 }
 BENCHMARK(BM_StartLatency)->Iterations(20);
+
+// 5. Opus decoded to the end, 10 minutes of stereo at 48 kHz: by libsndfile (libopus), as the
+// program read it before, and by the program's decoder now (FFmpeg's own Opus decoder). CPU time.
+void BM_OpusDecode(benchmark::State& state) {
+    const std::string path = benchDir() + "/tone-10min-0.opus";
+    if (!std::filesystem::exists(path)) {
+        const std::string partial = path + ".part.opus";
+        fixtures::writeTone(partial, 600.0, 220.0, 48000, 2, SF_FORMAT_OGG | SF_FORMAT_OPUS, 0.3);
+        std::filesystem::rename(partial, path);
+    }
+    std::vector<float> block(2 * 4096);
+    std::size_t frames = 0;
+    const double cpuBefore = processCpuSeconds();
+    for (auto _ : state) {
+        frames = 0;
+        if (state.range(0) == 0) {
+            SF_INFO info{};
+            SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+            for (sf_count_t got; (got = sf_readf_float(f, block.data(), 4096)) > 0;)
+                frames += static_cast<std::size_t>(got);
+            sf_close(f);
+        } else {
+            auto d = Decoder::open(path);
+            for (std::size_t got; (got = d->read(block.data(), 4096)) > 0;)
+                frames += got;
+        }
+    }
+    state.counters["cpu_s"] = (processCpuSeconds() - cpuBefore) / static_cast<double>(state.iterations());
+    state.counters["audio_s"] = static_cast<double>(frames) / 48000.0;
+    state.SetLabel(state.range(0) == 0 ? "libsndfile" : "Decoder (FFmpeg)");
+}
+BENCHMARK(BM_OpusDecode)->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->Iterations(3)->UseRealTime();
 
 } // namespace
 

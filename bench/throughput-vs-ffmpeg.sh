@@ -16,7 +16,7 @@ median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[
 TIMEFORMAT='%U %S'
 printf '%-5s %-40s %-40s %s\n' format "engine CPU s" "ffmpeg CPU s" "ffmpeg/engine (medians)"
 index=0
-for ext in wav flac mp3; do
+for ext in wav flac mp3 m4a; do
   engine=() ffmpeg=()
   for ((i = 0; i < runs; i++)); do
     engine+=("$("$bin" --benchmark_filter="BM_ThreeDeckThroughput/$index/" --benchmark_format=json 2>/dev/null |

@@ -1,5 +1,7 @@
 // Arbitrary bytes given to the player's open-and-decode path: written as a file, loaded on a deck of
-// an offline engine, played for a few blocks, moved, played again and unloaded. A refused file must
+// an offline engine, played for a few blocks, moved, played again and unloaded. Every reader is
+// reached: libsndfile, libFLAC, libmpg123 and FFmpeg (whose length count runs too: the offline
+// engine waits for it in processNotifications()). A refused file must
 // be refused with PlayerError; anything else that escapes, any memory error, leak or hang is a fault.
 #include <cstdint>
 #include <cstdio>
@@ -41,7 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1)
         return 0;
     // The first byte picks the name's extension (which some decoders look at), the rest is the file.
-    static const char* const kExtensions[] = {".wav", ".mp3", ".flac", ".ogg", ".aiff", ".opus", ""};
+    static const char* const kExtensions[] = {".wav", ".mp3", ".flac", ".ogg", ".aiff", ".opus",
+                                              "",     ".m4a", ".wma",  ".wv",  ".ape",  ".ac3",
+                                              ".spx", ".oga", ".mpc",  ".tta", ".aac",  ".mka"};
     const std::string path = g_dir + "/input" + kExtensions[data[0] % std::size(kExtensions)];
     {
         std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -60,6 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         g_engine->seek(g_deck, info.duration / 2);
         g_engine->render(1024);
         g_engine->seek(g_deck, info.duration);
+        g_engine->render(1024);
+        g_engine->processNotifications(); // a count's exact length, and seeks from its points
+        g_engine->seek(g_deck, g_engine->deckInfo(g_deck).duration / 3);
         g_engine->render(1024);
         const double position = g_engine->position(g_deck);
         if (!(position >= 0.0 && position <= g_engine->deckInfo(g_deck).duration))

@@ -1,8 +1,11 @@
 // Writes fuzz_decode's seed corpus into a folder: very short tones in each format and layout the
 // decoders meet, each prefixed with the byte that makes the fuzzer name the file with its extension.
+// The formats FFmpeg reads are made by ffmpeg (the command-line tool) when it is there.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sndfile.h>
@@ -63,6 +66,50 @@ int main(int argc, char** argv) {
                 std::remove(tmp.c_str());
                 ++written;
             }
+        }
+    }
+    // 50 ms of the tone in each format FFmpeg reads, at 44.1 kHz stereo and 48 kHz mono.
+    struct Encoded {
+        const char* name;
+        const char* arguments;
+        const char* extension;
+        int extensionIndex;
+    };
+    const Encoded encoded[] = {
+        {"aac", "-c:a aac -b:a 64k", "m4a", 7},           {"alac", "-c:a alac", "m4a", 7},
+        {"wma", "-c:a wmav2 -b:a 64k", "wma", 8},         {"wavpack", "-c:a wavpack", "wv", 9},
+        {"ac3", "-c:a ac3 -b:a 96k", "ac3", 11},          {"speex", "-ar 16000 -c:a libspeex", "spx", 12},
+        {"oggflac", "-c:a flac -f ogg", "oga", 13},       {"tta", "-c:a tta", "tta", 14},
+        {"adts", "-c:a aac -b:a 64k -f adts", "aac", 15}, {"mka", "-c:a libopus", "mka", 16},
+        {"mp3inwav", "-c:a libmp3lame -f wav", "wav", 0},
+    };
+    for (const Encoded& e : encoded) {
+        const std::pair<const char*, const char*> layouts[] = {{"-ar 44100 -ac 2", "-44100-2"},
+                                                               {"-ar 48000 -ac 1", "-48000-1"}};
+        for (const auto& [layout, suffix] : layouts) {
+            const std::string source = dir + "/source.wav";
+            const std::string out = dir + "/tmp." + e.extension;
+            const std::string command =
+                std::string(
+                    "ffmpeg -nostdin -y -loglevel quiet -f lavfi -i sine=frequency=440:duration=0.05 ") +
+                layout + " '" + source + "' && ffmpeg -nostdin -y -loglevel quiet -i '" + source + "' " +
+                e.arguments + " '" + out + "'";
+            if (std::system(command.c_str()) != 0)
+                continue;
+            std::FILE* in = std::fopen(out.c_str(), "rb");
+            const std::string seed = dir + "/" + e.name + suffix;
+            std::FILE* f = std::fopen(seed.c_str(), "wb");
+            if (in == nullptr || f == nullptr)
+                return 1;
+            std::fputc(e.extensionIndex, f);
+            char buffer[4096];
+            for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+                std::fwrite(buffer, 1, n, f);
+            std::fclose(in);
+            std::fclose(f);
+            std::remove(out.c_str());
+            std::remove(source.c_str());
+            ++written;
         }
     }
     std::printf("%d seed files in %s\n", written, dir.c_str());

@@ -11,10 +11,14 @@ packages=(
   cmake ninja-build g++ pkg-config
   # libraries
   qt6-base-dev portaudio19-dev libpulse-dev libsndfile1-dev libflac-dev libsoxr-dev libasound2-dev libmpg123-dev
+  # every other format of a music library (AAC, ALAC, WMA, Monkey's Audio, WavPack, Opus, ...)
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   # the seven-segment face of the time displays, and a condensed face for the captions
   fonts-dseg fonts-dejavu-extra
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the tests' fixtures in the formats FFmpeg reads: ffmpeg's encoders, and Musepack's
+  ffmpeg musepack-tools
   # a private sound server, a virtual display and tools to drive and measure them
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xvfb xauth xdotool
   # the icon's PNGs, rendered from its SVG (the SVG reader is in the -extra library, which a
@@ -30,7 +34,7 @@ packages=(
 if [ "${1:-}" = "bench" ]; then
   # the engine's throughput is compared with ffmpeg doing the same mix; the soak is timed with time -v;
   # the live output plays real music (a game's orchestral soundtrack) to measure its CPU time
-  packages+=(ffmpeg time wesnoth-1.16-music)
+  packages+=(time wesnoth-1.16-music)
 fi
 if [ "${1:-}" = "fuzz" ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -308,13 +308,13 @@ AudioEngine::DeckInfo AudioEngine::load(int index, const std::string& path) {
     d.loadRequested.store(d.loadSerial, std::memory_order_release);
     d.seekRequest.store(pack(d.uiGen, 0), std::memory_order_release);
 
-    if (fi.isMp3) {
+    if (fi.countFrames) {
         auto job = std::make_unique<ScanJob>();
         job->deck = index;
         job->loadSerial = d.loadSerial;
         ScanJob* raw = job.get();
-        job->thread = std::thread([this, raw, path] {
-            raw->frames = countMp3Frames(path, &raw->cancel);
+        job->thread = std::thread([this, raw, count = fi.countFrames] {
+            raw->frames = count(&raw->cancel);
             raw->done.store(true, std::memory_order_release);
             postNotifications();
         });

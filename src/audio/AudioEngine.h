@@ -38,7 +38,8 @@ public:
         virtual ~Listener() = default;
         // The deck played its file to the end; it plays nothing more until told to.
         virtual void deckEnded() = 0;
-        // The exact length of an MP3 is now known (a further call to deckInfo() gives it).
+        // The exact length of a file whose length had to be counted (MP3, WMA, ...) is now known (a
+        // further call to deckInfo() gives it).
         virtual void deckLengthKnown() = 0;
         // The file could not be read any more; the deck is silent.
         virtual void deckLost(const std::string& reason) = 0;
@@ -78,7 +79,7 @@ public:
     void renderInto(float* out, std::size_t frames);
 
     // Delivers every pending notification to the decks' listeners. Offline, it first waits for any
-    // MP3 length count in progress, so the result does not depend on timing.
+    // length count in progress, so the result does not depend on timing.
     void processNotifications();
 
     // --- Decks (used by MediaPlayer) ---

@@ -1,23 +1,32 @@
 #pragma once
-// Reading an audio file as interleaved float frames, two channels: the decoder (libsndfile, or
-// libmpg123 for MP3), followed by a Resampler when asked for another rate.
-// Mono is spread to both channels; of more than two channels the first two are played.
+// Reading an audio file as interleaved float frames, two channels: the format decoder, followed by
+// a Resampler when asked for another rate. WAV, AIFF, Ogg Vorbis and the like are read by
+// libsndfile, FLAC by libFLAC, MP3 (also inside a WAV) by libmpg123, every other format (AAC, ALAC,
+// WMA, Monkey's Audio, WavPack, TTA, Musepack, AC-3, Opus, Speex, Ogg FLAC, ...) by FFmpeg.
+// Mono is spread to both channels; of more than two channels libsndfile's and libFLAC's first two
+// are played, FFmpeg's are mixed down to two.
 //
 // Threads: open() runs on the user-interface thread (so a bad file is refused before anything
 // changes); after that a Decoder belongs to the engine's worker thread alone.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sndfile.h>
 
 struct DecoderInfo {
     int fileRate = 0;
     int fileChannels = 0;
     std::int64_t frames = 0; // frames at the file's rate; an estimate when !exactLength
-    bool exactLength = true; // false for MP3 until its frames have been counted
-    bool isMp3 = false;
+    bool exactLength = true; // false until the frames have been counted (MP3, some FFmpeg formats)
+    // Set when !exactLength: counts the frames the file decodes to, on a scanning thread (never the
+    // worker's or the callback's). Stops early, returning -1, when *cancel becomes true; -1 when the
+    // file cannot be read. May be called once.
+    std::function<std::int64_t(const std::atomic<bool>* cancel)> countFrames;
 };
 
 class FileReader; // the format decoder, without resampling
@@ -48,6 +57,12 @@ public:
 
 private:
     Decoder() = default;
+    // The ways into a file; each sets m_reader and m_info, or refuses.
+    void openMp3(std::int64_t offset, std::int64_t length);
+    // Takes f. Returns why the file cannot be played ("" when it can).
+    std::string openWithSndfile(SNDFILE* f, const SF_INFO& info);
+    void openWithFfmpeg(const std::string& reasonIfUnknown);
+    bool openOggFlac(); // false: left to FFmpeg
     // Up to maxFrames frames of the file, as stereo, into out; sets m_fileEnded (and the failure,
     // if any) when the file gives no more.
     std::size_t readFile(float* stereoOut, std::size_t maxFrames);
@@ -65,5 +80,7 @@ private:
 
 // Counts the frames an MP3 file decodes to, by scanning its frames with libmpg123 (fast: no
 // decoding). Runs on a scanning thread; stops early, returning -1, when cancel becomes true, and
-// returns -1 when the file cannot be read.
-std::int64_t countMp3Frames(const std::string& path, const std::atomic<bool>* cancel = nullptr);
+// returns -1 when the file cannot be read. The MP3 stream is the bytes from `offset`, `length` of
+// them (-1: to the end): an MP3 inside a WAV is its data chunk.
+std::int64_t countMp3Frames(const std::string& path, const std::atomic<bool>* cancel = nullptr,
+                            std::int64_t offset = 0, std::int64_t length = -1);

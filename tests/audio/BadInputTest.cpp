@@ -12,10 +12,12 @@
 #include <mutex>
 #include <random>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "PlayerTestSupport.h"
+#include "audio/Decoder.h"
 #include "common/Errors.h"
 
 using namespace fixtures;
@@ -48,6 +50,36 @@ std::string corruptFlac(const TempDir& dir) {
     }
     const std::size_t firstFrame = bytes.find("\xFF\xF8", 42);
     bytes.replace(firstFrame, size - firstFrame, randomBytes(size - firstFrame, 7));
+    return writeBytes(path, bytes);
+}
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// One second of tone in a codec of ffmpeg's choosing (arguments), from a WAV.
+std::string encoded(const TempDir& dir, const std::string& name, const std::string& arguments) {
+    return ffmpegEncode(writeTone(dir.file(name + ".source.wav"), 1.0, 440.0), dir.file(name), arguments);
+}
+
+// A WAV whose format tag names an audio coding no decoder knows (0x1234).
+std::string wavOfUnknownCoding(const TempDir& dir) {
+    const std::string path = writeTone(dir.file("unknown.wav"), 1.0, 440.0);
+    std::string bytes = readBytes(path);
+    const std::size_t fmt = bytes.find("fmt ");
+    bytes[fmt + 8] = '\x34';
+    bytes[fmt + 9] = '\x12';
+    return writeBytes(path, bytes);
+}
+
+// An MP4 whose audio is MPEG-H 3D Audio ('mhm1'), a codec FFmpeg knows and Debian's build does not
+// decode: an ALAC file with its sample entry renamed.
+std::string mp4OfCodecNotBuiltIn(const TempDir& dir) {
+    const std::string path = encoded(dir, "mpegh.m4a", "-c:a alac");
+    std::string bytes = readBytes(path);
+    const std::size_t entry = bytes.find("alac", bytes.find("stsd"));
+    bytes.replace(entry, 4, "mhm1");
     return writeBytes(path, bytes);
 }
 
@@ -84,6 +116,45 @@ const BadCase kBadCases[] = {
     {"FlacWithCorruptAudio", corruptFlac, "corrupt"},
     {"WavWithNoFrames", [](const TempDir& d) { return writeSamples(d.file("none.wav"), {}, 44100, 2); },
      "no audio"},
+    {"VideoWithoutSound",
+     [](const TempDir& d) {
+         const std::string path = d.file("film.mp4");
+         runTool("ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc=duration=1:size=64x48:rate=10 -c:v "
+                 "mpeg4 '" +
+                 path + "'");
+         return path;
+     },
+     "a format this program cannot play (video without sound"},
+    {"CodecNotBuiltIn", mp4OfCodecNotBuiltIn, "a format this program cannot play (MPEG-H 3D Audio)"},
+    {"UnknownCodingInWav", wavOfUnknownCoding, "a format this program cannot play (audio coded 0x1234)"},
+    {"UnknownCodecInMp4",
+     [](const TempDir& d) {
+         std::string bytes = readBytes(encoded(d, "ac4.m4a", "-c:a alac"));
+         bytes.replace(bytes.find("alac", bytes.find("stsd")), 4, "ac-4");
+         return writeBytes(d.file("ac4.m4a"), bytes);
+     },
+     "a format this program cannot play (audio coded 'ac-4')"},
+    {"Midi",
+     [](const TempDir& d) {
+         return writeBytes(d.file("song.mid"),
+                           std::string("MThd\0\0\0\x06\0\x01\0\x01\x01\xE0MTrk\0\0\0\x04\0\xFF\x2F\0", 26));
+     },
+     "a format this program cannot play (MIDI"},
+    {"Picture",
+     [](const TempDir& d) {
+         const std::string path = d.file("cover.png");
+         runTool("ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc=size=32x32 -frames:v 1 '" + path +
+                 "'");
+         return path;
+     },
+     "not an audio file (a picture)"},
+    {"M4aCutBeforeItsIndex",
+     [](const TempDir& d) {
+         const std::string path = encoded(d, "cut.m4a", "-c:a aac"); // the index (moov) is written last
+         truncateFile(path, std::filesystem::file_size(path) / 2);
+         return path;
+     },
+     "damaged: "},
 };
 
 class BadInputTest : public ::testing::TestWithParam<BadCase> {};
@@ -140,6 +211,43 @@ TEST(BadInput, UnreadableFileIsRefusedAsPermissionDenied) {
         EXPECT_NE(std::string(e.what()).find("permission denied"), std::string::npos) << e.what();
     }
     EXPECT_EQ(player.fileName(), "");
+}
+
+// The tests run as root, who reads every file: the decoder is asked in a child process that has
+// become an ordinary user ("nobody") first.
+TEST(BadInput, UnreadableFileIsRefusedAsPermissionDeniedForAnOrdinaryUser) {
+    TempDir dir;
+    const std::string path = writeTone(dir.file("locked.wav"), 1.0, 440.0);
+    std::filesystem::permissions(dir.path(),
+                                 std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        std::string message = "still root";
+        if (::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0)) {
+            try {
+                Decoder::open(path);
+                message = "opened";
+            } catch (const PlayerError& e) {
+                message = e.what();
+            }
+        }
+        [[maybe_unused]] const ssize_t written = ::write(pipeFds[1], message.data(), message.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    std::string message;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        message.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(message, "Can't load \"" + path + "\": cannot be read: permission denied");
 }
 
 TEST(BadInput, FileCutShortWhilePlayingStopsItsDeckAndTheOtherPlaysOn) {
@@ -461,6 +569,46 @@ const Format kFormats[] = {{"Wav", "wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
 INSTANTIATE_TEST_SUITE_P(EveryFormat, CutAtRandomPoints, ::testing::ValuesIn(kFormats),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct EncodedFormat {
+    const char* name;
+    const char* file;
+    const char* arguments; // ffmpeg's
+};
+
+class CutEncodedAtRandomPoints : public BesidePlayingDeck,
+                                 public ::testing::WithParamInterface<EncodedFormat> {};
+
+// The formats FFmpeg reads, cut the same way: six cuts each.
+TEST_P(CutEncodedAtRandomPoints, EachCutIsRefusedOrEndsCleanly) {
+    const EncodedFormat& f = GetParam();
+    const std::string original = ffmpegEncode(writeTone(dir.file("source.wav"), 2.0, 440.0),
+                                              dir.file(std::string("whole-") + f.file), f.arguments);
+    const std::string bytes = readFile(original);
+    std::mt19937 random(20261207u + static_cast<unsigned>(bytes.size()));
+    std::uniform_int_distribution<std::size_t> cutAt(1, bytes.size() - 1);
+    for (int i = 0; i < 6; ++i) {
+        const std::size_t cut = i == 0 ? 200 : cutAt(random);
+        SCOPED_TRACE(std::string(f.name) + " cut at " + std::to_string(cut) + " of " +
+                     std::to_string(bytes.size()));
+        Deadline deadline(std::string(f.name) + " cut at " + std::to_string(cut), 20s);
+        const std::string path =
+            writeBytes(dir.file("cut" + std::to_string(i) + "-" + f.file), bytes.substr(0, cut));
+        if (loadA(path))
+            playAToItsEnd(a.duration() + 3.0);
+        else
+            renderChecked(kRate / 20);
+    }
+}
+
+const EncodedFormat kEncodedFormats[] = {{"AacInM4a", "t.m4a", "-c:a aac -movflags +faststart"},
+                                         {"Wma", "t.wma", "-c:a wmav2"},
+                                         {"WavPack", "t.wv", "-c:a wavpack"},
+                                         {"Opus", "t.opus", "-c:a libopus"},
+                                         {"Ac3", "t.ac3", "-c:a ac3"}};
+
+INSTANTIATE_TEST_SUITE_P(EveryFfmpegFormat, CutEncodedAtRandomPoints, ::testing::ValuesIn(kEncodedFormats),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // A constant level in any libsndfile format at 48 kHz: 0.5 is exact in 16-bit PCM, so a lossless
 // file decodes to it sample for sample.
 std::string writeConstantAs(const std::string& path, double seconds, float value, int format) {
@@ -522,6 +670,29 @@ TEST_P(FileChangesWhilePlaying, ReplacedByRenamePlaysTheLoadedFileToItsEnd) {
 
 INSTANTIATE_TEST_SUITE_P(LosslessFormats, FileChangesWhilePlaying, ::testing::ValuesIn(kExactFormats),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// FFmpeg's reader opens its file again to go back to the start (and Ogg Speex for every seek): it
+// does so through the descriptor it opened at load, so a file deleted and another renamed over its
+// name while it plays is still the file it plays, from the start again too.
+TEST_F(BesidePlayingDeck, FfmpegFileDeletedAndReplacedPlaysOnAndFromItsStartAgain) {
+    Deadline deadline("FFmpeg file replaced while playing", 20s);
+    const std::string path =
+        ffmpegEncode(writeConstantAs(dir.file("a.wav"), 2.0, 0.5f, SF_FORMAT_WAV | SF_FORMAT_FLOAT),
+                     dir.file("a.wv"), "-c:a wavpack");
+    ASSERT_TRUE(loadA(path));
+    ASSERT_EQ(a.duration(), 2.0);
+    a.play();
+    engine->render(kRate / 2);
+    framesB += kRate / 2;
+    std::filesystem::remove(path);
+    std::filesystem::rename(writeTone(dir.file("other.wav"), 0.5, 880.0, 44100, 1), path);
+    renderChecked(kRate / 2, 0.5f);
+    a.setCurrentPosition(0.0); // back to the start: the stream is opened again
+    engine->render(kRate / 10);
+    framesB += kRate / 10;
+    renderChecked(kRate + kRate / 2, 0.5f);       // all of it again, to its last frame
+    EXPECT_NEAR(a.currentPosition(), 1.6, 0.005); // less the seek's 3 ms fade
+}
 
 // The same file rewritten in place (same inode) with another, shorter file of another format
 // while loaded: what is read from then on is not what the header promised. The deck plays what it

@@ -150,6 +150,34 @@ bool stripMp3InfoHeader(const std::string& path) {
     return true;
 }
 
+void runTool(const std::string& commandLine) {
+    const std::string quiet = commandLine + " </dev/null >/dev/null 2>&1";
+    if (std::system(quiet.c_str()) != 0)
+        throw std::runtime_error("failed: " + commandLine);
+}
+
+std::string ffmpegEncode(const std::string& input, const std::string& output, const std::string& arguments) {
+    runTool("ffmpeg -nostdin -y -loglevel error -i '" + input + "' " + arguments + " '" + output + "'");
+    return output;
+}
+
+std::vector<float> ffmpegDecode(const std::string& path, int& rate, int& channels) {
+    const std::string wav = path + ".reference.wav";
+    runTool("ffmpeg -nostdin -y -loglevel error -i '" + path + "' -c:a pcm_f32le '" + wav + "'");
+    SF_INFO info{};
+    SndfilePtr f(sf_open(wav.c_str(), SFM_READ, &info));
+    if (!f)
+        throw std::runtime_error("cannot read " + wav);
+    rate = info.samplerate;
+    channels = info.channels;
+    std::vector<float> samples(static_cast<std::size_t>(info.frames) *
+                               static_cast<std::size_t>(info.channels));
+    sf_readf_float(f.get(), samples.data(), info.frames);
+    f.reset();
+    std::filesystem::remove(wav);
+    return samples;
+}
+
 std::size_t decodedFrames(const std::string& path) {
     SF_INFO info{};
     SndfilePtr f(sf_open(path.c_str(), SFM_READ, &info));

@@ -54,6 +54,18 @@ void truncateFile(const std::string& path, std::size_t bytes);
 // stream whose length a decoder can only estimate. Returns true when a header frame was removed.
 bool stripMp3InfoHeader(const std::string& path);
 
+// Runs a command-line tool (ffmpeg, mpcenc) with the given arguments through the shell, quiet.
+// Throws std::runtime_error naming the command when it fails.
+void runTool(const std::string& commandLine);
+
+// Encodes `input` into `output` with ffmpeg, `arguments` choosing the codec and its options (e.g.
+// "-c:a alac"). Returns output.
+std::string ffmpegEncode(const std::string& input, const std::string& output, const std::string& arguments);
+
+// The reference decode: ffmpeg decodes path to a 32-bit float WAV, read back here. Interleaved, in
+// the file's own channels; rate and channels are set.
+std::vector<float> ffmpegDecode(const std::string& path, int& rate, int& channels);
+
 // Frames libsndfile decodes from the file by reading it to the end, and what its header announces.
 std::size_t decodedFrames(const std::string& path);
 std::size_t announcedFrames(const std::string& path);

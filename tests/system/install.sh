@@ -80,7 +80,8 @@ $(diff <(echo "$expected") <(echo "$contents") || true)"
     depends=$(dpkg-deb -f "$deb" Depends)
     declare -A dep=()
     for d in ${depends//,/ }; do case "$d" in [a-z0-9]*) dep[$d]=1 ;; esac; done
-    for p in fonts-dseg libqt6widgets6 libportaudio2 libsndfile1 libsoxr0 libasound2 libmpg123-0 libflac12 qt6-qpa-plugins; do
+    for p in fonts-dseg libqt6widgets6 libportaudio2 libsndfile1 libsoxr0 libasound2 libmpg123-0 libflac12 \
+      libavformat59 libavcodec59 libavutil57 libswresample4 qt6-qpa-plugins; do
       [ -n "${dep[$p]:-}" ] && pass "Depends lists $p" || fail "Depends lacks $p"
     done
     # Every library the programs load directly comes from a package that Depends names.
