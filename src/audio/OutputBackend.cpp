@@ -17,7 +17,6 @@ namespace {
 
 // How much sound the device holds: what the output thread may be late by before a dropout.
 constexpr double kDeviceBufferSeconds = 0.025;
-constexpr int kPriority = 20; // as the sound-server output's thread
 
 // PortAudio's start probes every host API it was built with, and the JACK client library prints
 // half a page about a server nobody asked for when none runs. The program's own notices are one
@@ -129,21 +128,9 @@ public:
         const pid_t thread = m_thread.load(std::memory_order_acquire);
         if (thread != 0 && thread != m_promoted) {
             m_promoted = thread;
-            ThreadPriority::reportOnce(ThreadPriority::makeRealtime(thread, kPriority));
+            ThreadPriority::reportOnce(ThreadPriority::makeRealtime(thread, kOutputThreadPriority));
         }
-        const auto now = std::chrono::steady_clock::now();
-        const unsigned long count = m_callbacks.load(std::memory_order_relaxed);
-        if (count != m_lastCount) {
-            m_lastCount = count;
-            m_lastProgress = now;
-        }
-        if (Pa_IsStreamActive(m_stream) != 1)
-            return false;
-        // A sound server can take a second or two to start a new stream (its first callbacks only
-        // prefill); after that, a stream whose callback stopped coming for a second lost its device.
-        if (now - m_opened < std::chrono::seconds(5))
-            return true;
-        return now - m_lastProgress < std::chrono::seconds(1);
+        return !m_watch.stalled() && Pa_IsStreamActive(m_stream) == 1;
     }
 
 private:
@@ -153,7 +140,7 @@ private:
         if (me->m_thread.load(std::memory_order_relaxed) == 0) // the first callback only
             me->m_thread.store(ThreadPriority::currentThread(), std::memory_order_release);
         me->m_callback(me->m_context, static_cast<float*>(out), frames);
-        me->m_callbacks.fetch_add(1, std::memory_order_relaxed);
+        me->m_watch.counted();
         return paContinue;
     }
 
@@ -162,12 +149,9 @@ private:
     void* m_context;
     PaStream* m_stream = nullptr;
     double m_latency = 0.0;
-    std::atomic<unsigned long> m_callbacks{0};
+    CallbackWatch m_watch;
     std::atomic<pid_t> m_thread{0}; // the callback's, once it has run
     pid_t m_promoted = 0;           // worker only
-    unsigned long m_lastCount = 0;
-    const std::chrono::steady_clock::time_point m_opened = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::time_point m_lastProgress = m_opened;
 };
 
 class SilentClock final : public OutputBackend {

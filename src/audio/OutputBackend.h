@@ -2,6 +2,8 @@
 // Where the engine's callback runs: a stream on the sound server, a PortAudio output stream, or the
 // silent clock (a thread that runs the callback in real time and throws the sound away). Created and
 // destroyed on the engine's start-up or worker thread; the callback then runs on the backend's own thread.
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -20,6 +22,35 @@ public:
     // thread.
     virtual unsigned long underflows() const { return 0; }
 };
+
+// Whether a stream's callbacks still come. A sound server can take a second or two to start a new
+// stream (its first callbacks only prefill); after that, a stream whose callback stopped coming for
+// a second lost its device.
+class CallbackWatch {
+public:
+    // The output's thread, once a callback.
+    void counted() noexcept { m_callbacks.fetch_add(1, std::memory_order_relaxed); }
+    // The engine's worker.
+    bool stalled() {
+        const auto now = std::chrono::steady_clock::now();
+        const unsigned long count = m_callbacks.load(std::memory_order_relaxed);
+        if (count != m_lastCount) {
+            m_lastCount = count;
+            m_lastProgress = now;
+        }
+        return now - m_opened >= std::chrono::seconds(5) && now - m_lastProgress >= std::chrono::seconds(1);
+    }
+
+private:
+    std::atomic<unsigned long> m_callbacks{0};
+    unsigned long m_lastCount = 0;
+    const std::chrono::steady_clock::time_point m_opened = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_lastProgress = m_opened;
+};
+
+// The priority of the thread that runs the callback, where real time is allowed: below the sound
+// server's own threads, above everything ordinary.
+constexpr int kOutputThreadPriority = 20;
 
 // The default output's sample rate (the sound server's default sink, or PortAudio's default
 // device where no server answers), or 0 when there is no usable default output. Says why in error.

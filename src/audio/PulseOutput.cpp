@@ -30,7 +30,6 @@ constexpr double kBufferSeconds = 0.060;
 // up to this: a later key is heard a little later, and the sound goes on unbroken. The server does
 // the same for its own sound cards when they run dry.
 constexpr double kMostBufferSeconds = 0.25;
-constexpr int kPriority = 20; // below the sound server's own threads, above everything ordinary
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
 
 struct MainloopDeleter {
@@ -117,19 +116,7 @@ public:
     double latencySeconds() const override { return m_latency.load(std::memory_order_relaxed); }
     unsigned long underflows() const override { return m_underflows.load(std::memory_order_relaxed); }
 
-    bool alive() override {
-        if (m_failed.load(std::memory_order_acquire))
-            return false;
-        const auto now = std::chrono::steady_clock::now();
-        const unsigned long count = m_callbacks.load(std::memory_order_relaxed);
-        if (count != m_lastCount) {
-            m_lastCount = count;
-            m_lastProgress = now;
-        }
-        if (now - m_opened < std::chrono::seconds(5))
-            return true;
-        return now - m_lastProgress < std::chrono::seconds(1);
-    }
+    bool alive() override { return !m_failed.load(std::memory_order_acquire) && !m_watch.stalled(); }
 
 private:
     enum class Phase { Opening, Open, Failed };
@@ -144,7 +131,8 @@ private:
     // The output thread: sets itself up, then plays until told to stop or the server goes.
     void run() {
         pthread_setname_np(pthread_self(), "fadewell-output");
-        ThreadPriority::reportOnce(ThreadPriority::makeRealtime(ThreadPriority::currentThread(), kPriority));
+        ThreadPriority::reportOnce(
+            ThreadPriority::makeRealtime(ThreadPriority::currentThread(), kOutputThreadPriority));
         pa_mainloop* const mainloop = m_mainloop.get();
         std::unique_ptr<pa_context, ContextDeleter> context(pa_context_new_with_proplist(
             pa_mainloop_get_api(mainloop), "Fadewell", programProperties().get()));
@@ -170,9 +158,9 @@ private:
         // a block at a time, its own busy main thread would have to answer every few milliseconds.
         attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);
-        const auto flags =
-            static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
-                                           PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
+        // No timing updates: nothing here reads them, and one still pending when the stream closes
+        // is never freed.
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
         if (pa_stream_connect_playback(stream.get(), nullptr, &attr, flags, nullptr, nullptr) < 0)
             return fail(pa_strerror(pa_context_errno(context.get())));
         const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
@@ -217,7 +205,7 @@ private:
                 m_callback(m_context, m_block.data(), bytes / bytesPerFrame);
                 if (pa_stream_write(stream.get(), m_block.data(), bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
                     break;
-                m_callbacks.fetch_add(1, std::memory_order_relaxed);
+                m_watch.counted();
                 writable -= bytes;
             }
             pa_mainloop_iterate(mainloop, 1, nullptr);
@@ -264,11 +252,8 @@ private:
     Phase m_phase = Phase::Opening;
     std::string m_error;
 
-    std::atomic<unsigned long> m_callbacks{0};
+    CallbackWatch m_watch;
     std::atomic<unsigned long> m_underflows{0}; // the server found our stream empty
-    unsigned long m_lastCount = 0;
-    const std::chrono::steady_clock::time_point m_opened = std::chrono::steady_clock::now();
-    std::chrono::steady_clock::time_point m_lastProgress = m_opened;
 };
 
 } // namespace
@@ -295,39 +280,23 @@ int soundServerRate(std::string& error) {
         return 0;
     // The default sink's own rate: a stream at any other rate would be resampled by the server.
     struct Answer {
-        std::string sink;
         int rate = 0;
         bool done = false;
     } answer;
-    const auto wait = [&](pa_operation* op) {
-        const bool answered = op != nullptr && iterateUntil(mainloop, [&] { return answer.done; });
-        if (op != nullptr)
-            pa_operation_unref(op);
-        answer.done = false;
-        return answered;
-    };
-    const bool named = wait(pa_context_get_server_info(
-        context.get(),
-        [](pa_context*, const pa_server_info* info, void* data) {
+    pa_operation* op = pa_context_get_sink_info_by_name(
+        context.get(), "@DEFAULT_SINK@",
+        [](pa_context*, const pa_sink_info* info, int eol, void* data) {
             auto* a = static_cast<Answer*>(data);
-            if (info != nullptr) {
+            if (eol == 0 && info != nullptr)
                 a->rate = static_cast<int>(info->sample_spec.rate);
-                a->sink = info->default_sink_name != nullptr ? info->default_sink_name : "";
-            }
-            a->done = true;
+            else
+                a->done = true;
         },
-        &answer));
-    if (named && !answer.sink.empty())
-        wait(pa_context_get_sink_info_by_name(
-            context.get(), answer.sink.c_str(),
-            [](pa_context*, const pa_sink_info* info, int eol, void* data) {
-                auto* a = static_cast<Answer*>(data);
-                if (eol == 0 && info != nullptr)
-                    a->rate = static_cast<int>(info->sample_spec.rate);
-                else
-                    a->done = true;
-            },
-            &answer));
+        &answer);
+    if (op != nullptr) {
+        iterateUntil(mainloop, [&] { return answer.done; });
+        pa_operation_unref(op);
+    }
     if (answer.rate <= 0)
         error = "the sound server did not say its rate";
     return answer.rate;
