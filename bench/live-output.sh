@@ -33,13 +33,7 @@ done
 sox -D -m -v 0.389 "$FW_TMP/toneA.wav" -v 0.389 "$FW_TMP/toneB.wav" -v 0.389 "$FW_TMP/toneC.wav" "$FW_TMP/mix.wav"
 max_step=$(awk 'BEGIN {a = 0.5 * 10 ^ (-8.2 / 20); print 1.15 * a * 2 * 3.14159265 * (440 + 1000 + 2500) / 44100}')
 
-fw_pulse_start || die "no sound server"
-fw_xvfb_start || die "no virtual display"
-fw_a11y_start || die "no accessibility bus"
-fw_launch "$bin"
-fw_find_window || die "the console's window did not appear"
-fw_wait_for 10 fw_a11y menubar >/dev/null || die "the console is not on the accessibility bus"
-fw_client_origin
+fw_console_start "$bin" || die "$FW_START_FAILURE"
 for deck in A B C; do fw_load_deck "$deck" "$FW_TMP/tone$deck.wav" || die "deck $deck not loaded"; done
 
 # load_for SECONDS: the busy test's load for that long, then ended (its pids only).

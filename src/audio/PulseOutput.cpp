@@ -188,7 +188,8 @@ private:
         pa_stream_set_underflow_callback(
             stream.get(), [](pa_stream* s, void* self) { static_cast<PulseOutput*>(self)->onUnderflow(s); },
             this);
-        pa_stream_cork(stream.get(), 0, nullptr, nullptr);
+        if (pa_operation* uncork = pa_stream_cork(stream.get(), 0, nullptr, nullptr))
+            pa_operation_unref(uncork);
         while (!m_stop.load(std::memory_order_acquire)) {
             // A server that went away shows in the states; its stream then has no writable size
             // ((size_t)-1), which must never be taken for room to fill.

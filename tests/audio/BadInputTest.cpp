@@ -19,6 +19,7 @@
 #include "PlayerTestSupport.h"
 #include "audio/Decoder.h"
 #include "common/Errors.h"
+#include "support/AsNobody.h"
 
 using namespace fixtures;
 
@@ -221,32 +222,14 @@ TEST(BadInput, UnreadableFileIsRefusedAsPermissionDeniedForAnOrdinaryUser) {
     std::filesystem::permissions(dir.path(),
                                  std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
     std::filesystem::permissions(path, std::filesystem::perms::none);
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(pipeFds[0]);
-        std::string message = "still root";
-        if (::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0)) {
-            try {
-                Decoder::open(path);
-                message = "opened";
-            } catch (const PlayerError& e) {
-                message = e.what();
-            }
+    const std::string message = fixtures::runAsNobody([&]() -> std::string {
+        try {
+            Decoder::open(path);
+            return "opened";
+        } catch (const PlayerError& e) {
+            return e.what();
         }
-        [[maybe_unused]] const ssize_t written = ::write(pipeFds[1], message.data(), message.size());
-        ::_exit(0);
-    }
-    ::close(pipeFds[1]);
-    std::string message;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-        message.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    });
     EXPECT_EQ(message, "Can't load \"" + path + "\": cannot be read: permission denied");
 }
 

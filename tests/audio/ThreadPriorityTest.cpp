@@ -6,11 +6,11 @@
 #include <string>
 #include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "audio/ThreadPriority.h"
+#include "support/AsNobody.h"
 
 namespace {
 
@@ -42,31 +42,17 @@ TEST(ThreadPriority, ARefusedRequestLeavesTheThreadRunningAndSaysWhy) {
         GTEST_SKIP() << "the test drops root's rights in a child; it needs them to drop";
     // A child without root's rights and without a real-time allowance, as an ordinary user on a
     // desktop whose broker is not running: it must be told no, and go on.
-    int pipeFds[2];
-    ASSERT_EQ(::pipe(pipeFds), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(pipeFds[0]);
-        const rlimit none{0, 0};
-        ::setrlimit(RLIMIT_RTPRIO, &none);
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(3);
-        const ThreadPriority::Grant grant = ThreadPriority::makeRealtime(ThreadPriority::currentThread(), 20);
-        const std::string report = std::to_string(static_cast<int>(grant.level)) + " " +
-                                   std::to_string(policyOf(0)) + " " + grant.how;
-        (void)!::write(pipeFds[1], report.data(), report.size());
-        ::_exit(0);
-    }
-    ::close(pipeFds[1]);
-    std::string report;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-        report.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child could not drop its rights";
+    const std::string report = fixtures::runAsNobody(
+        [] {
+            const ThreadPriority::Grant grant =
+                ThreadPriority::makeRealtime(ThreadPriority::currentThread(), 20);
+            return std::to_string(static_cast<int>(grant.level)) + " " + std::to_string(policyOf(0)) + " " +
+                   grant.how;
+        },
+        [] {
+            const rlimit none{0, 0};
+            ::setrlimit(RLIMIT_RTPRIO, &none);
+        });
     // Level Normal (2), still SCHED_OTHER, and the refusal named.
     EXPECT_EQ(report.rfind("2 0 normal priority (SCHED_FIFO refused: Operation not permitted", 0), 0u)
         << report;

@@ -24,22 +24,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "RawRecording.h"
 
-// Level of one frequency in a Hann window, as the RMS in dB of a sine of that amplitude.
-double toneLevel(const std::vector<float>& x, std::size_t start, std::size_t n, double freq, double rate) {
-    double re = 0, im = 0, wsum = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double w =
-            0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n));
-        const double phase = 2 * std::numbers::pi * freq * static_cast<double>(start + i) / rate;
-        re += w * x[start + i] * std::cos(phase);
-        im -= w * x[start + i] * std::sin(phase);
-        wsum += w;
-    }
-    const double amplitude = 2 * std::hypot(re, im) / wsum;
-    return 20 * std::log10(std::max(amplitude / std::numbers::sqrt2, 1e-7));
-}
+namespace {
 
 double median(std::vector<double> v) {
     if (v.empty())
@@ -83,18 +70,9 @@ int main(int argc, char** argv) {
     const double maxStep = std::stod(p["max_step"]);
     const double dropDb = std::stod(p["drop_db"]);
 
-    std::ifstream in(argv[1], std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> left, right;
-    for (std::size_t i = 0; i + 3 < bytes.size(); i += 4) {
-        auto sample = [&](std::size_t at) {
-            const auto lo = static_cast<std::uint8_t>(bytes[at]);
-            const auto hi = static_cast<std::uint8_t>(bytes[at + 1]);
-            return static_cast<float>(static_cast<std::int16_t>(lo | (hi << 8))) / 32768.0f;
-        };
-        left.push_back(sample(i));
-        right.push_back(sample(i + 2));
-    }
+    const RawRecording recording = readRawRecording(argv[1]);
+    const std::vector<float>& left = recording.left;
+    const std::vector<float>& right = recording.right;
     const auto from = static_cast<std::size_t>(std::max(0.0, std::stod(p["from"]) * rate));
     const auto to =
         std::min(left.size(), static_cast<std::size_t>(std::min(1e12, std::stod(p["to"]) * rate)));

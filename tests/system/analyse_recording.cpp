@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "RawRecording.h"
+
 namespace {
 
 struct Levels {
@@ -32,21 +34,6 @@ struct Levels {
     double time(std::size_t i) const { return static_cast<double>(i) * hopSeconds; }
     std::size_t index(double t) const { return static_cast<std::size_t>(std::max(0.0, t / hopSeconds)); }
 };
-
-// Level of one frequency in a Hann window, as the RMS in dB of a sine of that amplitude.
-double toneLevel(const std::vector<float>& x, std::size_t start, std::size_t n, double freq, double rate) {
-    double re = 0, im = 0, wsum = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double w =
-            0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n));
-        const double phase = 2 * std::numbers::pi * freq * static_cast<double>(start + i) / rate;
-        re += w * x[start + i] * std::cos(phase);
-        im -= w * x[start + i] * std::sin(phase);
-        wsum += w;
-    }
-    const double amplitude = 2 * std::hypot(re, im) / wsum;
-    return 20 * std::log10(std::max(amplitude / std::numbers::sqrt2, 1e-7));
-}
 
 Levels measure(const std::vector<float>& x, double rate, double windowSeconds, double hopSeconds, double fa,
                double fb) {
@@ -122,18 +109,9 @@ int main(int argc, char** argv) {
     }
     const double rate = p["rate"];
 
-    std::ifstream in(argv[1], std::ios::binary);
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<float> left, right;
-    for (std::size_t i = 0; i + 3 < bytes.size(); i += 4) {
-        auto sample = [&](std::size_t at) {
-            const auto lo = static_cast<std::uint8_t>(bytes[at]);
-            const auto hi = static_cast<std::uint8_t>(bytes[at + 1]);
-            return static_cast<float>(static_cast<std::int16_t>(lo | (hi << 8))) / 32768.0f;
-        };
-        left.push_back(sample(i));
-        right.push_back(sample(i + 2));
-    }
+    const RawRecording recording = readRawRecording(argv[1]);
+    const std::vector<float>& left = recording.left;
+    const std::vector<float>& right = recording.right;
     std::printf("recording: %.2f s\n", static_cast<double>(left.size()) / rate);
     if (left.size() < static_cast<std::size_t>(rate)) {
         check(false, "the recording holds at least a second of sound");
@@ -204,16 +182,18 @@ int main(int argc, char** argv) {
         // level Auto Set Volume moved its slider to, the level it first played at, not the quiet end.
         const auto aGone = firstBelow(lv.a, expectFaded - 15, quietFrom);
         check(aGone.has_value(), "deck A falls silent when it is loaded again");
-        const auto aAgain = aGone ? firstAbove(lv.a, expectFirst - 6, *aGone) : std::nullopt;
+        std::optional<std::size_t> aAgain;
+        if (aGone)
+            aAgain = firstAbove(lv.a, expectFirst - 6, *aGone);
         check(aAgain.has_value(),
               fmt("deck A, loaded again and started, is heard (above %.1f dB)", expectFirst - 6));
         if (aAgain) {
-            const double aReloaded = medianOver(lv.a, *aAgain + lv.index(0.15), *aAgain + lv.index(0.45));
+            const std::size_t again = aAgain.value();
+            const double aReloaded = medianOver(lv.a, again + lv.index(0.15), again + lv.index(0.45));
             check(std::abs(aReloaded - expectFirst) < 0.5,
                   fmt("deck A, loaded again, plays at %.2f dB, its slider at 20 gives %.2f dB", aReloaded,
                       expectFirst));
-            std::printf("deck A silent at %.2f s, heard again at %.2f s\n", lv.time(*aGone),
-                        lv.time(*aAgain));
+            std::printf("deck A silent at %.2f s, heard again at %.2f s\n", lv.time(*aGone), lv.time(again));
         }
     }
 

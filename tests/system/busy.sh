@@ -30,13 +30,7 @@ tone A 440
 tone B 1000
 tone C 2500
 
-fw_pulse_start || die "no sound server"
-fw_xvfb_start || die "no virtual display"
-fw_a11y_start || die "no accessibility bus"
-fw_launch "$bin"
-fw_find_window || die "the console's window did not appear"
-fw_wait_for 10 fw_a11y menubar >/dev/null || die "the console is not on the accessibility bus"
-fw_client_origin
+fw_console_start "$bin" || die "$FW_START_FAILURE"
 
 recording=$FW_TMP/recording.raw
 case "$case" in
