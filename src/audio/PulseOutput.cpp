@@ -23,8 +23,8 @@ namespace {
 
 // The latency asked for, the sink's share included. It is both what rides out a moment when the
 // server or this thread cannot run and most of the delay from a key to its sound: measured on the
-// private test server, 60 ms asked gave 35 ms from key to sound (median of 20; worst 58 ms), 40 ms
-// asked gave 25 ms but dropped out under a load that 60 ms rode out.
+// private test server, 60 ms asked gave 35 to 37 ms from key to sound (medians of 20; the worst 46
+// to 58 ms), 40 ms asked gave 25 ms but dropped out under a load that 60 ms rode out.
 constexpr double kBufferSeconds = 0.060;
 // A machine on which the server found the stream empty even so gets a longer buffer, step by step
 // up to this: a later key is heard a little later, and the sound goes on unbroken. The server does
