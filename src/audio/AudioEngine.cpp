@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QObject>
@@ -25,14 +27,18 @@
 namespace {
 
 // Read-ahead: a deck plays on this long while its file cannot be read (a slow disk, a worker kept
-// from the processor).
-constexpr double kRingSeconds = 2.0;
+// from the processor); at the usual rates, more (the rings' sizes are powers of two).
+constexpr double kRingSeconds = 1.6;
 constexpr int kRingRate = 96000; // rings hold kRingSeconds at this rate or the engine's, if higher
 constexpr double kVolumeRampSeconds = 0.005;    // a fade tick's step reaches its gain this fast
 constexpr double kTransportRampSeconds = 0.003; // start, halt, stop and seek fade in and out
 constexpr std::size_t kFillChunk = 1024;
 constexpr std::size_t kRampStretch = 64; // frames whose gains the callback works out at a time
-constexpr int kHistoryBlocks = 64;       // enough output latency for 64 buffers
+// How far back the callback can go to make its sound again (the most an output keeps queued), and
+// how many snapshots it keeps for that: one at most every block of the engine's, and so
+// kSnapshots x framesPerBuffer frames back at least.
+constexpr double kMostRewindSeconds = 1.0;
+constexpr std::uint64_t kSnapshots = 512;
 constexpr std::uint64_t kFrameMask = (std::uint64_t{1} << 48) - 1;
 constexpr std::uint32_t kNoGen = 0x10000;
 constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);
@@ -81,7 +87,36 @@ struct Marker {
     std::int8_t group = -1; // the rate group of the frames after a seek; -1: at the engine's rate
 };
 
+// What the callback knows of a deck, saved with each snapshot so the mix can be made again from there.
+struct CallbackDeck {
+    int group = -1; // where the frames in the ring go: a rate group, or -1 straight into the mix
+    std::uint16_t gen = 0;
+    std::uint64_t consumed = 0;
+    bool ended = false;
+    std::uint32_t endedGen = kNoGen; // the last generation played to its end
+    int transport = 0;               // 0 silent .. transport ramp length: playing
+    float gain = 1.0f;
+    float gainTarget = 1.0f;
+    float gainStep = 0.0f;
+    float gainFrom = 0.0f; // where the volume ramp began
+    int gainLeft = 0;
+};
+
 } // namespace
+
+// The callback's state at the start of a block: where its decks stood in their rings and ramps, and
+// the position each had reached. The callback goes back to one of these when sound it has made, not
+// heard yet, must be made again (rewind()); what the listener hears now is read from the one that
+// lies the output's latency back.
+struct AudioEngine::Snapshot {
+    std::uint64_t frame = 0; // output frames made before it
+    std::array<CallbackDeck, kMaxDecks> decks{};
+    std::array<std::uint64_t, kMaxDecks> ringCursor{};
+    std::array<std::uint64_t, kMaxDecks> markerCursor{};
+    std::array<std::uint64_t, kMaxDecks> heard{}; // generation and frames heard of it
+    std::array<bool, kMaxGroups> groupRunning{};
+    std::array<std::size_t, kMaxGroups> groupTailLeft{};
+};
 
 // One deck. Fields are grouped by the thread that writes them.
 struct AudioEngine::Deck {
@@ -100,19 +135,7 @@ struct AudioEngine::Deck {
     std::atomic<std::uint64_t> heard{0}; // generation and frames heard of it
     std::atomic<std::uint32_t> endedGen{kNoGen};
 
-    // Callback only.
-    int cbGroup = -1; // where the frames in the ring go: a rate group, or -1 straight into the mix
-    std::uint16_t cbGen = 0;
-    std::uint64_t cbConsumed = 0;
-    bool cbEnded = false;
-    int cbTransport = 0; // 0 silent .. transport ramp length: playing
-    float cbGain = 1.0f;
-    float cbGainTarget = 1.0f;
-    float cbGainStep = 0.0f;
-    float cbGainFrom = 0.0f; // where the volume ramp began
-    int cbGainLeft = 0;
-    std::array<std::uint64_t, kHistoryBlocks> cbHistory{};
-    int cbHistoryPos = 0;
+    CallbackDeck cb; // callback only
 
     // User-interface thread -> worker, under handoff.
     std::mutex handoff;
@@ -153,8 +176,9 @@ struct AudioEngine::Deck {
 struct AudioEngine::RateGroup {
     std::atomic<int> rate{0}; // published last, with release; 0: not made yet
     std::unique_ptr<PolyphaseResampler> resampler;
-    std::vector<float> mix;       // the group's decks, one block at their rate
-    std::vector<float> resampled; // one block at the engine's rate
+    std::vector<float> mix;                       // the group's decks, one block at their rate
+    std::vector<float> resampled;                 // one block at the engine's rate
+    std::vector<PolyphaseResampler::State> saved; // the filter at each snapshot (slot for slot)
     // Callback only.
     bool cbRunning = false;     // holds frames still to come out (otherwise cleared, and skipped)
     std::size_t cbTailLeft = 0; // input frames of silence until the last deck's tail is out
@@ -174,12 +198,17 @@ AudioEngine::AudioEngine(int sampleRate, int framesPerBuffer, Output output)
       m_uiContext(std::make_unique<QObject>()) {
     if (sampleRate < 8000 || sampleRate > 384000 || framesPerBuffer < 16 || framesPerBuffer > 8192)
         throw std::invalid_argument("AudioEngine: unusable sample rate or buffer size");
+    // What the callback may go back to stays in the ring too, on top of the read-ahead.
     const auto ringFrames =
-        static_cast<std::size_t>(kRingSeconds * std::max(sampleRate, kRingRate)) + 4 * kFillChunk;
+        static_cast<std::size_t>((kRingSeconds + kMostRewindSeconds) * std::max(sampleRate, kRingRate)) +
+        4 * kFillChunk;
     for (int i = 0; i < kMaxDecks; ++i)
         m_decks.push_back(std::make_unique<Deck>(ringFrames, sampleRate));
     for (int i = 0; i < kMaxGroups; ++i)
         m_groups.push_back(std::make_unique<RateGroup>());
+    m_snapshots.resize(kSnapshots);
+    m_rewindLimit = static_cast<std::uint64_t>(kMostRewindSeconds * sampleRate);
+    m_changeSignal = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 std::unique_ptr<AudioEngine> AudioEngine::createOffline(int sampleRate, int framesPerBuffer) {
@@ -190,10 +219,7 @@ std::unique_ptr<AudioEngine> AudioEngine::createOffline(int sampleRate, int fram
 
 std::unique_ptr<AudioEngine> AudioEngine::createSilentClock(int sampleRate, int framesPerBuffer) {
     std::unique_ptr<AudioEngine> engine(new AudioEngine(sampleRate, framesPerBuffer, Output::SilentClock));
-    engine->m_backend =
-        startSilentClock([](void* self, float* out,
-                            std::size_t frames) { static_cast<AudioEngine*>(self)->process(out, frames); },
-                         engine.get(), sampleRate, framesPerBuffer);
+    engine->m_backend = startSilentClock(*engine, sampleRate, framesPerBuffer);
     engine->m_nextRetry = std::chrono::steady_clock::time_point::max(); // never looks for a device
     engine->startWorker();
     return engine;
@@ -201,16 +227,13 @@ std::unique_ptr<AudioEngine> AudioEngine::createSilentClock(int sampleRate, int 
 
 std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
     constexpr int kFramesPerBuffer = 256;
-    const OutputBackend::Callback callback = [](void* self, float* out, std::size_t frames) {
-        static_cast<AudioEngine*>(self)->process(out, frames);
-    };
     ThreadPriority::lockMemory();
     std::string error;
     const int rate = defaultOutputRate(error);
     std::unique_ptr<AudioEngine> engine(new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer,
                                                         rate > 0 ? Output::Device : Output::SilentClock));
     if (rate > 0)
-        engine->m_backend = openDefaultOutput(callback, engine.get(), rate, kFramesPerBuffer, error);
+        engine->m_backend = openDefaultOutput(*engine, rate, kFramesPerBuffer, error);
     if (engine->m_backend) {
         engine->adoptLatency(engine->m_backend->latencySeconds());
     } else {
@@ -218,7 +241,7 @@ std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
                      "Fadewell: no audio output device could be opened (%s); playing on a silent clock\n",
                      error.c_str());
         engine->m_output.store(Output::SilentClock);
-        engine->m_backend = startSilentClock(callback, engine.get(), engine->m_sampleRate, kFramesPerBuffer);
+        engine->m_backend = startSilentClock(*engine, engine->m_sampleRate, kFramesPerBuffer);
         engine->m_nextRetry = std::chrono::steady_clock::now(); // opened as soon as one appears
     }
     engine->startWorker();
@@ -235,6 +258,15 @@ AudioEngine::~AudioEngine() {
         job->thread.join();
     }
     m_uiContext.reset();
+    if (m_changeSignal >= 0)
+        ::close(m_changeSignal);
+}
+
+void AudioEngine::noteChange() {
+    if (m_changeSignal < 0)
+        return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(m_changeSignal, &one, sizeof one);
 }
 
 double AudioEngine::outputLatency() const {
@@ -244,8 +276,7 @@ double AudioEngine::outputLatency() const {
 // Start-up or worker thread: what the listener hears is what the callback made this long ago.
 void AudioEngine::adoptLatency(double seconds) {
     m_latencySeconds.store(seconds);
-    m_latencyBlocks.store(std::clamp(
-        static_cast<int>(std::lround(seconds * m_sampleRate / m_framesPerBuffer)), 0, kHistoryBlocks - 1));
+    m_latencyFrames.store(static_cast<std::uint64_t>(std::llround(std::max(0.0, seconds) * m_sampleRate)));
 }
 
 AudioEngine::Deck& AudioEngine::deck(int index) const {
@@ -320,6 +351,7 @@ AudioEngine::DeckInfo AudioEngine::load(int index, const std::string& path) {
         });
         m_scans.push_back(std::move(job));
     }
+    noteChange();
     wakeWorker();
     return d.info;
 }
@@ -344,6 +376,7 @@ void AudioEngine::unload(int index) {
     }
     d.loadRequested.store(d.loadSerial, std::memory_order_release);
     d.seekRequest.store(pack(d.uiGen, 0), std::memory_order_release);
+    noteChange();
     wakeWorker();
 }
 
@@ -352,7 +385,8 @@ AudioEngine::DeckInfo AudioEngine::deckInfo(int index) const {
 }
 
 void AudioEngine::setPlaying(int index, bool playing) {
-    deck(index).playing.store(playing, std::memory_order_release);
+    if (deck(index).playing.exchange(playing, std::memory_order_acq_rel) != playing)
+        noteChange();
     wakeWorker();
 }
 
@@ -366,11 +400,14 @@ void AudioEngine::seek(int index, double seconds) {
     d.endReported = false;
     const auto frame = static_cast<std::uint64_t>(std::llround(seconds * d.info.fileRate));
     d.seekRequest.store(pack(d.uiGen, frame), std::memory_order_release);
+    noteChange();
     wakeWorker();
 }
 
 void AudioEngine::setGain(int index, float gain) {
-    deck(index).gain.store(std::max(0.0f, gain), std::memory_order_release);
+    gain = std::max(0.0f, gain);
+    if (deck(index).gain.exchange(gain, std::memory_order_acq_rel) != gain)
+        noteChange();
 }
 
 double AudioEngine::position(int index) const {
@@ -397,6 +434,9 @@ int AudioEngine::groupFor(int fileRate) {
             return -1;
         g.mix.assign(2 * g.resampler->maxWrite(), 0.0f);
         g.resampled.assign(2 * static_cast<std::size_t>(m_framesPerBuffer), 0.0f);
+        g.saved.reserve(kSnapshots);
+        for (std::uint64_t k = 0; k < kSnapshots; ++k)
+            g.saved.push_back(g.resampler->makeState());
         g.rate.store(fileRate, std::memory_order_release);
         return i;
     }
@@ -413,6 +453,7 @@ void AudioEngine::process(float* out, std::size_t frames) noexcept {
 }
 
 void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
+    takeSnapshot();
     std::fill(out, out + 2 * frames, 0.0f);
     // What each rate group needs at its own rate for this block.
     std::array<std::size_t, kMaxGroups> needed{};
@@ -432,12 +473,12 @@ void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
         // A deck that is silent takes up a requested seek (or new file) before its target is
         // chosen, so a file at another rate starts in this very block.
         const std::uint16_t requestedGen = genOf(d.seekRequest.load(std::memory_order_acquire));
-        if (requestedGen != d.cbGen && d.cbTransport == 0)
+        if (requestedGen != d.cb.gen && d.cb.transport == 0)
             takeSeek(d, requestedGen);
-        if (d.cbGroup < 0) {
+        if (d.cb.group < 0) {
             mixDeck(d, out, frames);
         } else {
-            const auto g = static_cast<std::size_t>(d.cbGroup);
+            const auto g = static_cast<std::size_t>(d.cb.group);
             if (ready[g] && mixDeck(d, m_groups[g]->mix.data(), needed[g]))
                 fed[g] = true;
         }
@@ -463,22 +504,117 @@ void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
         }
     }
 
-    const int latencyBlocks = m_latencyBlocks.load(std::memory_order_relaxed);
-    for (auto& deckPtr : m_decks) {
-        Deck& d = *deckPtr;
-        // A group's filter holds back the last few frames it was given: not heard yet.
-        std::uint64_t played = d.cbConsumed;
-        if (d.cbGroup >= 0) {
-            const auto ahead = static_cast<std::uint64_t>(
-                std::ceil(m_groups[static_cast<std::size_t>(d.cbGroup)]->resampler->inputAhead()));
-            played = played > ahead ? played - ahead : 0;
-        }
-        // What the listener hears now is what this callback produced latencyBlocks callbacks ago.
-        d.cbHistoryPos = (d.cbHistoryPos + 1) % kHistoryBlocks;
-        d.cbHistory[static_cast<std::size_t>(d.cbHistoryPos)] = pack(d.cbGen, played);
-        const int heardPos = (d.cbHistoryPos - latencyBlocks + kHistoryBlocks) % kHistoryBlocks;
-        d.heard.store(d.cbHistory[static_cast<std::size_t>(heardPos)], std::memory_order_release);
+    m_cbFrame += frames;
+    publishHeard();
+}
+
+std::uint64_t AudioEngine::heardNow(const Deck& d) const noexcept {
+    // A group's filter holds back the last few frames it was given: not heard yet.
+    std::uint64_t played = d.cb.consumed;
+    if (d.cb.group >= 0) {
+        const auto ahead = static_cast<std::uint64_t>(
+            std::ceil(m_groups[static_cast<std::size_t>(d.cb.group)]->resampler->inputAhead()));
+        played = played > ahead ? played - ahead : 0;
     }
+    return pack(d.cb.gen, played);
+}
+
+AudioEngine::Snapshot& AudioEngine::snapshot(std::uint64_t index) noexcept {
+    return m_snapshots[static_cast<std::size_t>(index % kSnapshots)];
+}
+
+void AudioEngine::takeSnapshot() noexcept {
+    if (m_snapshotEnd != m_snapshotBegin &&
+        m_cbFrame - snapshot(m_snapshotEnd - 1).frame < static_cast<std::uint64_t>(m_framesPerBuffer))
+        return; // one a block of the engine's at most, however the output cuts its requests
+    if (m_snapshotEnd - m_snapshotBegin == kSnapshots)
+        ++m_snapshotBegin; // the oldest gives way
+    const auto slot = static_cast<std::size_t>(m_snapshotEnd % kSnapshots);
+    Snapshot& s = m_snapshots[slot];
+    s.frame = m_cbFrame;
+    for (std::size_t k = 0; k < kMaxDecks; ++k) {
+        const Deck& d = *m_decks[k];
+        s.decks[k] = d.cb;
+        s.ringCursor[k] = d.ring.readIndex();
+        s.markerCursor[k] = d.markers.readIndex();
+        s.heard[k] = heardNow(d);
+    }
+    for (std::size_t g = 0; g < kMaxGroups; ++g) {
+        RateGroup& group = *m_groups[g];
+        s.groupRunning[g] = group.cbRunning;
+        s.groupTailLeft[g] = group.cbTailLeft;
+        if (group.cbRunning)
+            group.resampler->save(group.saved[slot]);
+    }
+    ++m_snapshotEnd;
+    // What lies further back than any output keeps queued goes back to the worker to fill again.
+    while (m_snapshotEnd - m_snapshotBegin > 1 &&
+           snapshot(m_snapshotBegin + 1).frame + m_rewindLimit <= m_cbFrame)
+        ++m_snapshotBegin;
+    const Snapshot& oldest = snapshot(m_snapshotBegin);
+    for (std::size_t k = 0; k < kMaxDecks; ++k) {
+        m_decks[k]->ring.release(oldest.ringCursor[k]);
+        m_decks[k]->markers.release(oldest.markerCursor[k]);
+    }
+}
+
+void AudioEngine::publishHeard() noexcept {
+    const std::uint64_t latency = m_latencyFrames.load(std::memory_order_relaxed);
+    if (latency == 0) {
+        for (auto& d : m_decks) {
+            d->heard.store(heardNow(*d), std::memory_order_release);
+            d->endedGen.store(d->cb.endedGen, std::memory_order_release);
+        }
+        return;
+    }
+    // What the listener hears now is what the callback made latency frames ago: the state of the
+    // last snapshot before that.
+    if (m_cbFrame < latency)
+        return;
+    const std::uint64_t heardFrame = m_cbFrame - latency;
+    std::uint64_t i = m_snapshotEnd;
+    while (i > m_snapshotBegin && snapshot(i - 1).frame > heardFrame)
+        --i;
+    if (i == m_snapshotBegin)
+        return;
+    const Snapshot& s = snapshot(i - 1);
+    for (std::size_t k = 0; k < kMaxDecks; ++k) {
+        m_decks[k]->heard.store(s.heard[k], std::memory_order_release);
+        m_decks[k]->endedGen.store(s.decks[k].endedGen, std::memory_order_release);
+    }
+}
+
+std::size_t AudioEngine::rewind(std::size_t frames) noexcept {
+    // The earliest snapshot no further back than asked.
+    const std::uint64_t target = m_cbFrame - std::min<std::uint64_t>(frames, m_cbFrame);
+    std::uint64_t i = m_snapshotEnd;
+    while (i > m_snapshotBegin && snapshot(i - 1).frame >= target)
+        --i;
+    if (i == m_snapshotEnd)
+        return 0;
+    const auto slot = static_cast<std::size_t>(i % kSnapshots);
+    const Snapshot& s = m_snapshots[slot];
+    for (std::size_t k = 0; k < kMaxDecks; ++k) {
+        Deck& d = *m_decks[k];
+        d.cb = s.decks[k];
+        d.ring.rewindTo(s.ringCursor[k]);
+        d.markers.rewindTo(s.markerCursor[k]);
+    }
+    for (std::size_t g = 0; g < kMaxGroups; ++g) {
+        RateGroup& group = *m_groups[g];
+        if (group.rate.load(std::memory_order_acquire) == 0)
+            continue;
+        group.cbRunning = s.groupRunning[g];
+        group.cbTailLeft = s.groupTailLeft[g];
+        if (group.cbRunning)
+            group.resampler->restore(group.saved[slot]);
+        else
+            group.resampler->clear(); // as it was: a group at rest is cleared
+    }
+    const auto back = static_cast<std::size_t>(m_cbFrame - s.frame);
+    m_cbFrame = s.frame;
+    m_snapshotEnd = i + 1;
+    return back;
 }
 
 bool AudioEngine::takeSeek(Deck& d, std::uint16_t requestedGen) noexcept {
@@ -490,10 +626,10 @@ bool AudioEngine::takeSeek(Deck& d, std::uint16_t requestedGen) noexcept {
             continue;
         d.ring.discardUntil(marker.index);
         if (marker.gen == requestedGen) {
-            d.cbGen = marker.gen;
-            d.cbConsumed = 0;
-            d.cbEnded = false;
-            d.cbGroup = marker.group;
+            d.cb.gen = marker.gen;
+            d.cb.consumed = 0;
+            d.cb.ended = false;
+            d.cb.group = marker.group;
             return true;
         }
     }
@@ -542,35 +678,35 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
     const bool play = d.playing.load(std::memory_order_acquire);
     const float target = d.gain.load(std::memory_order_acquire);
     // The rate of the frames in the ring: the group's, or the engine's.
-    const int rate = d.cbGroup >= 0
-                         ? m_groups[static_cast<std::size_t>(d.cbGroup)]->rate.load(std::memory_order_acquire)
-                         : m_sampleRate;
+    const int rate =
+        d.cb.group >= 0 ? m_groups[static_cast<std::size_t>(d.cb.group)]->rate.load(std::memory_order_acquire)
+                        : m_sampleRate;
     const int volumeRamp = std::max(1, static_cast<int>(kVolumeRampSeconds * rate));
     const int transportRamp = std::max(1, static_cast<int>(kTransportRampSeconds * rate));
     const float transportScale = 1.0f / static_cast<float>(transportRamp);
-    if (d.cbTransport == 0) {
+    if (d.cb.transport == 0) {
         // Nobody hears the deck now: a start begins at the new gain at once.
-        d.cbGain = d.cbGainTarget = target;
-        d.cbGainLeft = 0;
-    } else if (target != d.cbGainTarget) {
-        d.cbGainTarget = target;
-        d.cbGainLeft = volumeRamp;
-        d.cbGainFrom = d.cbGain;
-        d.cbGainStep = (target - d.cbGain) / static_cast<float>(volumeRamp);
+        d.cb.gain = d.cb.gainTarget = target;
+        d.cb.gainLeft = 0;
+    } else if (target != d.cb.gainTarget) {
+        d.cb.gainTarget = target;
+        d.cb.gainLeft = volumeRamp;
+        d.cb.gainFrom = d.cb.gain;
+        d.cb.gainStep = (target - d.cb.gain) / static_cast<float>(volumeRamp);
     }
 
     bool mixed = false;
     std::size_t i = 0;
     while (i < frames) {
-        const bool seekPending = requestedGen != d.cbGen;
-        if (seekPending && d.cbTransport == 0) {
-            const int group = d.cbGroup;
-            if (!takeSeek(d, requestedGen) || d.cbGroup != group)
+        const bool seekPending = requestedGen != d.cb.gen;
+        if (seekPending && d.cb.transport == 0) {
+            const int group = d.cb.group;
+            if (!takeSeek(d, requestedGen) || d.cb.group != group)
                 break; // not there yet; or the new frames go elsewhere, from the next block on
             continue;
         }
-        const bool audible = play && !seekPending && !d.cbEnded;
-        if (!audible && d.cbTransport == 0)
+        const bool audible = play && !seekPending && !d.cb.ended;
+        if (!audible && d.cb.transport == 0)
             break;
 
         std::size_t available = d.ring.readable();
@@ -579,11 +715,11 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
             available =
                 std::min<std::size_t>(available, static_cast<std::size_t>(m->index - d.ring.readIndex()));
         if (available == 0) {
-            d.cbTransport = 0; // nothing left to fade out with
-            if (m != nullptr && m->kind == Marker::End && m->gen == d.cbGen) {
+            d.cb.transport = 0; // nothing left to fade out with
+            if (m != nullptr && m->kind == Marker::End && m->gen == d.cb.gen) {
                 d.markers.pop();
-                d.cbEnded = true;
-                d.endedGen.store(d.cbGen, std::memory_order_release);
+                d.cb.ended = true;
+                d.cb.endedGen = d.cb.gen;
                 continue;
             }
             if (seekPending)
@@ -596,10 +732,10 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
         const int transportTarget = audible ? transportRamp : 0;
         const std::size_t count = std::min(frames - i, available);
         // The ramps' state in locals, so the loops below keep it in registers.
-        int transport = d.cbTransport;
-        float gain = d.cbGain;
-        int gainLeft = d.cbGainLeft;
-        const float gainFrom = d.cbGainFrom, gainStep = d.cbGainStep, gainTarget = d.cbGainTarget;
+        int transport = d.cb.transport;
+        float gain = d.cb.gain;
+        int gainLeft = d.cb.gainLeft;
+        const float gainFrom = d.cb.gainFrom, gainStep = d.cb.gainStep, gainTarget = d.cb.gainTarget;
         bool fadedOut = false;
         std::size_t k = 0;
         while (k < count && !fadedOut) {
@@ -647,11 +783,11 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
             k += n;
             fadedOut = !audible && transport == 0; // the rest stays in the ring
         }
-        d.cbTransport = transport;
-        d.cbGain = gain;
-        d.cbGainLeft = gainLeft;
+        d.cb.transport = transport;
+        d.cb.gain = gain;
+        d.cb.gainLeft = gainLeft;
         d.ring.consume(k);
-        d.cbConsumed += k;
+        d.cb.consumed += k;
         i += k;
         mixed = mixed || k > 0;
     }
@@ -669,8 +805,8 @@ bool AudioEngine::needsPass(std::size_t frames) const {
             return true;
         // Called on the thread that runs the callback: its state can be read here.
         const std::size_t need =
-            d.cbGroup < 0 ? frames
-                          : m_groups[static_cast<std::size_t>(d.cbGroup)]->resampler->inputFor(frames);
+            d.cb.group < 0 ? frames
+                           : m_groups[static_cast<std::size_t>(d.cb.group)]->resampler->inputFor(frames);
         if (d.feeding.load(std::memory_order_acquire) && d.ring.readable() < need)
             return true;
     }
@@ -759,8 +895,17 @@ void AudioEngine::workerLoop() {
 }
 
 void AudioEngine::servicePass() {
-    for (int i = 0; i < kMaxDecks; ++i)
-        serviceDeck(*m_decks[static_cast<std::size_t>(i)], i);
+    bool served = false;
+    for (int i = 0; i < kMaxDecks; ++i) {
+        Deck& d = *m_decks[static_cast<std::size_t>(i)];
+        const int before = d.servedGen.load(std::memory_order_relaxed);
+        serviceDeck(d, i);
+        served = served || d.servedGen.load(std::memory_order_relaxed) != before;
+    }
+    // A new position or file is in its ring now: what the output has queued can be made again
+    // with it, instead of it starting only behind the queue.
+    if (served)
+        noteChange();
 }
 
 void AudioEngine::serviceDeck(Deck& d, int index) {
@@ -867,9 +1012,6 @@ void AudioEngine::superviseOutput() {
     if (now < m_nextSupervise)
         return;
     m_nextSupervise = now + kSupervisePeriod;
-    const OutputBackend::Callback callback = [](void* self, float* out, std::size_t frames) {
-        static_cast<AudioEngine*>(self)->process(out, frames);
-    };
     if (m_output.load() == Output::Device) {
         if (m_backend && m_backend->alive())
             return;
@@ -878,7 +1020,7 @@ void AudioEngine::superviseOutput() {
                      "Fadewell: the audio output device went away; playing on a silent clock until it is "
                      "back\n");
         adoptLatency(0.0);
-        m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
+        m_backend = startSilentClock(*this, m_sampleRate, m_framesPerBuffer);
         m_output.store(Output::SilentClock, std::memory_order_release);
         m_retryDelay = kFirstRetryDelay;
         m_nextRetry = now;
@@ -898,8 +1040,8 @@ void AudioEngine::superviseOutput() {
     // The silent clock runs on while PortAudio starts and opens the stream, and stops just before
     // the stream's first callback: positions lose no time to the attempt.
     std::string error;
-    std::unique_ptr<OutputBackend> device = openDefaultOutput(callback, this, m_sampleRate, m_framesPerBuffer,
-                                                              error, [this] { m_backend.reset(); });
+    std::unique_ptr<OutputBackend> device =
+        openDefaultOutput(*this, m_sampleRate, m_framesPerBuffer, error, [this] { m_backend.reset(); });
     if (device) {
         m_backend = std::move(device);
         m_underflowsSeen = 0;
@@ -909,7 +1051,7 @@ void AudioEngine::superviseOutput() {
         return;
     }
     if (!m_backend) // the stream opened but did not start
-        m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
+        m_backend = startSilentClock(*this, m_sampleRate, m_framesPerBuffer);
     m_nextRetry = now + std::chrono::milliseconds(static_cast<long>(m_retryDelay * 1000));
     m_retryDelay = std::min(m_retryDelay * 2.0, 30.0);
 }

@@ -21,10 +21,11 @@
 #include <thread>
 #include <vector>
 
-class QObject;
-class OutputBackend;
+#include "audio/OutputBackend.h"
 
-class AudioEngine {
+class QObject;
+
+class AudioEngine final : public OutputSource {
 public:
     // How many decks (players) one engine can hold.
     static constexpr int kMaxDecks = 8;
@@ -59,7 +60,7 @@ public:
     // The silent clock alone, without trying any device.
     static std::unique_ptr<AudioEngine> createSilentClock(int sampleRate = 48000, int framesPerBuffer = 256);
 
-    ~AudioEngine();
+    ~AudioEngine() override;
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;
 
@@ -108,11 +109,20 @@ public:
 
     // The audio callback: mixes every deck into out (2 x frames floats). Never locks, allocates,
     // does I/O or logs. Audio thread only (one at a time).
-    void process(float* out, std::size_t frames) noexcept;
+    void process(float* out, std::size_t frames) noexcept override;
+    // The audio thread: goes back up to frames of what process() made (less where a snapshot of
+    // the callback's state lies only later, or when asked further back than a second), so that
+    // process() makes them again as the decks are set now; returns how many it went back. Never
+    // locks, allocates, does I/O or logs.
+    std::size_t rewind(std::size_t frames) noexcept override;
+    // Readable when a deck was changed (started, halted, its gain, a seek or a file) or the worker
+    // has the frames of a new position ready: what an output has queued may no longer be right.
+    int changeSignal() const override { return m_changeSignal; }
 
 private:
     struct Deck;
     struct RateGroup;
+    struct Snapshot;
     struct ScanJob;
     struct LostEvent {
         int deck;
@@ -138,6 +148,12 @@ private:
     bool takeSeek(Deck& d, std::uint16_t requestedGen) noexcept;
     int groupFor(int fileRate); // user-interface thread: the group for a rate, or -1 if none can be
     bool needsPass(std::size_t frames) const; // offline rendering thread
+    // Callback: the state at the start of a block, kept to go back to; and the positions heard.
+    void takeSnapshot() noexcept;
+    void publishHeard() noexcept;
+    std::uint64_t heardNow(const Deck& d) const noexcept;
+    Snapshot& snapshot(std::uint64_t index) noexcept;
+    void noteChange(); // user-interface or worker thread
     Deck& deck(int index) const;
 
     int m_sampleRate;
@@ -147,7 +163,14 @@ private:
     std::vector<std::unique_ptr<RateGroup>> m_groups;
 
     std::unique_ptr<OutputBackend> m_backend; // worker thread (after start-up)
-    std::atomic<int> m_latencyBlocks{0};
+    int m_changeSignal = -1;                  // an eventfd; written on every change of a deck
+    // Callback only: the frames made so far, and the snapshots kept, indices [begin, end) of a ring.
+    std::uint64_t m_cbFrame = 0;
+    std::vector<Snapshot> m_snapshots;
+    std::uint64_t m_snapshotBegin = 0;
+    std::uint64_t m_snapshotEnd = 0;
+    std::uint64_t m_rewindLimit = 0; // frames back the callback keeps what it may go back to
+    std::atomic<std::uint64_t> m_latencyFrames{0};
     std::atomic<double> m_latencySeconds{0.0};
     double m_retryDelay = 2.0; // seconds before the next attempt at a device that would not open
     std::chrono::steady_clock::time_point m_nextSupervise{};

@@ -80,8 +80,8 @@ private:
 
 class PortAudioOutput final : public OutputBackend {
 public:
-    PortAudioOutput(std::unique_ptr<PaSession> session, Callback callback, void* context)
-        : m_session(std::move(session)), m_callback(callback), m_context(context) {}
+    PortAudioOutput(std::unique_ptr<PaSession> session, OutputSource& source)
+        : m_session(std::move(session)), m_source(source) {}
     ~PortAudioOutput() override {
         if (m_stream != nullptr) {
             Pa_AbortStream(m_stream);
@@ -139,14 +139,13 @@ private:
         auto* me = static_cast<PortAudioOutput*>(self);
         if (me->m_thread.load(std::memory_order_relaxed) == 0) // the first callback only
             me->m_thread.store(ThreadPriority::currentThread(), std::memory_order_release);
-        me->m_callback(me->m_context, static_cast<float*>(out), frames);
+        me->m_source.process(static_cast<float*>(out), frames);
         me->m_watch.counted();
         return paContinue;
     }
 
     std::unique_ptr<PaSession> m_session;
-    Callback m_callback;
-    void* m_context;
+    OutputSource& m_source;
     PaStream* m_stream = nullptr;
     double m_latency = 0.0;
     CallbackWatch m_watch;
@@ -156,13 +155,13 @@ private:
 
 class SilentClock final : public OutputBackend {
 public:
-    SilentClock(Callback callback, void* context, int rate, int framesPerBuffer)
+    SilentClock(OutputSource& source, int rate, int framesPerBuffer)
         : m_buffer(static_cast<std::size_t>(framesPerBuffer) * 2) {
-        m_thread = std::thread([this, callback, context, rate, framesPerBuffer] {
+        m_thread = std::thread([this, &source, rate, framesPerBuffer] {
             const auto period = std::chrono::duration<double>(static_cast<double>(framesPerBuffer) / rate);
             auto next = std::chrono::steady_clock::now();
             while (!m_stop.load(std::memory_order_acquire)) {
-                callback(context, m_buffer.data(), static_cast<std::size_t>(framesPerBuffer));
+                source.process(m_buffer.data(), static_cast<std::size_t>(framesPerBuffer));
                 next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
                 std::this_thread::sleep_until(next);
             }
@@ -213,33 +212,31 @@ bool defaultOutputPresent() {
     return true;
 }
 
-std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, void* context, int rate,
-                                             int framesPerBuffer, std::string& error,
-                                             const std::function<void()>& beforeStart) {
+std::unique_ptr<OutputBackend> openPortAudio(OutputSource& source, int rate, int framesPerBuffer,
+                                             std::string& error, const std::function<void()>& beforeStart) {
     AlsaQuiet quiet;
     auto session = std::make_unique<PaSession>();
     if (!session->ok()) {
         error = "PortAudio did not start";
         return nullptr;
     }
-    auto output = std::make_unique<PortAudioOutput>(std::move(session), callback, context);
+    auto output = std::make_unique<PortAudioOutput>(std::move(session), source);
     if (!output->open(rate, framesPerBuffer, error, beforeStart))
         return nullptr;
     return output;
 }
 
-std::unique_ptr<OutputBackend> startSilentClock(OutputBackend::Callback callback, void* context, int rate,
-                                                int framesPerBuffer) {
-    return std::make_unique<SilentClock>(callback, context, rate, framesPerBuffer);
+std::unique_ptr<OutputBackend> startSilentClock(OutputSource& source, int rate, int framesPerBuffer) {
+    return std::make_unique<SilentClock>(source, rate, framesPerBuffer);
 }
 
-std::unique_ptr<OutputBackend> openDefaultOutput(OutputBackend::Callback callback, void* context, int rate,
-                                                 int framesPerBuffer, std::string& error,
+std::unique_ptr<OutputBackend> openDefaultOutput(OutputSource& source, int rate, int framesPerBuffer,
+                                                 std::string& error,
                                                  const std::function<void()>& beforeStart) {
     std::string serverError;
-    if (auto output = openSoundServer(callback, context, rate, framesPerBuffer, serverError, beforeStart))
+    if (auto output = openSoundServer(source, rate, framesPerBuffer, serverError, beforeStart))
         return output;
-    if (auto output = openPortAudio(callback, context, rate, framesPerBuffer, error, beforeStart))
+    if (auto output = openPortAudio(source, rate, framesPerBuffer, error, beforeStart))
         return output;
     error = "sound server: " + serverError + "; device: " + error;
     return nullptr;

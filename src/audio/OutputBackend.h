@@ -9,9 +9,23 @@
 #include <memory>
 #include <string>
 
+// What an output plays: the engine's mix. Its methods run on the output's own thread, under the
+// audio callback's rules (no lock, allocation, I/O or logging).
+class OutputSource {
+public:
+    virtual ~OutputSource() = default;
+    // The next frames of the mix into out (2 x frames floats).
+    virtual void process(float* out, std::size_t frames) noexcept = 0;
+    // Goes back up to frames of what process() made, so that it makes them again as they should
+    // be now; returns how many it went back (never more than asked; 0 when it cannot).
+    virtual std::size_t rewind(std::size_t frames) noexcept = 0;
+    // A descriptor that becomes readable when what process() made may no longer be what should be
+    // heard (a key changed it); reading it clears it. Any thread; -1 when there is none.
+    virtual int changeSignal() const = 0;
+};
+
 class OutputBackend {
 public:
-    using Callback = void (*)(void* context, float* out, std::size_t frames);
     virtual ~OutputBackend() = default;
     // Seconds from the callback to the listener; may grow while the output runs (a buffer made
     // longer after a dropout). Any thread.
@@ -62,22 +76,21 @@ bool defaultOutputPresent();
 // Opens and starts the default output at rate; nullptr (and why in error) when it cannot.
 // beforeStart, when given, runs once the stream is open, just before its first callback can come:
 // the caller stops its previous output there, so that one callback runs at a time.
-std::unique_ptr<OutputBackend> openPortAudio(OutputBackend::Callback callback, void* context, int rate,
-                                             int framesPerBuffer, std::string& error,
+std::unique_ptr<OutputBackend> openPortAudio(OutputSource& source, int rate, int framesPerBuffer,
+                                             std::string& error,
                                              const std::function<void()>& beforeStart = {});
-std::unique_ptr<OutputBackend> startSilentClock(OutputBackend::Callback callback, void* context, int rate,
-                                                int framesPerBuffer);
+std::unique_ptr<OutputBackend> startSilentClock(OutputSource& source, int rate, int framesPerBuffer);
 
 // The desktop's sound server (PulseAudio, or PipeWire's PulseAudio service), spoken to directly.
 // The rate of its default sink, or 0 (and why in error) when no server answers.
 int soundServerRate(std::string& error);
 // Opens and starts a stream on the server's default sink at rate, its thread at real-time priority
 // where allowed; nullptr (and why in error) when it cannot. beforeStart as for openPortAudio.
-std::unique_ptr<OutputBackend> openSoundServer(OutputBackend::Callback callback, void* context, int rate,
-                                               int framesPerBuffer, std::string& error,
+std::unique_ptr<OutputBackend> openSoundServer(OutputSource& source, int rate, int framesPerBuffer,
+                                               std::string& error,
                                                const std::function<void()>& beforeStart = {});
 
 // The sound server where one answers, otherwise PortAudio's default device.
-std::unique_ptr<OutputBackend> openDefaultOutput(OutputBackend::Callback callback, void* context, int rate,
-                                                 int framesPerBuffer, std::string& error,
+std::unique_ptr<OutputBackend> openDefaultOutput(OutputSource& source, int rate, int framesPerBuffer,
+                                                 std::string& error,
                                                  const std::function<void()>& beforeStart = {});

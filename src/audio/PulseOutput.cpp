@@ -4,6 +4,12 @@
 // Through the ALSA plugin the same sound took two ordinary threads (PortAudio's and the plugin's
 // own connection thread) and a buffer of 12 ms, and one late wake-up on a busy machine stalled the
 // stream for a second.
+//
+// The buffer is long, so that the sound goes on while the machine is too busy to run the server's
+// main thread or ours for a while; and a key is still heard at once: when the engine says a deck
+// changed, the part of the buffer the server has not played yet is made again and written over
+// the old (the engine goes back to where that part began), from a few milliseconds after the
+// server's read position on.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -15,21 +21,26 @@
 
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
+#include <unistd.h>
 
 #include "audio/OutputBackend.h"
 #include "audio/ThreadPriority.h"
 
 namespace {
 
-// The latency asked for, the sink's share included. It is both what rides out a moment when the
-// server or this thread cannot run and most of the delay from a key to its sound: measured on the
-// private test server, 60 ms asked gave 35 to 37 ms from key to sound (medians of 20; the worst 46
-// to 58 ms), 40 ms asked gave 25 ms but dropped out under a load that 60 ms rode out.
-constexpr double kBufferSeconds = 0.060;
+// What the server holds of ours: what rides out a moment when the server's main thread or this
+// thread cannot run. With 60 ms (and keys heard from the end of the buffer) a machine whose cores
+// were all taken, six ordinary processes and a compiler each, still dropped out now and then, and
+// with 250 ms it did once in a few runs; paplay (2 s) and aplay (0.5 s) did not.
+constexpr double kBufferSeconds = 0.4;
 // A machine on which the server found the stream empty even so gets a longer buffer, step by step
-// up to this: a later key is heard a little later, and the sound goes on unbroken. The server does
-// the same for its own sound cards when they run dry.
-constexpr double kMostBufferSeconds = 0.25;
+// up to this; keys are still heard as soon. The server does the same for its own sound cards when
+// they run dry. Less than the engine can go back (a second).
+constexpr double kMostBufferSeconds = 0.8;
+// Where a change begins: this far after the server's read position when it answered, so that the
+// new sound reaches the server before the server reaches it (it then plays on from the old
+// sound's end, with a jump).
+constexpr double kRewriteMarginSeconds = 0.015;
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
 
 struct MainloopDeleter {
@@ -83,9 +94,10 @@ bool connectContext(pa_mainloop* m, pa_context* c, std::string& error) {
 
 class PulseOutput final : public OutputBackend {
 public:
-    PulseOutput(Callback callback, void* context, int rate, int framesPerBuffer)
-        : m_callback(callback), m_context(context), m_rate(rate), m_framesPerBuffer(framesPerBuffer),
-          m_block(static_cast<std::size_t>(framesPerBuffer) * 2) {}
+    PulseOutput(OutputSource& source, int rate, int framesPerBuffer)
+        : m_source(source), m_rate(rate), m_framesPerBuffer(framesPerBuffer),
+          m_block(static_cast<std::size_t>(framesPerBuffer) * 2),
+          m_rewrite(2 * static_cast<std::size_t>(kMostBufferSeconds * 1.5 * rate)) {}
 
     ~PulseOutput() override {
         m_stop.store(true, std::memory_order_release);
@@ -145,8 +157,9 @@ private:
             context.get(), "Fadewell", &format, nullptr, programProperties().get()));
         if (!stream)
             return fail(pa_strerror(pa_context_errno(context.get())));
-        // The buffer is ours to choose: kBufferSeconds in all; the sink adjusts its own latency to it
-        // (ADJUST_LATENCY) instead of holding seconds on top.
+        // The buffer is ours to choose: kBufferSeconds at the server, the sink's own latency apart
+        // (not ADJUST_LATENCY, which gives the sink half of it: a change could only be written
+        // over what the server still holds).
         const auto bytesPerFrame = static_cast<std::uint32_t>(pa_frame_size(&format));
         const auto block = static_cast<std::uint32_t>(m_framesPerBuffer) * bytesPerFrame;
         pa_buffer_attr attr{};
@@ -160,7 +173,7 @@ private:
         attr.fragsize = static_cast<std::uint32_t>(-1);
         // No timing updates: nothing here reads them, and one still pending when the stream closes
         // is never freed.
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
         if (pa_stream_connect_playback(stream.get(), nullptr, &attr, flags, nullptr, nullptr) < 0)
             return fail(pa_strerror(pa_context_errno(context.get())));
         const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
@@ -188,6 +201,17 @@ private:
         pa_stream_set_underflow_callback(
             stream.get(), [](pa_stream* s, void* self) { static_cast<PulseOutput*>(self)->onUnderflow(s); },
             this);
+        m_stream = stream.get();
+        pa_mainloop_api* const api = pa_mainloop_get_api(mainloop);
+        pa_io_event* const changes =
+            m_source.changeSignal() < 0
+                ? nullptr
+                : api->io_new(
+                      api, m_source.changeSignal(), PA_IO_EVENT_INPUT,
+                      [](pa_mainloop_api*, pa_io_event*, int fd, pa_io_event_flags_t, void* self) {
+                          static_cast<PulseOutput*>(self)->onChange(fd);
+                      },
+                      this);
         if (pa_operation* uncork = pa_stream_cork(stream.get(), 0, nullptr, nullptr))
             pa_operation_unref(uncork);
         while (!m_stop.load(std::memory_order_acquire)) {
@@ -203,14 +227,72 @@ private:
             while (writable >= bytesPerFrame) {
                 const std::size_t bytes =
                     std::min<std::size_t>(writable, block) / bytesPerFrame * bytesPerFrame;
-                m_callback(m_context, m_block.data(), bytes / bytesPerFrame);
+                m_source.process(m_block.data(), bytes / bytesPerFrame);
                 if (pa_stream_write(stream.get(), m_block.data(), bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
                     break;
+                m_written += static_cast<std::int64_t>(bytes);
                 m_watch.counted();
                 writable -= bytes;
             }
             pa_mainloop_iterate(mainloop, 1, nullptr);
         }
+        if (changes != nullptr)
+            api->io_free(changes);
+        m_stream = nullptr;
+    }
+
+    // The output thread, when the engine says a deck changed: asks the server where it is
+    // reading; the answer starts the rewrite. Changes that come while it is asked are taken up
+    // by one more question after the answer.
+    void onChange(int fd) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
+        if (m_asking) {
+            m_changedAgain = true;
+            return;
+        }
+        ask();
+    }
+
+    void ask() {
+        pa_operation* op = pa_stream_update_timing_info(
+            m_stream,
+            [](pa_stream* s, int ok, void* self) { static_cast<PulseOutput*>(self)->onTiming(s, ok); }, this);
+        m_asking = op != nullptr;
+        if (op != nullptr)
+            pa_operation_unref(op);
+    }
+
+    void onTiming(pa_stream* stream, int ok) {
+        m_asking = false;
+        const pa_timing_info* timing = ok ? pa_stream_get_timing_info(stream) : nullptr;
+        if (timing != nullptr && !timing->write_index_corrupt && !timing->read_index_corrupt &&
+            timing->write_index == m_written)
+            rewrite(stream, *timing);
+        if (m_changedAgain) {
+            m_changedAgain = false;
+            ask();
+        }
+    }
+
+    // Makes again what the server has not read yet, from kRewriteMarginSeconds (and the time
+    // since the answer) after its read position, and writes it in the old sound's place.
+    void rewrite(pa_stream* stream, const pa_timing_info& timing) {
+        const auto frame = static_cast<std::int64_t>(m_bytesPerFrame);
+        const double since = static_cast<double>(pa_timeval_age(&timing.timestamp)) / 1e6;
+        const auto margin = static_cast<std::int64_t>((kRewriteMarginSeconds + since) * m_rate) * frame;
+        const std::int64_t from = timing.read_index + margin;
+        if (from >= m_written)
+            return;
+        const std::size_t asked =
+            std::min(static_cast<std::size_t>((m_written - from) / frame), m_rewrite.size() / 2);
+        const std::size_t back = m_source.rewind(asked);
+        if (back == 0)
+            return;
+        m_source.process(m_rewrite.data(), back);
+        const auto bytes = static_cast<std::int64_t>(back) * frame;
+        pa_stream_write(stream, m_rewrite.data(), static_cast<std::size_t>(bytes), nullptr, m_written - bytes,
+                        PA_SEEK_ABSOLUTE);
     }
 
     // The output thread, when the server found the stream empty: counted, and the buffer made
@@ -233,11 +315,16 @@ private:
             pa_operation_unref(op);
     }
 
-    Callback m_callback;
-    void* m_context;
+    OutputSource& m_source;
     const int m_rate;
     const int m_framesPerBuffer;
-    std::vector<float> m_block;         // the output thread's
+    // The output thread's.
+    std::vector<float> m_block;
+    std::vector<float> m_rewrite; // room to make the whole buffer again
+    pa_stream* m_stream = nullptr;
+    std::int64_t m_written = 0; // bytes, the stream's write index
+    bool m_asking = false;      // a timing question is on its way
+    bool m_changedAgain = false;
     std::atomic<double> m_latency{0.0}; // the stream's buffer as the server has it; any thread
     pa_buffer_attr m_attr{};            // the output thread's: what it last asked for
     std::uint32_t m_bytesPerFrame = 8;
@@ -303,10 +390,9 @@ int soundServerRate(std::string& error) {
     return answer.rate;
 }
 
-std::unique_ptr<OutputBackend> openSoundServer(OutputBackend::Callback callback, void* context, int rate,
-                                               int framesPerBuffer, std::string& error,
-                                               const std::function<void()>& beforeStart) {
-    auto output = std::make_unique<PulseOutput>(callback, context, rate, framesPerBuffer);
+std::unique_ptr<OutputBackend> openSoundServer(OutputSource& source, int rate, int framesPerBuffer,
+                                               std::string& error, const std::function<void()>& beforeStart) {
+    auto output = std::make_unique<PulseOutput>(source, rate, framesPerBuffer);
     if (!output->open(error, beforeStart))
         return nullptr;
     return output;

@@ -349,6 +349,38 @@ double PolyphaseResampler::inputAhead() const {
     return static_cast<double>(m_inputTotal) - nextOutputTime;
 }
 
+PolyphaseResampler::State PolyphaseResampler::makeState() const {
+    State state;
+    state.left.resize(m_left.size());
+    state.right.resize(m_right.size());
+    return state;
+}
+
+void PolyphaseResampler::save(State& state) const {
+    state.held = m_end - m_base;
+    std::copy_n(m_left.begin() + static_cast<std::ptrdiff_t>(m_base), state.held, state.left.begin());
+    std::copy_n(m_right.begin() + static_cast<std::ptrdiff_t>(m_base), state.held, state.right.begin());
+    state.phase = m_phase;
+    state.inputTotal = m_inputTotal;
+    state.outputTotal = m_outputTotal;
+    state.outputLimit = m_outputLimit;
+    state.ended = m_ended;
+}
+
+// As it was saved, compacted: the same frames from the window's start on, so what comes out next
+// is the same to the bit.
+void PolyphaseResampler::restore(const State& state) {
+    std::copy_n(state.left.begin(), state.held, m_left.begin());
+    std::copy_n(state.right.begin(), state.held, m_right.begin());
+    m_base = 0;
+    m_end = state.held;
+    m_phase = state.phase;
+    m_inputTotal = state.inputTotal;
+    m_outputTotal = state.outputTotal;
+    m_outputLimit = state.outputLimit;
+    m_ended = state.ended;
+}
+
 void PolyphaseResampler::compact() {
     const std::size_t kept = m_end - m_base;
     std::memmove(m_left.data(), m_left.data() + m_base, kept * sizeof(float));

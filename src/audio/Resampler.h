@@ -66,6 +66,19 @@ public:
     int tapsPerPhase() const override { return static_cast<int>(m_taps); }
 
     std::size_t maxWrite() const { return m_chunk; }
+
+    // Where the filter stands, kept so it can go back there: what save() copies takes no
+    // allocation once makeState() has made room for it.
+    struct State {
+        std::vector<float> left, right; // the frames from the next window's start on
+        std::size_t held = 0;
+        int phase = 0;
+        std::uint64_t inputTotal = 0, outputTotal = 0, outputLimit = 0;
+        bool ended = false;
+    };
+    State makeState() const; // allocates
+    void save(State& state) const;
+    void restore(const State& state);
     // Input frames still to write before read() can give outFrames frames.
     std::size_t inputFor(std::size_t outFrames) const;
     // Input frames written beyond the time of the next output frame: what the filter holds back.

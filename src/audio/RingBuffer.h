@@ -5,6 +5,10 @@
 // Indices only grow (64 bits do not wrap in practice); the slot is index & mask. The producer
 // publishes a write index with release after filling the slots, the consumer reads it with acquire
 // before touching them, and the same pairing in the other direction hands slots back.
+//
+// The consumer reads at a cursor of its own and hands slots back separately (release()), later:
+// what it has read stays in place until then, so it can go back to it (rewindTo()) and read it
+// again, as the callback does when the sound it already made must be made again differently.
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -44,28 +48,30 @@ public:
     }
 
     // Consumer side (audio callback).
-    std::uint64_t readIndex() const { return m_read.load(std::memory_order_relaxed); }
+    std::uint64_t readIndex() const { return m_cursor; }
     std::size_t readable() const {
-        return static_cast<std::size_t>(m_write.load(std::memory_order_acquire) -
-                                        m_read.load(std::memory_order_relaxed));
+        return static_cast<std::size_t>(m_write.load(std::memory_order_acquire) - m_cursor);
     }
     // Frames readable in one piece from readIndex() + offset, before the storage wraps.
     std::size_t contiguous(std::size_t offset) const {
-        return m_capacity -
-               static_cast<std::size_t>((m_read.load(std::memory_order_relaxed) + offset) & m_mask);
+        return m_capacity - static_cast<std::size_t>((m_cursor + offset) & m_mask);
     }
     // The frame at readIndex() + offset (offset < readable()).
     const float* frame(std::size_t offset) const {
-        return &m_data[static_cast<std::size_t>((m_read.load(std::memory_order_relaxed) + offset) & m_mask) *
-                       2];
+        return &m_data[static_cast<std::size_t>((m_cursor + offset) & m_mask) * 2];
     }
-    void consume(std::size_t frames) {
-        m_read.store(m_read.load(std::memory_order_relaxed) + frames, std::memory_order_release);
-    }
-    // Drops everything before index (an index the producer has published, or an earlier one).
-    void discardUntil(std::uint64_t index) {
-        if (index > m_read.load(std::memory_order_relaxed))
+    void consume(std::size_t frames) { m_cursor += frames; }
+    // Skips everything before index (an index the producer has published, or an earlier one).
+    void discardUntil(std::uint64_t index) { m_cursor = std::max(m_cursor, index); }
+    // Back to an index read before and not released since.
+    void rewindTo(std::uint64_t index) { m_cursor = std::max(index, m_released); }
+    // Hands the slots before index (at most readIndex()) back to the producer.
+    void release(std::uint64_t index) {
+        index = std::min(index, m_cursor);
+        if (index > m_released) {
+            m_released = index;
             m_read.store(index, std::memory_order_release);
+        }
     }
 
 private:
@@ -73,7 +79,9 @@ private:
     std::size_t m_mask = 0;
     std::unique_ptr<float[]> m_data;
     alignas(64) std::atomic<std::uint64_t> m_write{0};
-    alignas(64) std::atomic<std::uint64_t> m_read{0};
+    alignas(64) std::atomic<std::uint64_t> m_read{0}; // released: the producer's to fill again
+    std::uint64_t m_cursor = 0;                       // the consumer's
+    std::uint64_t m_released = 0;                     // the consumer's copy of m_read
 };
 
 // A fixed number of trivially copyable items.
@@ -90,17 +98,27 @@ public:
         m_write.store(w + 1, std::memory_order_release);
         return true;
     }
-    // Consumer.
+    // Consumer: the item at its cursor, taken with pop(), handed back with release().
     const T* front() const {
-        const std::uint64_t r = m_read.load(std::memory_order_relaxed);
-        if (r == m_write.load(std::memory_order_acquire))
+        if (m_cursor == m_write.load(std::memory_order_acquire))
             return nullptr;
-        return &m_items[r & (Capacity - 1)];
+        return &m_items[m_cursor & (Capacity - 1)];
     }
-    void pop() { m_read.store(m_read.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    void pop() { ++m_cursor; }
+    std::uint64_t readIndex() const { return m_cursor; }
+    void rewindTo(std::uint64_t index) { m_cursor = std::max(index, m_released); }
+    void release(std::uint64_t index) {
+        index = std::min(index, m_cursor);
+        if (index > m_released) {
+            m_released = index;
+            m_read.store(index, std::memory_order_release);
+        }
+    }
 
 private:
     T m_items[Capacity]{};
     alignas(64) std::atomic<std::uint64_t> m_write{0};
     alignas(64) std::atomic<std::uint64_t> m_read{0};
+    std::uint64_t m_cursor = 0;
+    std::uint64_t m_released = 0;
 };

@@ -100,6 +100,15 @@ TEST(RealtimeSafety, CallbackNeverAllocatesLocksOrDoesIo) {
     a.setVolume(-2000);
     b.setVolume(-4100);
     EXPECT_EQ(renderArmed(), 0) << "volume ramps";
+    // A key changes what the output has queued: the engine goes back and makes it again.
+    a.setVolume(-1000);
+    g_hits = 0;
+    {
+        Armed armed;
+        EXPECT_GT(engine->rewind(kRate / 10), 0u);
+    }
+    EXPECT_EQ(g_hits.load(), 0) << "going back";
+    EXPECT_EQ(renderArmed(), 0) << "making it again";
     a.halt();
     EXPECT_EQ(renderArmed(), 0) << "halt";
     b.setCurrentPosition(2.0);
