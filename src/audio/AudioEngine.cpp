@@ -37,8 +37,8 @@ constexpr std::size_t kRampStretch = 64; // frames whose gains the callback work
 // How far back the callback can go to make its sound again (the most an output keeps queued), and
 // how many snapshots it keeps for that: one at most every block of the engine's, and so
 // kSnapshots x framesPerBuffer frames back at least.
-constexpr double kMostRewindSeconds = 1.0;
-constexpr std::uint64_t kSnapshots = 512;
+constexpr double kMostRewindSeconds = 2.0;
+constexpr std::uint64_t kSnapshots = 1024;
 constexpr std::uint64_t kFrameMask = (std::uint64_t{1} << 48) - 1;
 constexpr std::uint32_t kNoGen = 0x10000;
 constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);

@@ -111,7 +111,7 @@ public:
     // does I/O or logs. Audio thread only (one at a time).
     void process(float* out, std::size_t frames) noexcept override;
     // The audio thread: goes back up to frames of what process() made (less where a snapshot of
-    // the callback's state lies only later, or when asked further back than a second), so that
+    // the callback's state lies only later, or when asked further back than two seconds), so that
     // process() makes them again as the decks are set now; returns how many it went back. Never
     // locks, allocates, does I/O or logs.
     std::size_t rewind(std::size_t frames) noexcept override;

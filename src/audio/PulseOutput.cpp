@@ -29,19 +29,26 @@
 namespace {
 
 // What the server holds of ours: what rides out a moment when the server's main thread or this
-// thread cannot run. With 60 ms (and keys heard from the end of the buffer) a machine whose cores
-// were all taken, six ordinary processes and a compiler each, still dropped out now and then, and
-// with 250 ms it did once in a few runs; paplay (2 s) and aplay (0.5 s) did not.
-constexpr double kBufferSeconds = 0.4;
+// thread cannot run. Keys do not wait for it (see rewrite()), so it is as long as a sound server's
+// own clients have it. Shorter buffers dropped out on a machine whose cores were all taken (six
+// ordinary processes and a compiler each): 60 ms often, 400 ms now and then. There the server's
+// main thread, at nice -11 in a session of its own, was seen waiting up to 180 ms for a core,
+// twice in a row before the sound it passes on reaches the sink.
+constexpr double kBufferSeconds = 1.0;
 // A machine on which the server found the stream empty even so gets a longer buffer, step by step
-// up to this; keys are still heard as soon. The server does the same for its own sound cards when
-// they run dry. Less than the engine can go back (a second).
-constexpr double kMostBufferSeconds = 0.8;
+// up to this. The server does the same for its own sound cards when they run dry. Less than the
+// engine can go back (two seconds).
+constexpr double kMostBufferSeconds = 1.5;
 // Where a change begins: this far after the server's read position when it answered, so that the
 // new sound reaches the server before the server reaches it (it then plays on from the old
 // sound's end, with a jump).
 constexpr double kRewriteMarginSeconds = 0.015;
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
+// How often the latency is read again: now and then, and often while the sink holds much (a sink
+// that ran alone at a long latency takes a second or two to come down to the stream's).
+constexpr pa_usec_t kAskEvery = 500 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kAskOftenEvery = 50 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kSinkHoldsMuch = 100 * PA_USEC_PER_MSEC;
 
 struct MainloopDeleter {
     void operator()(pa_mainloop* m) const { pa_mainloop_free(m); }
@@ -157,9 +164,10 @@ private:
             context.get(), "Fadewell", &format, nullptr, programProperties().get()));
         if (!stream)
             return fail(pa_strerror(pa_context_errno(context.get())));
-        // The buffer is ours to choose: kBufferSeconds at the server, the sink's own latency apart
-        // (not ADJUST_LATENCY, which gives the sink half of it: a change could only be written
-        // over what the server still holds).
+        // The buffer is ours to choose: kBufferSeconds queued at the server, and its sink asked to
+        // run a request's length ahead (EARLY_REQUESTS). Left to itself, a sink with no other
+        // client takes as long a buffer as the stream's, takes it in pieces that long, and our
+        // callback would run once a second; with ADJUST_LATENCY it would take half of ours.
         const auto bytesPerFrame = static_cast<std::uint32_t>(pa_frame_size(&format));
         const auto block = static_cast<std::uint32_t>(m_framesPerBuffer) * bytesPerFrame;
         pa_buffer_attr attr{};
@@ -173,7 +181,7 @@ private:
         attr.fragsize = static_cast<std::uint32_t>(-1);
         // No timing updates: nothing here reads them, and one still pending when the stream closes
         // is never freed.
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_EARLY_REQUESTS);
         if (pa_stream_connect_playback(stream.get(), nullptr, &attr, flags, nullptr, nullptr) < 0)
             return fail(pa_strerror(pa_context_errno(context.get())));
         const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
@@ -212,6 +220,13 @@ private:
                           static_cast<PulseOutput*>(self)->onChange(fd);
                       },
                       this);
+        timeval now{};
+        pa_time_event* const asking = api->time_new(
+            api, pa_gettimeofday(&now),
+            [](pa_mainloop_api* a, pa_time_event* e, const timeval*, void* self) {
+                static_cast<PulseOutput*>(self)->onClock(a, e);
+            },
+            this);
         if (pa_operation* uncork = pa_stream_cork(stream.get(), 0, nullptr, nullptr))
             pa_operation_unref(uncork);
         while (!m_stop.load(std::memory_order_acquire)) {
@@ -238,50 +253,72 @@ private:
         }
         if (changes != nullptr)
             api->io_free(changes);
+        if (asking != nullptr)
+            api->time_free(asking);
         m_stream = nullptr;
     }
 
     // The output thread, when the engine says a deck changed: asks the server where it is
-    // reading; the answer starts the rewrite. Changes that come while it is asked are taken up
-    // by one more question after the answer.
+    // playing; the answer starts the rewrite. A change that comes while a question is on its way
+    // gets one more question after the answer.
     void onChange(int fd) {
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
-        if (m_asking) {
-            m_changedAgain = true;
-            return;
-        }
-        ask();
+        m_wantRewrite = true;
+        if (!m_asking)
+            ask();
     }
 
     void ask() {
         pa_operation* op = pa_stream_update_timing_info(
             m_stream,
             [](pa_stream* s, int ok, void* self) { static_cast<PulseOutput*>(self)->onTiming(s, ok); }, this);
-        m_asking = op != nullptr;
-        if (op != nullptr)
-            pa_operation_unref(op);
+        if (op == nullptr)
+            return;
+        pa_operation_unref(op);
+        m_asking = true;
+        m_askedForRewrite = m_wantRewrite;
+        m_wantRewrite = false;
     }
 
     void onTiming(pa_stream* stream, int ok) {
         m_asking = false;
         const pa_timing_info* timing = ok ? pa_stream_get_timing_info(stream) : nullptr;
         if (timing != nullptr && !timing->write_index_corrupt && !timing->read_index_corrupt &&
-            timing->write_index == m_written)
-            rewrite(stream, *timing);
-        if (m_changedAgain) {
-            m_changedAgain = false;
-            ask();
+            timing->write_index == m_written) {
+            // What is heard now: what the server holds of ours, and what its sink holds.
+            const double queued =
+                static_cast<double>(m_written - timing->read_index) / m_bytesPerFrame / m_rate;
+            m_latency.store(queued + static_cast<double>(timing->sink_usec) / 1e6, std::memory_order_relaxed);
+            m_askEvery = timing->sink_usec > kSinkHoldsMuch ? kAskOftenEvery : kAskEvery;
+            if (m_askedForRewrite)
+                rewrite(stream, *timing);
+        } else if (m_askedForRewrite) {
+            m_wantRewrite = true; // the answer came too late to use: ask again
         }
+        if (m_wantRewrite)
+            ask();
     }
 
-    // Makes again what the server has not read yet, from kRewriteMarginSeconds (and the time
-    // since the answer) after its read position, and writes it in the old sound's place.
+    // The output thread, now and then: the server's answer keeps the latency the engine counts
+    // positions with true to what the server and its sink hold.
+    void onClock(pa_mainloop_api* api, pa_time_event* event) {
+        if (!m_asking)
+            ask();
+        timeval next{};
+        api->time_restart(event, pa_timeval_add(pa_gettimeofday(&next), m_askEvery));
+    }
+
+    // Makes again what nobody has heard yet, from kRewriteMarginSeconds (and the time since the
+    // answer) after what is heard now, and writes it in the old sound's place. What the sink has
+    // taken already (the stretch before the server's read position) it takes again from here: the
+    // server rewinds it for a write before that position.
     void rewrite(pa_stream* stream, const pa_timing_info& timing) {
         const auto frame = static_cast<std::int64_t>(m_bytesPerFrame);
         const double since = static_cast<double>(pa_timeval_age(&timing.timestamp)) / 1e6;
-        const auto margin = static_cast<std::int64_t>((kRewriteMarginSeconds + since) * m_rate) * frame;
-        const std::int64_t from = timing.read_index + margin;
+        const double sink = static_cast<double>(timing.sink_usec) / 1e6;
+        const auto ahead = static_cast<std::int64_t>((kRewriteMarginSeconds + since - sink) * m_rate) * frame;
+        const std::int64_t from = timing.read_index + ahead;
         if (from >= m_written)
             return;
         const std::size_t asked =
@@ -296,21 +333,14 @@ private:
     }
 
     // The output thread, when the server found the stream empty: counted, and the buffer made
-    // half as long again, up to kMostBufferSeconds.
+    // half as long again, up to kMostBufferSeconds (the latency follows with the next answer).
     void onUnderflow(pa_stream* stream) {
         m_underflows.fetch_add(1, std::memory_order_relaxed);
         const auto most = static_cast<std::uint32_t>(kMostBufferSeconds * m_rate) * m_bytesPerFrame;
         if (m_attr.tlength >= most)
             return;
         m_attr.tlength = std::min(most, m_attr.tlength / 2 * 3 / m_bytesPerFrame * m_bytesPerFrame);
-        pa_operation* op = pa_stream_set_buffer_attr(
-            stream, &m_attr,
-            [](pa_stream* s, int, void* self) {
-                auto* me = static_cast<PulseOutput*>(self);
-                if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(s))
-                    me->m_latency.store(static_cast<double>(got->tlength) / me->m_bytesPerFrame / me->m_rate);
-            },
-            this);
+        pa_operation* op = pa_stream_set_buffer_attr(stream, &m_attr, nullptr, nullptr);
         if (op != nullptr)
             pa_operation_unref(op);
     }
@@ -324,7 +354,9 @@ private:
     pa_stream* m_stream = nullptr;
     std::int64_t m_written = 0; // bytes, the stream's write index
     bool m_asking = false;      // a timing question is on its way
-    bool m_changedAgain = false;
+    bool m_askedForRewrite = false;
+    bool m_wantRewrite = false;
+    pa_usec_t m_askEvery = kAskOftenEvery;
     std::atomic<double> m_latency{0.0}; // the stream's buffer as the server has it; any thread
     pa_buffer_attr m_attr{};            // the output thread's: what it last asked for
     std::uint32_t m_bytesPerFrame = 8;

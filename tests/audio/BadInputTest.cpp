@@ -251,7 +251,7 @@ TEST(BadInput, FileCutShortWhilePlayingStopsItsDeckAndTheOtherPlaysOn) {
     // The deck plays what it had read ahead (seconds: longer than what is left, shorter than the
     // file) before it meets the cut.
     testing::internal::CaptureStderr();
-    for (int i = 0; i < 100 && a.playState() == MediaPlayer::Playing; ++i)
+    for (int i = 0; i < 200 && a.playState() == MediaPlayer::Playing; ++i)
         engine->render(kRate / 10);
     const std::string err = testing::internal::GetCapturedStderr();
 
