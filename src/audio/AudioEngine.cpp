@@ -559,7 +559,9 @@ void AudioEngine::takeSnapshot() noexcept {
 }
 
 void AudioEngine::publishHeard() noexcept {
-    const std::uint64_t latency = m_latencyFrames.load(std::memory_order_relaxed);
+    // A new output holds nothing yet: what is heard is what the previous one made, up to the switch.
+    const std::uint64_t latency = std::min(m_latencyFrames.load(std::memory_order_relaxed),
+                                           m_cbFrame - m_switchFrame.load(std::memory_order_relaxed));
     if (latency == 0) {
         for (auto& d : m_decks) {
             d->heard.store(heardNow(*d), std::memory_order_release);
@@ -1041,7 +1043,10 @@ void AudioEngine::superviseOutput() {
     // the stream's first callback: positions lose no time to the attempt.
     std::string error;
     std::unique_ptr<OutputBackend> device =
-        openDefaultOutput(*this, m_sampleRate, m_framesPerBuffer, error, [this] { m_backend.reset(); });
+        openDefaultOutput(*this, m_sampleRate, m_framesPerBuffer, error, [this] {
+            m_backend.reset();
+            m_switchFrame.store(m_cbFrame, std::memory_order_relaxed); // no callback runs here
+        });
     if (device) {
         m_backend = std::move(device);
         m_underflowsSeen = 0;

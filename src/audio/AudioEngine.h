@@ -169,7 +169,8 @@ private:
     std::vector<Snapshot> m_snapshots;
     std::uint64_t m_snapshotBegin = 0;
     std::uint64_t m_snapshotEnd = 0;
-    std::uint64_t m_rewindLimit = 0; // frames back the callback keeps what it may go back to
+    std::uint64_t m_rewindLimit = 0;             // frames back the callback keeps what it may go back to
+    std::atomic<std::uint64_t> m_switchFrame{0}; // m_cbFrame when the output last changed
     std::atomic<std::uint64_t> m_latencyFrames{0};
     std::atomic<double> m_latencySeconds{0.0};
     double m_retryDelay = 2.0; // seconds before the next attempt at a device that would not open

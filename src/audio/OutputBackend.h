@@ -39,9 +39,11 @@ public:
 
 // Whether a stream's callbacks still come. A sound server can take a second or two to start a new
 // stream (its first callbacks only prefill); after that, a stream whose callback stopped coming for
-// a second lost its device.
+// longer than it can hold lost its device.
 class CallbackWatch {
 public:
+    explicit CallbackWatch(std::chrono::milliseconds patience = std::chrono::seconds(1))
+        : m_patience(patience) {}
     // The output's thread, once a callback.
     void counted() noexcept { m_callbacks.fetch_add(1, std::memory_order_relaxed); }
     // The engine's worker.
@@ -52,10 +54,11 @@ public:
             m_lastCount = count;
             m_lastProgress = now;
         }
-        return now - m_opened >= std::chrono::seconds(5) && now - m_lastProgress >= std::chrono::seconds(1);
+        return now - m_opened >= std::chrono::seconds(5) && now - m_lastProgress >= m_patience;
     }
 
 private:
+    const std::chrono::milliseconds m_patience;
     std::atomic<unsigned long> m_callbacks{0};
     unsigned long m_lastCount = 0;
     const std::chrono::steady_clock::time_point m_opened = std::chrono::steady_clock::now();

@@ -372,7 +372,10 @@ private:
     Phase m_phase = Phase::Opening;
     std::string m_error;
 
-    CallbackWatch m_watch;
+    // A server that has gone is seen in the connection's state at once; one that still holds a
+    // second of our sound while too busy to ask for more has not lost the stream: reopening it
+    // would only cut the sound.
+    CallbackWatch m_watch{std::chrono::seconds(4)};
     std::atomic<unsigned long> m_underflows{0}; // the server found our stream empty
 };
 
