@@ -17,6 +17,7 @@
 #include <xmmintrin.h>
 #endif
 
+#include "audio/DeckMixer.h"
 #include "audio/Decoder.h"
 #include "audio/OutputBackend.h"
 #include "audio/Resampler.h"
@@ -33,7 +34,6 @@ constexpr int kRingRate = 96000; // rings hold kRingSeconds at this rate or the 
 constexpr double kVolumeRampSeconds = 0.005;    // a fade tick's step reaches its gain this fast
 constexpr double kTransportRampSeconds = 0.003; // start, halt, stop and seek fade in and out
 constexpr std::size_t kFillChunk = 1024;
-constexpr std::size_t kRampStretch = 64; // frames whose gains the callback works out at a time
 // How far back the callback can go to make its sound again (the most an output keeps queued), and
 // how many snapshots it keeps for that: one at most every block of the engine's, and so
 // kSnapshots x framesPerBuffer frames back at least.
@@ -94,12 +94,7 @@ struct CallbackDeck {
     std::uint64_t consumed = 0;
     bool ended = false;
     std::uint32_t endedGen = kNoGen; // the last generation played to its end
-    int transport = 0;               // 0 silent .. transport ramp length: playing
-    float gain = 1.0f;
-    float gainTarget = 1.0f;
-    float gainStep = 0.0f;
-    float gainFrom = 0.0f; // where the volume ramp began
-    int gainLeft = 0;
+    DeckFades fades;                 // the transport fade and the volume ramp
 };
 
 } // namespace
@@ -473,7 +468,7 @@ void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
         // A deck that is silent takes up a requested seek (or new file) before its target is
         // chosen, so a file at another rate starts in this very block.
         const std::uint16_t requestedGen = genOf(d.seekRequest.load(std::memory_order_acquire));
-        if (requestedGen != d.cb.gen && d.cb.transport == 0)
+        if (requestedGen != d.cb.gen && d.cb.fades.transport == 0)
             takeSeek(d, requestedGen);
         if (d.cb.group < 0) {
             mixDeck(d, out, frames);
@@ -638,43 +633,6 @@ bool AudioEngine::takeSeek(Deck& d, std::uint16_t requestedGen) noexcept {
     return false; // the worker has not reached it yet
 }
 
-namespace {
-// Four floats as one value (SSE, NEON): the compiler keeps plain loops like these scalar at -O2.
-using Float4 = float __attribute__((vector_size(16)));
-
-// out[i] += in[i] * gain, four at a time.
-void addScaled(float* __restrict out, const float* __restrict in, std::size_t count, float gain) noexcept {
-    std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        Float4 o, x;
-        std::memcpy(&o, out + i, sizeof o);
-        std::memcpy(&x, in + i, sizeof x);
-        o += x * gain;
-        std::memcpy(out + i, &o, sizeof o);
-    }
-    for (; i < count; ++i)
-        out[i] += in[i] * gain;
-}
-
-// Stereo frames: out += in * gains[frame], two frames at a time.
-void addRamped(float* __restrict out, const float* __restrict in, const float* __restrict gains,
-               std::size_t frames) noexcept {
-    std::size_t i = 0;
-    for (; i + 2 <= frames; i += 2) {
-        Float4 o, x;
-        std::memcpy(&o, out + 2 * i, sizeof o);
-        std::memcpy(&x, in + 2 * i, sizeof x);
-        const Float4 g = {gains[i], gains[i], gains[i + 1], gains[i + 1]};
-        o += x * g;
-        std::memcpy(out + 2 * i, &o, sizeof o);
-    }
-    for (; i < frames; ++i) {
-        out[2 * i] += in[2 * i] * gains[i];
-        out[2 * i + 1] += in[2 * i + 1] * gains[i];
-    }
-}
-} // namespace
-
 bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
     const std::uint16_t requestedGen = genOf(d.seekRequest.load(std::memory_order_acquire));
     const bool play = d.playing.load(std::memory_order_acquire);
@@ -685,30 +643,20 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
                         : m_sampleRate;
     const int volumeRamp = std::max(1, static_cast<int>(kVolumeRampSeconds * rate));
     const int transportRamp = std::max(1, static_cast<int>(kTransportRampSeconds * rate));
-    const float transportScale = 1.0f / static_cast<float>(transportRamp);
-    if (d.cb.transport == 0) {
-        // Nobody hears the deck now: a start begins at the new gain at once.
-        d.cb.gain = d.cb.gainTarget = target;
-        d.cb.gainLeft = 0;
-    } else if (target != d.cb.gainTarget) {
-        d.cb.gainTarget = target;
-        d.cb.gainLeft = volumeRamp;
-        d.cb.gainFrom = d.cb.gain;
-        d.cb.gainStep = (target - d.cb.gain) / static_cast<float>(volumeRamp);
-    }
+    d.cb.fades.aim(target, volumeRamp);
 
     bool mixed = false;
     std::size_t i = 0;
     while (i < frames) {
         const bool seekPending = requestedGen != d.cb.gen;
-        if (seekPending && d.cb.transport == 0) {
+        if (seekPending && d.cb.fades.transport == 0) {
             const int group = d.cb.group;
             if (!takeSeek(d, requestedGen) || d.cb.group != group)
                 break; // not there yet; or the new frames go elsewhere, from the next block on
             continue;
         }
         const bool audible = play && !seekPending && !d.cb.ended;
-        if (!audible && d.cb.transport == 0)
+        if (!audible && d.cb.fades.transport == 0)
             break;
 
         std::size_t available = d.ring.readable();
@@ -717,7 +665,7 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
             available =
                 std::min<std::size_t>(available, static_cast<std::size_t>(m->index - d.ring.readIndex()));
         if (available == 0) {
-            d.cb.transport = 0; // nothing left to fade out with
+            d.cb.fades.transport = 0; // nothing left to fade out with
             if (m != nullptr && m->kind == Marker::End && m->gen == d.cb.gen) {
                 d.markers.pop();
                 d.cb.ended = true;
@@ -731,63 +679,19 @@ bool AudioEngine::mixDeck(Deck& d, float* out, std::size_t frames) noexcept {
             break; // an underrun, or a seek this block did not see requested yet
         }
 
+        // Through the ring in the pieces it holds in one run, until a fade-out reaches silence: the
+        // rest stays in the ring (and a seek waiting for the silence is taken up next).
         const int transportTarget = audible ? transportRamp : 0;
         const std::size_t count = std::min(frames - i, available);
-        // The ramps' state in locals, so the loops below keep it in registers.
-        int transport = d.cb.transport;
-        float gain = d.cb.gain;
-        int gainLeft = d.cb.gainLeft;
-        const float gainFrom = d.cb.gainFrom, gainStep = d.cb.gainStep, gainTarget = d.cb.gainTarget;
-        bool fadedOut = false;
         std::size_t k = 0;
-        while (k < count && !fadedOut) {
+        while (k < count) {
             const std::size_t run = std::min(count - k, d.ring.contiguous(k));
-            const float* f = d.ring.frame(k);
-            float* o = out + 2 * (i + k);
-            if (transport == transportTarget && transportTarget != 0 && gainLeft == 0) {
-                // Steady playing, the usual case: one gain, straight through the ring.
-                addScaled(o, f, 2 * run, gain);
-                k += run;
-                continue;
-            }
-            // Ramping: the transport fade and the volume ramp move a step a frame until both rest.
-            // A stretch of frames before either reaches its end goes at once: first their gains,
-            // each worked out from where the ramps began (no frame waits for the one before), then
-            // one pass over the frames.
-            const int direction = transport < transportTarget ? 1 : (transport > transportTarget ? -1 : 0);
-            std::size_t n = std::min(run, kRampStretch);
-            if (direction != 0)
-                n = std::min(n, static_cast<std::size_t>(std::abs(transportTarget - transport)));
-            if (gainLeft > 0)
-                n = std::min(n, static_cast<std::size_t>(gainLeft));
-            float gains[kRampStretch];
-            const auto transportAt = [&](std::size_t j) {
-                return static_cast<float>(transport + direction * static_cast<int>(j + 1)) * transportScale;
-            };
-            if (gainLeft > 0) {
-                const int done = volumeRamp - gainLeft;
-                for (std::size_t j = 0; j < kRampStretch; ++j) // all of them: a loop the compiler vectorises
-                    gains[j] = transportAt(j) *
-                               (gainFrom + gainStep * static_cast<float>(done + static_cast<int>(j) + 1));
-                if (n == static_cast<std::size_t>(gainLeft))
-                    gains[n - 1] = transportAt(n - 1) * gainTarget; // the ramp ends exactly on its target
-            } else {
-                for (std::size_t j = 0; j < kRampStretch; ++j)
-                    gains[j] = transportAt(j) * gain;
-            }
-            addRamped(o, f, gains, n);
-            transport += direction * static_cast<int>(n);
-            if (gainLeft > 0) {
-                gainLeft -= static_cast<int>(n);
-                gain = gainLeft == 0 ? gainTarget
-                                     : gainFrom + gainStep * static_cast<float>(volumeRamp - gainLeft);
-            }
-            k += n;
-            fadedOut = !audible && transport == 0; // the rest stays in the ring
+            const std::size_t took =
+                d.cb.fades.mix(d.ring.frame(k), out + 2 * (i + k), run, transportTarget, transportRamp);
+            k += took;
+            if (took < run)
+                break;
         }
-        d.cb.transport = transport;
-        d.cb.gain = gain;
-        d.cb.gainLeft = gainLeft;
         d.ring.consume(k);
         d.cb.consumed += k;
         i += k;
