@@ -199,21 +199,26 @@ std::unique_ptr<AudioEngine> AudioEngine::createSilentClock(int sampleRate, int 
     return engine;
 }
 
-std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
+std::unique_ptr<AudioEngine> AudioEngine::createDefault(std::optional<OutputDevice> device) {
     constexpr int kFramesPerBuffer = 256;
     const OutputBackend::Callback callback = [](void* self, float* out, std::size_t frames) {
         static_cast<AudioEngine*>(self)->process(out, frames);
     };
     ThreadPriority::lockMemory();
     std::string error;
-    const int rate = defaultOutputRate(error);
+    const OutputDevice* chosen = device ? &*device : nullptr;
+    const int rate = outputRate(chosen, error);
     std::unique_ptr<AudioEngine> engine(new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer,
                                                         rate > 0 ? Output::Device : Output::SilentClock));
+    engine->m_device = std::move(device);
+    chosen = engine->m_device ? &*engine->m_device : nullptr;
     if (rate > 0)
-        engine->m_backend = openDefaultOutput(callback, engine.get(), rate, kFramesPerBuffer, error);
+        engine->m_backend = openOutput(chosen, callback, engine.get(), rate, kFramesPerBuffer, error);
     if (engine->m_backend) {
         engine->adoptLatency(engine->m_backend->latencySeconds());
     } else {
+        if (chosen != nullptr)
+            error = "\"" + chosen->name + "\": " + error;
         std::fprintf(stderr,
                      "Fadewell: no audio output device could be opened (%s); playing on a silent clock\n",
                      error.c_str());
@@ -888,7 +893,8 @@ void AudioEngine::superviseOutput() {
         return; // a silent clock by request
     // Look for the device every pass (cheap); open it as soon as it is there. A device that is there
     // but will not open is tried again less and less often.
-    if (!defaultOutputPresent()) {
+    const OutputDevice* chosen = m_device ? &*m_device : nullptr;
+    if (!outputPresent(chosen)) {
         m_retryDelay = kFirstRetryDelay;
         m_nextRetry = now + kLookPeriod;
         return;
@@ -898,8 +904,8 @@ void AudioEngine::superviseOutput() {
     // The silent clock runs on while PortAudio starts and opens the stream, and stops just before
     // the stream's first callback: positions lose no time to the attempt.
     std::string error;
-    std::unique_ptr<OutputBackend> device = openDefaultOutput(callback, this, m_sampleRate, m_framesPerBuffer,
-                                                              error, [this] { m_backend.reset(); });
+    std::unique_ptr<OutputBackend> device = openOutput(
+        chosen, callback, this, m_sampleRate, m_framesPerBuffer, error, [this] { m_backend.reset(); });
     if (device) {
         m_backend = std::move(device);
         m_underflowsSeen = 0;

@@ -17,9 +17,12 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "audio/OutputDevices.h"
 
 class QObject;
 class OutputBackend;
@@ -48,10 +51,11 @@ public:
     // Where the mix goes.
     enum class Output { Offline, Device, SilentClock };
 
-    // PortAudio on the system's default output at the device's rate. When no device can be opened,
-    // the silent clock (positions still advance in real time; said once on stderr); the engine keeps
-    // trying to reopen the device, and falls back the same way if the device goes away.
-    static std::unique_ptr<AudioEngine> createDefault();
+    // The sound server's default sink, or PortAudio's default output, at the device's rate; or the
+    // device given, and only it. When the device cannot be opened, the silent clock (positions
+    // still advance in real time; said once on stderr); the engine keeps trying to reopen the same
+    // device, and falls back the same way if the device goes away.
+    static std::unique_ptr<AudioEngine> createDefault(std::optional<OutputDevice> device = std::nullopt);
     // Renders nothing until render() is called: for tests and benchmarks. Deterministic: before
     // any block that a deck could lack data for (a load, a seek, a buffer running low), rendering
     // waits for the worker to have filled every deck's buffer.
@@ -147,6 +151,7 @@ private:
     std::vector<std::unique_ptr<RateGroup>> m_groups;
 
     std::unique_ptr<OutputBackend> m_backend; // worker thread (after start-up)
+    std::optional<OutputDevice> m_device;     // the device chosen; none: the default output
     std::atomic<int> m_latencyBlocks{0};
     std::atomic<double> m_latencySeconds{0.0};
     double m_retryDelay = 2.0; // seconds before the next attempt at a device that would not open

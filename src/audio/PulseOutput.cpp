@@ -83,9 +83,10 @@ bool connectContext(pa_mainloop* m, pa_context* c, std::string& error) {
 
 class PulseOutput final : public OutputBackend {
 public:
-    PulseOutput(Callback callback, void* context, int rate, int framesPerBuffer)
+    // sink: the sink's name, or empty for the server's default sink.
+    PulseOutput(Callback callback, void* context, int rate, int framesPerBuffer, std::string sink)
         : m_callback(callback), m_context(context), m_rate(rate), m_framesPerBuffer(framesPerBuffer),
-          m_block(static_cast<std::size_t>(framesPerBuffer) * 2) {}
+          m_sink(std::move(sink)), m_block(static_cast<std::size_t>(framesPerBuffer) * 2) {}
 
     ~PulseOutput() override {
         m_stop.store(true, std::memory_order_release);
@@ -161,7 +162,10 @@ private:
         // No timing updates: nothing here reads them, and one still pending when the stream closes
         // is never freed.
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
-        if (pa_stream_connect_playback(stream.get(), nullptr, &attr, flags, nullptr, nullptr) < 0)
+        // A chosen sink is asked for by name; the server may still move the stream later (the
+        // operator in the desktop's sound settings, or the server when the sink goes).
+        const char* sink = m_sink.empty() ? nullptr : m_sink.c_str();
+        if (pa_stream_connect_playback(stream.get(), sink, &attr, flags, nullptr, nullptr) < 0)
             return fail(pa_strerror(pa_context_errno(context.get())));
         const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
         while (pa_stream_get_state(stream.get()) != PA_STREAM_READY) {
@@ -237,6 +241,7 @@ private:
     void* m_context;
     const int m_rate;
     const int m_framesPerBuffer;
+    const std::string m_sink;
     std::vector<float> m_block;         // the output thread's
     std::atomic<double> m_latency{0.0}; // the stream's buffer as the server has it; any thread
     pa_buffer_attr m_attr{};            // the output thread's: what it last asked for
@@ -272,20 +277,20 @@ template <class Done> bool iterateUntil(pa_mainloop* m, Done done) {
 }
 } // namespace
 
-int soundServerRate(std::string& error) {
+int soundServerRate(std::string& error, const std::string& sink) {
     const std::unique_ptr<pa_mainloop, MainloopDeleter> owner(pa_mainloop_new());
     pa_mainloop* const mainloop = owner.get();
     std::unique_ptr<pa_context, ContextDeleter> context(
         pa_context_new(pa_mainloop_get_api(mainloop), "Fadewell"));
     if (!connectContext(mainloop, context.get(), error))
         return 0;
-    // The default sink's own rate: a stream at any other rate would be resampled by the server.
+    // The sink's own rate: a stream at any other rate would be resampled by the server.
     struct Answer {
         int rate = 0;
         bool done = false;
     } answer;
     pa_operation* op = pa_context_get_sink_info_by_name(
-        context.get(), "@DEFAULT_SINK@",
+        context.get(), sink.c_str(),
         [](pa_context*, const pa_sink_info* info, int eol, void* data) {
             auto* a = static_cast<Answer*>(data);
             if (eol == 0 && info != nullptr)
@@ -299,15 +304,55 @@ int soundServerRate(std::string& error) {
         pa_operation_unref(op);
     }
     if (answer.rate <= 0)
-        error = "the sound server did not say its rate";
+        error = sink == "@DEFAULT_SINK@" ? "the sound server did not say its rate"
+                                         : "the sound server has no sink \"" + sink + "\"";
     return answer.rate;
 }
 
 std::unique_ptr<OutputBackend> openSoundServer(OutputBackend::Callback callback, void* context, int rate,
                                                int framesPerBuffer, std::string& error,
-                                               const std::function<void()>& beforeStart) {
-    auto output = std::make_unique<PulseOutput>(callback, context, rate, framesPerBuffer);
+                                               const std::function<void()>& beforeStart,
+                                               const std::string& sink) {
+    auto output = std::make_unique<PulseOutput>(callback, context, rate, framesPerBuffer, sink);
     if (!output->open(error, beforeStart))
         return nullptr;
     return output;
+}
+
+std::vector<OutputDevice> listServerSinks() {
+    std::vector<OutputDevice> sinks;
+    const std::unique_ptr<pa_mainloop, MainloopDeleter> owner(pa_mainloop_new());
+    pa_mainloop* const mainloop = owner.get();
+    std::unique_ptr<pa_context, ContextDeleter> context(
+        pa_context_new(pa_mainloop_get_api(mainloop), "Fadewell"));
+    std::string error;
+    if (!connectContext(mainloop, context.get(), error))
+        return sinks;
+    struct Answer {
+        std::vector<OutputDevice>* sinks;
+        bool done = false;
+    } answer{&sinks};
+    pa_operation* op = pa_context_get_sink_info_list(
+        context.get(),
+        [](pa_context*, const pa_sink_info* info, int eol, void* data) {
+            auto* a = static_cast<Answer*>(data);
+            if (eol != 0 || info == nullptr) {
+                a->done = true;
+                return;
+            }
+            OutputDevice d;
+            d.kind = OutputDevice::Kind::ServerSink;
+            d.name = info->name != nullptr ? info->name : "";
+            d.description = info->description != nullptr ? info->description : "";
+            d.hostApi = "PulseAudio";
+            d.channels = info->sample_spec.channels;
+            d.defaultRate = info->sample_spec.rate;
+            a->sinks->push_back(std::move(d));
+        },
+        &answer);
+    if (op != nullptr) {
+        iterateUntil(mainloop, [&] { return answer.done; });
+        pa_operation_unref(op);
+    }
+    return sinks;
 }
