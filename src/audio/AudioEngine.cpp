@@ -877,7 +877,7 @@ void AudioEngine::superviseOutput() {
     };
     if (m_output.load() == Output::Device) {
         if (m_backend && m_backend->alive())
-            return;
+            return followChosenSink(now);
         m_backend.reset();
         std::fprintf(stderr,
                      "Fadewell: the audio output device went away; playing on a silent clock until it is "
@@ -918,6 +918,50 @@ void AudioEngine::superviseOutput() {
         m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
     m_nextRetry = now + std::chrono::milliseconds(static_cast<long>(m_retryDelay * 1000));
     m_retryDelay = std::min(m_retryDelay * 2.0, 30.0);
+}
+
+// A chosen sink that goes away does not silence the program: the sound server moves its stream to
+// another sink, where it plays on. Once the chosen sink is back, the stream is opened on it again.
+// A stream the operator moved while the chosen sink was there stays where it was put.
+void AudioEngine::followChosenSink(std::chrono::steady_clock::time_point now) {
+    if (!m_device || !m_backend->movedElsewhere()) {
+        if (m_deviceAway) // the server itself moved the stream back to the sink
+            std::fprintf(stderr, "Fadewell: the audio output device is back\n");
+        m_deviceAway = false;
+        return;
+    }
+    if (!outputPresent(&*m_device)) {
+        if (!m_deviceAway)
+            std::fprintf(stderr, "Fadewell: the audio output device went away; the sound server plays the "
+                                 "sound on another until it is back\n");
+        m_deviceAway = true;
+        return;
+    }
+    if (!m_deviceAway)
+        return;
+    const OutputBackend::Callback callback = [](void* self, float* out, std::size_t frames) {
+        static_cast<AudioEngine*>(self)->process(out, frames);
+    };
+    std::string error;
+    std::unique_ptr<OutputBackend> device = openOutput(
+        &*m_device, callback, this, m_sampleRate, m_framesPerBuffer, error, [this] { m_backend.reset(); });
+    if (device) {
+        m_backend = std::move(device);
+        m_underflowsSeen = 0;
+        m_deviceAway = false;
+        adoptLatency(m_backend->latencySeconds());
+        std::fprintf(stderr, "Fadewell: the audio output device is back\n");
+        return;
+    }
+    if (m_backend)
+        return; // not opened: the stream plays on where the server put it, and the next pass tries again
+    // Opened but not started, after the moved stream was stopped: as when a device is lost.
+    adoptLatency(0.0);
+    m_backend = startSilentClock(callback, this, m_sampleRate, m_framesPerBuffer);
+    m_output.store(Output::SilentClock, std::memory_order_release);
+    m_deviceAway = false;
+    m_retryDelay = kFirstRetryDelay;
+    m_nextRetry = now;
 }
 
 // ---------------------------------------------------------------- notifications (user-interface thread)

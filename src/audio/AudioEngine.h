@@ -130,9 +130,10 @@ private:
     void workerLoop();
     void servicePass(); // worker thread: fill every ring
     void serviceDeck(Deck& d, int index);
-    void watchEvents();       // worker thread: post processNotifications() when something happened
-    void superviseOutput();   // worker thread: device lost / back
-    void postNotifications(); // any non-real-time thread
+    void watchEvents();     // worker thread: post processNotifications() when something happened
+    void superviseOutput(); // worker thread: device lost / back
+    void followChosenSink(std::chrono::steady_clock::time_point now); // worker: back to it when it is
+    void postNotifications();                                         // any non-real-time thread
     void adoptLatency(double seconds);
     void wakeWorker();
     void processBlock(float* out, std::size_t frames) noexcept; // at most framesPerBuffer()
@@ -152,6 +153,7 @@ private:
 
     std::unique_ptr<OutputBackend> m_backend; // worker thread (after start-up)
     std::optional<OutputDevice> m_device;     // the device chosen; none: the default output
+    bool m_deviceAway = false; // worker only: the server moved our stream off it because it went
     std::atomic<int> m_latencyBlocks{0};
     std::atomic<double> m_latencySeconds{0.0};
     double m_retryDelay = 2.0; // seconds before the next attempt at a device that would not open

@@ -24,6 +24,9 @@ public:
     // Times the device found nothing to play since the output opened (heard as dropouts). Any
     // thread.
     virtual unsigned long underflows() const { return 0; }
+    // True while the sound server plays the stream on another sink than the one it was opened on by
+    // name (moved there when that sink went away, or by the operator). Any thread.
+    virtual bool movedElsewhere() const { return false; }
 };
 
 // Whether a stream's callbacks still come. A sound server can take a second or two to start a new

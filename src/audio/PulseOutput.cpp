@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -61,6 +62,17 @@ std::unique_ptr<pa_proplist, ProplistDeleter> programProperties() {
     return props;
 }
 
+// Runs one iteration of m, waiting at most until deadline for something to happen: a server that
+// stopped answering must not hold the caller (the engine's worker looks for a chosen sink with it).
+void iterateBefore(pa_mainloop* m, std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+    if (pa_mainloop_prepare(m, static_cast<int>(std::max<std::int64_t>(left.count(), 0))) < 0)
+        return;
+    if (pa_mainloop_poll(m) >= 0)
+        pa_mainloop_dispatch(m);
+}
+
 // Connects a context on mainloop m and runs the loop until it is ready or has failed.
 bool connectContext(pa_mainloop* m, pa_context* c, std::string& error) {
     if (pa_context_connect(c, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
@@ -77,7 +89,7 @@ bool connectContext(pa_mainloop* m, pa_context* c, std::string& error) {
                                               : pa_strerror(pa_context_errno(c));
             return false;
         }
-        pa_mainloop_iterate(m, 1, nullptr);
+        iterateBefore(m, deadline);
     }
 }
 
@@ -118,6 +130,7 @@ public:
     unsigned long underflows() const override { return m_underflows.load(std::memory_order_relaxed); }
 
     bool alive() override { return !m_failed.load(std::memory_order_acquire) && !m_watch.stalled(); }
+    bool movedElsewhere() const override { return m_elsewhere.load(std::memory_order_acquire); }
 
 private:
     enum class Phase { Opening, Open, Failed };
@@ -146,6 +159,15 @@ private:
             context.get(), "Fadewell", &format, nullptr, programProperties().get()));
         if (!stream)
             return fail(pa_strerror(pa_context_errno(context.get())));
+        if (!m_sink.empty())
+            pa_stream_set_moved_callback(
+                stream.get(),
+                [](pa_stream* s, void* self) {
+                    auto* me = static_cast<PulseOutput*>(self);
+                    const char* sink = pa_stream_get_device_name(s);
+                    me->m_elsewhere.store(sink == nullptr || me->m_sink != sink, std::memory_order_release);
+                },
+                this);
         // The buffer is ours to choose: kBufferSeconds in all; the sink adjusts its own latency to it
         // (ADJUST_LATENCY) instead of holding seconds on top.
         const auto bytesPerFrame = static_cast<std::uint32_t>(pa_frame_size(&format));
@@ -253,7 +275,8 @@ private:
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_failed{false};
-    std::mutex m_mutex; // opening only
+    std::atomic<bool> m_elsewhere{false}; // moved off the sink asked for by name
+    std::mutex m_mutex;                   // opening only
     std::condition_variable m_changed;
     Phase m_phase = Phase::Opening;
     std::string m_error;
@@ -271,7 +294,7 @@ template <class Done> bool iterateUntil(pa_mainloop* m, Done done) {
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-        pa_mainloop_iterate(m, 1, nullptr);
+        iterateBefore(m, deadline);
     }
     return true;
 }
