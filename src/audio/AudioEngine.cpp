@@ -887,6 +887,8 @@ void AudioEngine::superviseOutput() {
         m_output.store(Output::SilentClock, std::memory_order_release);
         m_retryDelay = kFirstRetryDelay;
         m_nextRetry = now;
+        m_deviceAway = false;
+        m_movedByOperator = false;
         return;
     }
     if (m_nextRetry == std::chrono::steady_clock::time_point::max())
@@ -922,22 +924,30 @@ void AudioEngine::superviseOutput() {
 
 // A chosen sink that goes away does not silence the program: the sound server moves its stream to
 // another sink, where it plays on. Once the chosen sink is back, the stream is opened on it again.
-// A stream the operator moved while the chosen sink was there stays where it was put.
+// A move made while the chosen sink was there is the operator's (the desktop's sound settings): the
+// stream stays where it was put, and the sink is not looked for.
 void AudioEngine::followChosenSink(std::chrono::steady_clock::time_point now) {
     if (!m_device || !m_backend->movedElsewhere()) {
         if (m_deviceAway) // the server itself moved the stream back to the sink
             std::fprintf(stderr, "Fadewell: the audio output device is back\n");
         m_deviceAway = false;
+        m_movedByOperator = false;
         return;
     }
-    if (!outputPresent(&*m_device)) {
-        if (!m_deviceAway)
-            std::fprintf(stderr, "Fadewell: the audio output device went away; the sound server plays the "
-                                 "sound on another until it is back\n");
+    if (m_movedByOperator)
+        return;
+    const bool present = outputPresent(&*m_device);
+    if (!m_deviceAway) {
+        if (present) {
+            m_movedByOperator = true;
+            return;
+        }
+        std::fprintf(stderr, "Fadewell: the audio output device went away; the sound server plays the sound "
+                             "on another until it is back\n");
         m_deviceAway = true;
         return;
     }
-    if (!m_deviceAway)
+    if (!present)
         return;
     const OutputBackend::Callback callback = [](void* self, float* out, std::size_t frames) {
         static_cast<AudioEngine*>(self)->process(out, frames);

@@ -153,7 +153,8 @@ private:
 
     std::unique_ptr<OutputBackend> m_backend; // worker thread (after start-up)
     std::optional<OutputDevice> m_device;     // the device chosen; none: the default output
-    bool m_deviceAway = false; // worker only: the server moved our stream off it because it went
+    bool m_deviceAway = false;      // worker only: the server moved our stream off it because it went
+    bool m_movedByOperator = false; // worker only: our stream was moved off it while it was there
     std::atomic<int> m_latencyBlocks{0};
     std::atomic<double> m_latencySeconds{0.0};
     double m_retryDelay = 2.0; // seconds before the next attempt at a device that would not open
