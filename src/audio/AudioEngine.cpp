@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -205,6 +206,12 @@ std::unique_ptr<AudioEngine> AudioEngine::createDefault(std::optional<OutputDevi
         static_cast<AudioEngine*>(self)->process(out, frames);
     };
     ThreadPriority::lockMemory();
+    // A PortAudio device that reaches the sound server (ALSA's "pulse" or "default") goes through
+    // ALSA's plugin, whose stream the server would list as the plugin's: the program's name and
+    // icon instead, as its own stream has them. Set at start-up, before the engine's threads start;
+    // whatever the user set there stays.
+    ::setenv("PULSE_PROP_OVERRIDE_application.name", "Fadewell", 0);
+    ::setenv("PULSE_PROP_OVERRIDE_application.icon_name", "fadewell", 0);
     std::string error;
     const OutputDevice* chosen = device ? &*device : nullptr;
     const int rate = outputRate(chosen, error);

@@ -14,7 +14,8 @@
 #  4. --device nosuch: the reason on stderr and in a message box, and deck A is heard on the default
 #     sink.
 #  5. FADEWELL_DEVICE chooses the device when no option does; --device wins over it.
-#  6. --device pulse: PortAudio's ALSA device of that name is opened.
+#  6. --device pulse: PortAudio's ALSA device of that name is opened, and its stream shows under the
+#     program's name and icon too.
 #   device.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
@@ -188,12 +189,15 @@ stop_app
 expect "nothing about JACK on stderr" not grep -qi jack "$FW_TMP/app.log"
 
 echo "## a PortAudio device"
-# PortAudio's ALSA device "pulse" reaches the server through ALSA's pulse plugin, whose stream the
-# server names after the plugin: the program opened that device, not its own stream.
+# PortAudio's ALSA device "pulse" reaches the server through ALSA's pulse plugin, whose stream is
+# "ALSA Playback" (the program's own is "Fadewell"): the program opened that device.
 QT_QPA_PLATFORM=offscreen fw_launch "$bin" --device pulse
-alsa_stream() { pactl list sink-inputs | grep -q 'application.name = "ALSA plug-in \[fadewell\]"'; }
+alsa_stream() { pactl list sink-inputs | grep -q 'media.name = "ALSA Playback"'; }
 expect "--device pulse plays through PortAudio's ALSA device" fw_wait_for 10 alsa_stream
-expect "and not through the program's own stream" not grep -q 'application.name = "Fadewell"' <<<"$(pactl list sink-inputs)"
+props=$(pactl list sink-inputs)
+expect "and not through the program's own stream" not grep -q 'media.name = "Fadewell"' <<<"$props"
+expect "the plugin's stream shows under the program's name" grep -q 'application.name = "Fadewell"' <<<"$props"
+expect "and icon" grep -q 'application.icon_name = "fadewell"' <<<"$props"
 expect "still running" fw_app_running
 stop_app
 expect "nothing about JACK on stderr with PortAudio either" not grep -qi jack "$FW_TMP/app.log"
