@@ -1,7 +1,8 @@
 // Choosing the output device: the name an operator gives matched against the devices there are,
 // the options that ask for it, the list --list-devices prints, and (Pulse* suites, on the private
-// server) the sinks listed and a chosen sink that is not there.
+// server) the sinks listed, a chosen sink that is not there, and one that goes and comes back.
 #include <QTest>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -180,6 +181,55 @@ TEST(PulseOutputDevices, AChosenSinkThatIsNotThereGivesTheSilentClockNotTheDefau
     EXPECT_NE(err.find("playing on a silent clock"), std::string::npos) << err;
     QTest::qWait(700); // the engine has looked for the sink meanwhile, and still not found it
     EXPECT_EQ(engine->output(), AudioEngine::Output::SilentClock);
+}
+
+// What a command prints on stdout, its last newline taken off.
+std::string output(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            text.append(buffer, got);
+        ::pclose(pipe);
+    }
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+// Whether the server plays a stream on the sink of that name.
+bool streamOn(const std::string& sink) {
+    const std::string index = output("pactl list short sinks | awk '$2 == \"" + sink + "\" {print $1}'");
+    return !index.empty() &&
+           !output("pactl list short sink-inputs | awk '$2 == \"" + index + "\" {print $1}'").empty();
+}
+
+// The server moves the stream of a chosen sink that goes away to its default sink; once the sink is
+// back, the engine opens its stream there again.
+TEST(PulseOutputDevices, AChosenSinkThatGoesAndComesBackGetsItsStreamBack) {
+    ASSERT_TRUE(usePulseServer());
+    const std::string load = "pactl load-module module-null-sink sink_name=chosen rate=44100";
+    std::string module = output(load);
+    ASSERT_FALSE(module.empty()) << "no second sink";
+    const DeviceChoice choice = chooseOutputDevice(listOutputDevices(), "chosen");
+    ASSERT_TRUE(choice.device.has_value()) << choice.error;
+    testing::internal::CaptureStderr();
+    auto engine = AudioEngine::createDefault(*choice.device);
+    EXPECT_EQ(engine->output(), AudioEngine::Output::Device);
+    EXPECT_TRUE(QTest::qWaitFor([] { return streamOn("chosen"); }, 3000)) << "not on the chosen sink";
+
+    (void)output("pactl unload-module " + module);
+    EXPECT_TRUE(QTest::qWaitFor([] { return streamOn("testsink"); }, 3000)) << "the server kept no stream";
+    QTest::qWait(600); // the engine has seen the sink gone
+    module = output(load);
+    EXPECT_TRUE(QTest::qWaitFor([] { return streamOn("chosen"); }, 5000)) << "not back on the chosen sink";
+    EXPECT_FALSE(streamOn("testsink"));
+    EXPECT_EQ(engine->output(), AudioEngine::Output::Device);
+    engine.reset();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("the audio output device went away"), std::string::npos) << err;
+    EXPECT_NE(err.find("the audio output device is back"), std::string::npos) << err;
+    (void)output("pactl unload-module " + module);
 }
 
 } // namespace
