@@ -1,8 +1,11 @@
 // Starts the console: the window with every control at its start-up values, its load handler, then
 // the window shown. Everything else happens in the console's handlers.
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
 
 #include "audio/AudioEngine.h"
+#include "audio/OutputDevices.h"
 #include "console/frmConsole.h"
 #include "platform/AlsaMixer.h"
 #include "platform/Clock.h"
@@ -12,21 +15,35 @@
 #include "platform/SystemRegistry.h"
 
 int main(int argc, char** argv) {
+    const OutputRequest output = takeOutputOptions(argc, argv, std::getenv("FADEWELL_DEVICE"));
+    if (!output.error.empty()) {
+        std::fprintf(stderr, "fadewell: %s\n", output.error.c_str());
+        return 2;
+    }
+    if (output.list) {
+        std::fputs(formatDeviceList(listOutputDevices()).c_str(), stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Fadewell"));
 
-    auto engine = AudioEngine::createDefault();
+    std::string outputError;
+    auto engine = AudioEngine::createDefault(requestedOutputDevice(output, outputError));
+    if (!outputError.empty())
+        std::fprintf(stderr, "Fadewell: %s\n", outputError.c_str());
     mixer::AlsaMixer mixer;
     QtFileDialog fileDialog;
     QtMessageBoxes messageBoxes;
     SystemClock clock;
     SystemRegistry registry;
     QtShell shell;
-    ConsolePlatform platform{*engine, mixer, fileDialog, messageBoxes, clock, registry, shell,
-                             [] { QCoreApplication::exit(0); }};
+    ConsolePlatform platform{*engine, mixer,    fileDialog, messageBoxes,
+                             clock,   registry, shell,      [] { QCoreApplication::exit(0); }};
 
     frmConsole console(platform);
     console.Form_Load();
     console.show();
+    if (!outputError.empty())
+        messageBoxes.notify(&console, QString::fromStdString(outputError), {});
     return app.exec();
 }

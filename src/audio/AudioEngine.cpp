@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -220,18 +221,29 @@ std::unique_ptr<AudioEngine> AudioEngine::createSilentClock(int sampleRate, int 
     return engine;
 }
 
-std::unique_ptr<AudioEngine> AudioEngine::createDefault() {
+std::unique_ptr<AudioEngine> AudioEngine::createDefault(std::optional<OutputDevice> device) {
     constexpr int kFramesPerBuffer = 256;
     ThreadPriority::lockMemory();
+    // A PortAudio device that reaches the sound server (ALSA's "pulse" or "default") goes through
+    // ALSA's plugin, whose stream the server would list as the plugin's: the program's name and
+    // icon instead, as its own stream has them. Set at start-up, before the engine's threads start;
+    // whatever the user set there stays.
+    ::setenv("PULSE_PROP_OVERRIDE_application.name", "Fadewell", 0);
+    ::setenv("PULSE_PROP_OVERRIDE_application.icon_name", "fadewell", 0);
     std::string error;
-    const int rate = defaultOutputRate(error);
+    const OutputDevice* chosen = device ? &*device : nullptr;
+    const int rate = outputRate(chosen, error);
     std::unique_ptr<AudioEngine> engine(new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer,
                                                         rate > 0 ? Output::Device : Output::SilentClock));
+    engine->m_device = std::move(device);
+    chosen = engine->m_device ? &*engine->m_device : nullptr;
     if (rate > 0)
-        engine->m_backend = openDefaultOutput(*engine, rate, kFramesPerBuffer, error);
+        engine->m_backend = openOutput(chosen, *engine, rate, kFramesPerBuffer, error);
     if (engine->m_backend) {
         engine->adoptLatency(engine->m_backend->latencySeconds());
     } else {
+        if (chosen != nullptr)
+            error = "\"" + chosen->name + "\": " + error;
         std::fprintf(stderr,
                      "Fadewell: no audio output device could be opened (%s); playing on a silent clock\n",
                      error.c_str());
@@ -913,6 +925,15 @@ void AudioEngine::postNotifications() {
         m_uiContext.get(), [this] { processNotifications(); }, Qt::QueuedConnection);
 }
 
+// Worker thread: opens device (or the default output) to take over from the output playing now,
+// which is stopped just before the new one's first callback.
+std::unique_ptr<OutputBackend> AudioEngine::openInPlace(const OutputDevice* device, std::string& error) {
+    return openOutput(device, *this, m_sampleRate, m_framesPerBuffer, error, [this] {
+        m_backend.reset();
+        m_switchFrame.store(m_cbFrame, std::memory_order_relaxed); // no callback runs here
+    });
+}
+
 void AudioEngine::superviseOutput() {
     const auto now = std::chrono::steady_clock::now();
     if (now < m_nextSupervise)
@@ -920,7 +941,7 @@ void AudioEngine::superviseOutput() {
     m_nextSupervise = now + kSupervisePeriod;
     if (m_output.load() == Output::Device) {
         if (m_backend && m_backend->alive())
-            return;
+            return followChosenSink(now);
         m_backend.reset();
         std::fprintf(stderr,
                      "Fadewell: the audio output device went away; playing on a silent clock until it is "
@@ -930,13 +951,16 @@ void AudioEngine::superviseOutput() {
         m_output.store(Output::SilentClock, std::memory_order_release);
         m_retryDelay = kFirstRetryDelay;
         m_nextRetry = now;
+        m_deviceAway = false;
+        m_movedByOperator = false;
         return;
     }
     if (m_nextRetry == std::chrono::steady_clock::time_point::max())
         return; // a silent clock by request
     // Look for the device every pass (cheap); open it as soon as it is there. A device that is there
     // but will not open is tried again less and less often.
-    if (!defaultOutputPresent()) {
+    const OutputDevice* chosen = m_device ? &*m_device : nullptr;
+    if (!outputPresent(chosen)) {
         m_retryDelay = kFirstRetryDelay;
         m_nextRetry = now + kLookPeriod;
         return;
@@ -946,11 +970,7 @@ void AudioEngine::superviseOutput() {
     // The silent clock runs on while PortAudio starts and opens the stream, and stops just before
     // the stream's first callback: positions lose no time to the attempt.
     std::string error;
-    std::unique_ptr<OutputBackend> device =
-        openDefaultOutput(*this, m_sampleRate, m_framesPerBuffer, error, [this] {
-            m_backend.reset();
-            m_switchFrame.store(m_cbFrame, std::memory_order_relaxed); // no callback runs here
-        });
+    std::unique_ptr<OutputBackend> device = openInPlace(chosen, error);
     if (device) {
         m_backend = std::move(device);
         m_underflowsSeen = 0;
@@ -963,6 +983,54 @@ void AudioEngine::superviseOutput() {
         m_backend = startSilentClock(*this, m_sampleRate, m_framesPerBuffer);
     m_nextRetry = now + std::chrono::milliseconds(static_cast<long>(m_retryDelay * 1000));
     m_retryDelay = std::min(m_retryDelay * 2.0, 30.0);
+}
+
+// A chosen sink that goes away does not silence the program: the sound server moves its stream to
+// another sink, where it plays on. Once the chosen sink is back, the stream is opened on it again.
+// A move made while the chosen sink was there is the operator's (the desktop's sound settings): the
+// stream stays where it was put, and the sink is not looked for.
+void AudioEngine::followChosenSink(std::chrono::steady_clock::time_point now) {
+    if (!m_device || !m_backend->movedElsewhere()) {
+        if (m_deviceAway) // the server itself moved the stream back to the sink
+            std::fprintf(stderr, "Fadewell: the audio output device is back\n");
+        m_deviceAway = false;
+        m_movedByOperator = false;
+        return;
+    }
+    if (m_movedByOperator)
+        return;
+    const bool present = outputPresent(&*m_device);
+    if (!m_deviceAway) {
+        if (present) {
+            m_movedByOperator = true;
+            return;
+        }
+        std::fprintf(stderr, "Fadewell: the audio output device went away; the sound server plays the sound "
+                             "on another until it is back\n");
+        m_deviceAway = true;
+        return;
+    }
+    if (!present)
+        return;
+    std::string error;
+    std::unique_ptr<OutputBackend> device = openInPlace(&*m_device, error);
+    if (device) {
+        m_backend = std::move(device);
+        m_underflowsSeen = 0;
+        m_deviceAway = false;
+        adoptLatency(m_backend->latencySeconds());
+        std::fprintf(stderr, "Fadewell: the audio output device is back\n");
+        return;
+    }
+    if (m_backend)
+        return; // not opened: the stream plays on where the server put it, and the next pass tries again
+    // Opened but not started, after the moved stream was stopped: as when a device is lost.
+    adoptLatency(0.0);
+    m_backend = startSilentClock(*this, m_sampleRate, m_framesPerBuffer);
+    m_output.store(Output::SilentClock, std::memory_order_release);
+    m_deviceAway = false;
+    m_retryDelay = kFirstRetryDelay;
+    m_nextRetry = now;
 }
 
 // ---------------------------------------------------------------- notifications (user-interface thread)

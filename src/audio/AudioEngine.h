@@ -17,11 +17,13 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/OutputBackend.h"
+#include "audio/OutputDevices.h"
 
 class QObject;
 
@@ -49,10 +51,11 @@ public:
     // Where the mix goes.
     enum class Output { Offline, Device, SilentClock };
 
-    // PortAudio on the system's default output at the device's rate. When no device can be opened,
-    // the silent clock (positions still advance in real time; said once on stderr); the engine keeps
-    // trying to reopen the device, and falls back the same way if the device goes away.
-    static std::unique_ptr<AudioEngine> createDefault();
+    // The sound server's default sink, or PortAudio's default output, at the device's rate; or the
+    // device given, and only it. When the device cannot be opened, the silent clock (positions
+    // still advance in real time; said once on stderr); the engine keeps trying to reopen the same
+    // device, and falls back the same way if the device goes away.
+    static std::unique_ptr<AudioEngine> createDefault(std::optional<OutputDevice> device = std::nullopt);
     // Renders nothing until render() is called: for tests and benchmarks. Deterministic: before
     // any block that a deck could lack data for (a load, a seek, a buffer running low), rendering
     // waits for the worker to have filled every deck's buffer.
@@ -136,9 +139,11 @@ private:
     void workerLoop();
     void servicePass(); // worker thread: fill every ring
     void serviceDeck(Deck& d, int index);
-    void watchEvents();       // worker thread: post processNotifications() when something happened
-    void superviseOutput();   // worker thread: device lost / back
-    void postNotifications(); // any non-real-time thread
+    void watchEvents();     // worker thread: post processNotifications() when something happened
+    void superviseOutput(); // worker thread: device lost / back
+    std::unique_ptr<OutputBackend> openInPlace(const OutputDevice* device, std::string& error);
+    void followChosenSink(std::chrono::steady_clock::time_point now); // worker: back to it when it is
+    void postNotifications();                                         // any non-real-time thread
     void adoptLatency(double seconds);
     void wakeWorker();
     void processBlock(float* out, std::size_t frames) noexcept; // at most framesPerBuffer()
@@ -172,6 +177,9 @@ private:
     std::uint64_t m_rewindLimit = 0;             // frames back the callback keeps what it may go back to
     std::atomic<std::uint64_t> m_switchFrame{0}; // m_cbFrame when the output last changed
     std::atomic<std::uint64_t> m_latencyFrames{0};
+    std::optional<OutputDevice> m_device; // the device chosen; none: the default output
+    bool m_deviceAway = false;            // worker only: the server moved our stream off it because it went
+    bool m_movedByOperator = false;       // worker only: our stream was moved off it while it was there
     std::atomic<double> m_latencySeconds{0.0};
     double m_retryDelay = 2.0; // seconds before the next attempt at a device that would not open
     std::chrono::steady_clock::time_point m_nextSupervise{};

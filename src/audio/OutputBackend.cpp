@@ -89,10 +89,12 @@ public:
         }
     }
 
-    bool open(int rate, int framesPerBuffer, std::string& error, const std::function<void()>& beforeStart) {
-        const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
+    bool open(int rate, int framesPerBuffer, std::string& error, const std::function<void()>& beforeStart,
+              const OutputDevice* chosen) {
+        const PaDeviceIndex device = chosen != nullptr ? findDevice(*chosen) : Pa_GetDefaultOutputDevice();
         if (device == paNoDevice) {
-            error = "no default output device";
+            error = chosen != nullptr ? "no output device \"" + chosen->name + "\" (" + chosen->hostApi + ")"
+                                      : "no default output device";
             return false;
         }
         const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
@@ -134,6 +136,19 @@ public:
     }
 
 private:
+    // The device of that name and host API in this PortAudio session (indexes change between
+    // sessions).
+    static PaDeviceIndex findDevice(const OutputDevice& chosen) {
+        for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+            const PaHostApiInfo* api = info != nullptr ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+            if (api != nullptr && info->maxOutputChannels > 0 && chosen.name == info->name &&
+                chosen.hostApi == api->name)
+                return i;
+        }
+        return paNoDevice;
+    }
+
     static int onAudio(const void*, void* out, unsigned long frames, const PaStreamCallbackTimeInfo*,
                        PaStreamCallbackFlags, void* self) {
         auto* me = static_cast<PortAudioOutput*>(self);
@@ -213,7 +228,8 @@ bool defaultOutputPresent() {
 }
 
 std::unique_ptr<OutputBackend> openPortAudio(OutputSource& source, int rate, int framesPerBuffer,
-                                             std::string& error, const std::function<void()>& beforeStart) {
+                                             std::string& error, const std::function<void()>& beforeStart,
+                                             const OutputDevice* device) {
     AlsaQuiet quiet;
     auto session = std::make_unique<PaSession>();
     if (!session->ok()) {
@@ -221,7 +237,7 @@ std::unique_ptr<OutputBackend> openPortAudio(OutputSource& source, int rate, int
         return nullptr;
     }
     auto output = std::make_unique<PortAudioOutput>(std::move(session), source);
-    if (!output->open(rate, framesPerBuffer, error, beforeStart))
+    if (!output->open(rate, framesPerBuffer, error, beforeStart, device))
         return nullptr;
     return output;
 }
@@ -240,4 +256,70 @@ std::unique_ptr<OutputBackend> openDefaultOutput(OutputSource& source, int rate,
         return output;
     error = "sound server: " + serverError + "; device: " + error;
     return nullptr;
+}
+
+std::vector<OutputDevice> listPortAudioOutputs() {
+    AlsaQuiet quiet;
+    PaSession session;
+    std::vector<OutputDevice> devices;
+    if (!session.ok())
+        return devices;
+    for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        const PaHostApiInfo* api = info != nullptr ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+        if (api == nullptr || info->maxOutputChannels < 1)
+            continue;
+        OutputDevice d;
+        d.kind = OutputDevice::Kind::PortAudio;
+        d.name = info->name;
+        d.hostApi = api->name;
+        d.channels = info->maxOutputChannels;
+        d.defaultRate = info->defaultSampleRate;
+        devices.push_back(std::move(d));
+    }
+    return devices;
+}
+
+int outputRate(const OutputDevice* device, std::string& error) {
+    if (device == nullptr)
+        return defaultOutputRate(error);
+    if (device->kind == OutputDevice::Kind::ServerSink)
+        return soundServerRate(error, device->name);
+    if (device->defaultRate < 1.0) {
+        error = "the device \"" + device->name + "\" has no sample rate";
+        return 0;
+    }
+    return static_cast<int>(device->defaultRate + 0.5);
+}
+
+bool outputPresent(const OutputDevice* device) {
+    if (device == nullptr)
+        return defaultOutputPresent();
+    if (device->kind == OutputDevice::Kind::ServerSink) {
+        std::string error;
+        return soundServerRate(error, device->name) > 0;
+    }
+    if (device->hostApi != "ALSA")
+        return true; // no cheap look: the retries find it
+    // PortAudio names an ALSA card's device "Card: Device (hw:0,0)" and a plugin by its own name.
+    std::string pcm = device->name;
+    if (const auto open = pcm.rfind("(hw:"); open != std::string::npos && pcm.back() == ')')
+        pcm = pcm.substr(open + 1, pcm.size() - open - 2);
+    AlsaQuiet quiet;
+    snd_config_update_free_global();
+    snd_pcm_t* handle = nullptr;
+    if (snd_pcm_open(&handle, pcm.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) != 0)
+        return false;
+    snd_pcm_close(handle);
+    return true;
+}
+
+std::unique_ptr<OutputBackend> openOutput(const OutputDevice* device, OutputSource& source, int rate,
+                                          int framesPerBuffer, std::string& error,
+                                          const std::function<void()>& beforeStart) {
+    if (device == nullptr)
+        return openDefaultOutput(source, rate, framesPerBuffer, error, beforeStart);
+    if (device->kind == OutputDevice::Kind::ServerSink)
+        return openSoundServer(source, rate, framesPerBuffer, error, beforeStart, device->name);
+    return openPortAudio(source, rate, framesPerBuffer, error, beforeStart, device);
 }

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -79,6 +80,17 @@ std::unique_ptr<pa_proplist, ProplistDeleter> programProperties() {
     return props;
 }
 
+// Runs one iteration of m, waiting at most until deadline for something to happen: a server that
+// stopped answering must not hold the caller (the engine's worker looks for a chosen sink with it).
+void iterateBefore(pa_mainloop* m, std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
+    if (pa_mainloop_prepare(m, static_cast<int>(std::max<std::int64_t>(left.count(), 0))) < 0)
+        return;
+    if (pa_mainloop_poll(m) >= 0)
+        pa_mainloop_dispatch(m);
+}
+
 // Connects a context on mainloop m and runs the loop until it is ready or has failed.
 bool connectContext(pa_mainloop* m, pa_context* c, std::string& error) {
     if (pa_context_connect(c, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
@@ -95,14 +107,15 @@ bool connectContext(pa_mainloop* m, pa_context* c, std::string& error) {
                                               : pa_strerror(pa_context_errno(c));
             return false;
         }
-        pa_mainloop_iterate(m, 1, nullptr);
+        iterateBefore(m, deadline);
     }
 }
 
 class PulseOutput final : public OutputBackend {
 public:
-    PulseOutput(OutputSource& source, int rate, int framesPerBuffer)
-        : m_source(source), m_rate(rate), m_framesPerBuffer(framesPerBuffer),
+    // sink: the sink's name, or empty for the server's default sink.
+    PulseOutput(OutputSource& source, int rate, int framesPerBuffer, std::string sink)
+        : m_source(source), m_rate(rate), m_framesPerBuffer(framesPerBuffer), m_sink(std::move(sink)),
           m_block(static_cast<std::size_t>(framesPerBuffer) * 2),
           m_rewrite(2 * static_cast<std::size_t>(kMostBufferSeconds * 1.5 * rate)) {}
 
@@ -136,6 +149,7 @@ public:
     unsigned long underflows() const override { return m_underflows.load(std::memory_order_relaxed); }
 
     bool alive() override { return !m_failed.load(std::memory_order_acquire) && !m_watch.stalled(); }
+    bool movedElsewhere() const override { return m_elsewhere.load(std::memory_order_acquire); }
 
 private:
     enum class Phase { Opening, Open, Failed };
@@ -164,6 +178,15 @@ private:
             context.get(), "Fadewell", &format, nullptr, programProperties().get()));
         if (!stream)
             return fail(pa_strerror(pa_context_errno(context.get())));
+        if (!m_sink.empty())
+            pa_stream_set_moved_callback(
+                stream.get(),
+                [](pa_stream* s, void* self) {
+                    auto* me = static_cast<PulseOutput*>(self);
+                    const char* sink = pa_stream_get_device_name(s);
+                    me->m_elsewhere.store(sink == nullptr || me->m_sink != sink, std::memory_order_release);
+                },
+                this);
         // The buffer is ours to choose: kBufferSeconds queued at the server, and its sink asked to
         // run a request's length ahead (EARLY_REQUESTS). Left to itself, a sink with no other
         // client takes as long a buffer as the stream's, takes it in pieces that long, and our
@@ -182,7 +205,10 @@ private:
         // No timing updates: nothing here reads them, and one still pending when the stream closes
         // is never freed.
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_EARLY_REQUESTS);
-        if (pa_stream_connect_playback(stream.get(), nullptr, &attr, flags, nullptr, nullptr) < 0)
+        // A chosen sink is asked for by name; the server may still move the stream later (the
+        // operator in the desktop's sound settings, or the server when the sink goes).
+        const char* sink = m_sink.empty() ? nullptr : m_sink.c_str();
+        if (pa_stream_connect_playback(stream.get(), sink, &attr, flags, nullptr, nullptr) < 0)
             return fail(pa_strerror(pa_context_errno(context.get())));
         const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
         while (pa_stream_get_state(stream.get()) != PA_STREAM_READY) {
@@ -348,6 +374,7 @@ private:
     OutputSource& m_source;
     const int m_rate;
     const int m_framesPerBuffer;
+    const std::string m_sink;
     // The output thread's.
     std::vector<float> m_block;
     std::vector<float> m_rewrite; // room to make the whole buffer again
@@ -367,7 +394,8 @@ private:
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_failed{false};
-    std::mutex m_mutex; // opening only
+    std::atomic<bool> m_elsewhere{false}; // moved off the sink asked for by name
+    std::mutex m_mutex;                   // opening only
     std::condition_variable m_changed;
     Phase m_phase = Phase::Opening;
     std::string m_error;
@@ -388,26 +416,26 @@ template <class Done> bool iterateUntil(pa_mainloop* m, Done done) {
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-        pa_mainloop_iterate(m, 1, nullptr);
+        iterateBefore(m, deadline);
     }
     return true;
 }
 } // namespace
 
-int soundServerRate(std::string& error) {
+int soundServerRate(std::string& error, const std::string& sink) {
     const std::unique_ptr<pa_mainloop, MainloopDeleter> owner(pa_mainloop_new());
     pa_mainloop* const mainloop = owner.get();
     std::unique_ptr<pa_context, ContextDeleter> context(
         pa_context_new(pa_mainloop_get_api(mainloop), "Fadewell"));
     if (!connectContext(mainloop, context.get(), error))
         return 0;
-    // The default sink's own rate: a stream at any other rate would be resampled by the server.
+    // The sink's own rate: a stream at any other rate would be resampled by the server.
     struct Answer {
         int rate = 0;
         bool done = false;
     } answer;
     pa_operation* op = pa_context_get_sink_info_by_name(
-        context.get(), "@DEFAULT_SINK@",
+        context.get(), sink.c_str(),
         [](pa_context*, const pa_sink_info* info, int eol, void* data) {
             auto* a = static_cast<Answer*>(data);
             if (eol == 0 && info != nullptr)
@@ -421,14 +449,54 @@ int soundServerRate(std::string& error) {
         pa_operation_unref(op);
     }
     if (answer.rate <= 0)
-        error = "the sound server did not say its rate";
+        error = sink == "@DEFAULT_SINK@" ? "the sound server did not say its rate"
+                                         : "the sound server has no sink \"" + sink + "\"";
     return answer.rate;
 }
 
 std::unique_ptr<OutputBackend> openSoundServer(OutputSource& source, int rate, int framesPerBuffer,
-                                               std::string& error, const std::function<void()>& beforeStart) {
-    auto output = std::make_unique<PulseOutput>(source, rate, framesPerBuffer);
+                                               std::string& error, const std::function<void()>& beforeStart,
+                                               const std::string& sink) {
+    auto output = std::make_unique<PulseOutput>(source, rate, framesPerBuffer, sink);
     if (!output->open(error, beforeStart))
         return nullptr;
     return output;
+}
+
+std::vector<OutputDevice> listServerSinks() {
+    std::vector<OutputDevice> sinks;
+    const std::unique_ptr<pa_mainloop, MainloopDeleter> owner(pa_mainloop_new());
+    pa_mainloop* const mainloop = owner.get();
+    std::unique_ptr<pa_context, ContextDeleter> context(
+        pa_context_new(pa_mainloop_get_api(mainloop), "Fadewell"));
+    std::string error;
+    if (!connectContext(mainloop, context.get(), error))
+        return sinks;
+    struct Answer {
+        std::vector<OutputDevice>* sinks;
+        bool done = false;
+    } answer{&sinks};
+    pa_operation* op = pa_context_get_sink_info_list(
+        context.get(),
+        [](pa_context*, const pa_sink_info* info, int eol, void* data) {
+            auto* a = static_cast<Answer*>(data);
+            if (eol != 0 || info == nullptr) {
+                a->done = true;
+                return;
+            }
+            OutputDevice d;
+            d.kind = OutputDevice::Kind::ServerSink;
+            d.name = info->name != nullptr ? info->name : "";
+            d.description = info->description != nullptr ? info->description : "";
+            d.hostApi = "PulseAudio";
+            d.channels = info->sample_spec.channels;
+            d.defaultRate = info->sample_spec.rate;
+            a->sinks->push_back(std::move(d));
+        },
+        &answer);
+    if (op != nullptr) {
+        iterateUntil(mainloop, [&] { return answer.done; });
+        pa_operation_unref(op);
+    }
+    return sinks;
 }

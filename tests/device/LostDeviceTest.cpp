@@ -188,13 +188,16 @@ struct Status {
 // The probe: the engine with two decks playing, in a child process.
 class Probe {
 public:
-    Probe(const PrivateServer& server, const std::string& fileA, const std::string& fileB) {
+    Probe(const PrivateServer& server, const std::string& fileA, const std::string& fileB,
+          std::vector<std::pair<std::string, std::string>> environment = {}) {
         int in[2], out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
             return;
         m_start = Clock::now();
-        m_pid = spawn({FADEWELL_OUTPUT_PROBE, fileA, fileB, "40"},
-                      environmentWith(server.clientEnvironment()), in[0], out[1]);
+        for (auto& variable : server.clientEnvironment())
+            environment.push_back(variable);
+        m_pid =
+            spawn({FADEWELL_OUTPUT_PROBE, fileA, fileB, "40"}, environmentWith(environment), in[0], out[1]);
         ::close(in[0]);
         ::close(out[1]);
         m_stdin = in[1];
@@ -392,6 +395,44 @@ TEST_F(LostOutputDevice, ServerKilledWhileTwoDecksPlayFallsBackThenIsFoundAtOnce
         << "the new server did not hear both decks";
 
     expectResponsive(probe);
+    const int status = probe.finish();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the probe did not end cleanly: " << status;
+}
+
+// A sink chosen by name that goes with its server is looked for by that name, and opened again as
+// soon as the server has it again.
+TEST_F(LostOutputDevice, ChosenSinkLostWithItsServerIsOpenedAgainByNameWhenItIsBack) {
+    PrivateServer server;
+    ASSERT_TRUE(server.start());
+    auto recorder = std::make_unique<Recorder>(server, files.file("before.raw"));
+    Probe probe(server, fileA, fileB, {{"FADEWELL_DEVICE", "testsink"}});
+    ASSERT_TRUE(probe.started());
+    ASSERT_TRUE(probe.waitFor([](const Status& s) { return s.output == "Device" && s.a > 0.5; }, 8000ms))
+        << "never played on the chosen sink";
+    expectAdvancing(probe, "Device", 0.5);
+    EXPECT_NEAR(tailRmsDb(recorder->finish(), 0.3), kMixRmsDb, 0.5) << "the sink did not hear both decks";
+
+    server.crash();
+    const double killedAt = probe.secondsSinceStart();
+    ASSERT_TRUE(probe.waitFor([&](const Status& s) { return s.wall > killedAt && s.output == "SilentClock"; },
+                              4000ms))
+        << "never fell back to the silent clock";
+    expectAdvancing(probe, "SilentClock", 2.0);
+
+    ASSERT_TRUE(server.start());
+    const double restartedAt = probe.secondsSinceStart();
+    recorder = std::make_unique<Recorder>(server, files.file("after.raw"));
+    const auto back =
+        probe.waitFor([&](const Status& s) { return s.wall > restartedAt && s.output == "Device"; }, 3000ms);
+    ASSERT_TRUE(back) << "never went back to the chosen sink";
+    EXPECT_LT(back->wall - restartedAt, 1.0) << "the sink was found late";
+    ASSERT_TRUE(probe.waitFor(
+        [&](const Status& s) { return s.wall > back->wall && s.output == "Device" && s.a > back->a + 0.05; },
+        3000ms))
+        << "the stream on the sink never ran";
+    expectAdvancing(probe, "Device", 0.5);
+    EXPECT_NEAR(tailRmsDb(recorder->finish(), 0.3), kMixRmsDb, 0.5)
+        << "the sink did not hear both decks again";
     const int status = probe.finish();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the probe did not end cleanly: " << status;
 }

@@ -3,7 +3,8 @@
 //   status ms=<since start> output=<Device|SilentClock|Offline> a=<seconds> b=<seconds>
 //          stateA=<0..2> stateB=<0..2> ticks=<10 ms timer ticks so far> gap=<longest gap between
 //          two ticks since the last line, ms>
-// It ends when its standard input closes, or after the given number of seconds.
+// It ends when its standard input closes, or after the given number of seconds. It plays on the
+// output FADEWELL_DEVICE names, if any (exit status 3 when that names none).
 //   fadewell_output_probe FILE_A FILE_B MAX_SECONDS
 #include <QApplication>
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 
 #include "audio/AudioEngine.h"
 #include "audio/MediaPlayer.h"
+#include "audio/OutputDevices.h"
 
 namespace {
 
@@ -44,7 +46,12 @@ int main(int argc, char** argv) {
     QElapsedTimer clock;
     clock.start();
 
-    auto engine = AudioEngine::createDefault();
+    // The output FADEWELL_DEVICE names, if any, as the program chooses it.
+    std::string deviceError;
+    const OutputRequest request = takeOutputOptions(argc, argv, std::getenv("FADEWELL_DEVICE"));
+    auto engine = AudioEngine::createDefault(requestedOutputDevice(request, deviceError));
+    if (!deviceError.empty())
+        return 3;
     MediaPlayer a(*engine), b(*engine);
     a.setFileName(QString::fromLocal8Bit(argv[1]));
     b.setFileName(QString::fromLocal8Bit(argv[2]));

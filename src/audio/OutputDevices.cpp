@@ -1,0 +1,146 @@
+#include "audio/OutputDevices.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+
+#include "audio/OutputBackend.h"
+
+namespace {
+
+std::string lowered(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+// "name" (host API), "name" (host API), ...: the devices a name could mean.
+std::string candidates(const std::vector<const OutputDevice*>& devices) {
+    std::string text;
+    for (const OutputDevice* d : devices) {
+        if (!text.empty())
+            text += ", ";
+        text += quoted(d->name) + " (" + d->hostApi + ")";
+    }
+    return text;
+}
+
+// The devices for which test(name) or, where there is one, test(description) holds.
+template <class Test>
+std::vector<const OutputDevice*> matching(const std::vector<OutputDevice>& devices, Test test) {
+    std::vector<const OutputDevice*> found;
+    for (const OutputDevice& d : devices)
+        if (test(lowered(d.name)) || (!d.description.empty() && test(lowered(d.description))))
+            found.push_back(&d);
+    return found;
+}
+
+} // namespace
+
+DeviceChoice chooseOutputDevice(const std::vector<OutputDevice>& devices, const std::string& wanted) {
+    if (wanted.empty())
+        return {std::nullopt, "the device name is empty"};
+    for (const OutputDevice& d : devices)
+        if (d.name == wanted)
+            return {d, {}};
+    const std::string key = lowered(wanted);
+    const auto whole = matching(devices, [&](const std::string& text) { return text == key; });
+    const auto part =
+        whole.empty()
+            ? matching(devices, [&](const std::string& text) { return text.find(key) != std::string::npos; })
+            : whole;
+    if (part.size() == 1)
+        return {*part.front(), {}};
+    if (part.empty())
+        return {std::nullopt, "no output device is named " + quoted(wanted) + " or has it in its name"};
+    return {std::nullopt, quoted(wanted) + " could mean " + std::to_string(part.size()) +
+                              " output devices: " + candidates(part)};
+}
+
+std::string formatDeviceList(const std::vector<OutputDevice>& devices) {
+    if (devices.empty())
+        return "No output devices found.\n";
+    const std::string headings[] = {"NAME", "HOST API", "CHANNELS", "RATE", "DESCRIPTION"};
+    std::vector<std::vector<std::string>> rows;
+    for (const OutputDevice& d : devices)
+        rows.push_back({d.name, d.hostApi, std::to_string(d.channels),
+                        std::to_string(static_cast<long>(std::lround(d.defaultRate))), d.description});
+    std::size_t widths[4] = {};
+    for (std::size_t c = 0; c < 4; ++c) {
+        widths[c] = headings[c].size();
+        for (const auto& row : rows)
+            widths[c] = std::max(widths[c], row[c].size());
+    }
+    const auto line = [&](const std::string* cells) {
+        std::string text;
+        for (std::size_t c = 0; c < 4; ++c)
+            text += cells[c] + std::string(widths[c] - cells[c].size() + 2, ' ');
+        text += cells[4];
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back();
+        return text + "\n";
+    };
+    std::string text = line(headings);
+    for (const auto& row : rows)
+        text += line(row.data());
+    return text;
+}
+
+std::vector<OutputDevice> listOutputDevices() {
+    std::vector<OutputDevice> devices = listServerSinks();
+    std::vector<OutputDevice> portAudio = listPortAudioOutputs();
+    devices.insert(devices.end(), portAudio.begin(), portAudio.end());
+    return devices;
+}
+
+OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentDevice) {
+    OutputRequest request;
+    int kept = 1;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--") == 0)
+            break; // what follows is not an option, whatever it looks like
+        if (std::strcmp(arg, "--list-devices") == 0) {
+            request.list = true;
+        } else if (std::strcmp(arg, "--device") == 0) {
+            if (i + 1 >= argc) {
+                request.error = "--device needs the name of an output device (\"fadewell --list-devices\" "
+                                "lists them)";
+            } else {
+                request.name = argv[++i];
+                request.source = "--device";
+            }
+        } else if (std::strncmp(arg, "--device=", 9) == 0) {
+            request.name = arg + 9;
+            request.source = "--device";
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    for (; i < argc; ++i)
+        argv[kept++] = argv[i];
+    argc = kept;
+    argv[argc] = nullptr;
+    if (!request.name && environmentDevice != nullptr && *environmentDevice != '\0') {
+        request.name = environmentDevice;
+        request.source = "FADEWELL_DEVICE";
+    }
+    return request;
+}
+
+std::optional<OutputDevice> requestedOutputDevice(const OutputRequest& request, std::string& error) {
+    error.clear();
+    if (!request.name)
+        return std::nullopt;
+    DeviceChoice choice = chooseOutputDevice(listOutputDevices(), *request.name);
+    if (!choice.device)
+        error = "Cannot play on the output device asked for by " + request.source + ": " + choice.error +
+                ". Playing on the default output instead; \"fadewell --list-devices\" lists the devices.";
+    return choice.device;
+}
