@@ -7,9 +7,8 @@
 //
 // The buffer is long, so that the sound goes on while the machine is too busy to run the server's
 // main thread or ours for a while; and a key is still heard at once: when the engine says a deck
-// changed, the part of the buffer the server has not played yet is made again and written over
-// the old (the engine goes back to where that part began), from a few milliseconds after the
-// server's read position on.
+// changed, what nobody has heard yet is made again and written over the old (the engine goes back
+// to where that part began), from a few milliseconds after what is heard now on.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -40,9 +39,8 @@ constexpr double kBufferSeconds = 1.0;
 // up to this. The server does the same for its own sound cards when they run dry. Less than the
 // engine can go back (two seconds).
 constexpr double kMostBufferSeconds = 1.5;
-// Where a change begins: this far after the server's read position when it answered, so that the
-// new sound reaches the server before the server reaches it (it then plays on from the old
-// sound's end, with a jump).
+// Where a change begins: this far after what was heard when the server answered, so that the new
+// sound reaches the server before the sink plays that far (a late start is cut, with a jump).
 constexpr double kRewriteMarginSeconds = 0.015;
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
 // How often the latency is read again: now and then, and often while the sink holds much (a sink
