@@ -21,6 +21,7 @@
 #include "audio/DeckMixer.h"
 #include "audio/Decoder.h"
 #include "audio/OutputBackend.h"
+#include "audio/OutputSupervisor.h"
 #include "audio/Resampler.h"
 #include "audio/RingBuffer.h"
 #include "audio/ThreadPriority.h"
@@ -190,7 +191,7 @@ struct AudioEngine::ScanJob {
 };
 
 AudioEngine::AudioEngine(int sampleRate, int framesPerBuffer, Output output)
-    : m_sampleRate(sampleRate), m_framesPerBuffer(framesPerBuffer), m_output(output),
+    : m_sampleRate(sampleRate), m_framesPerBuffer(framesPerBuffer), m_offline(output == Output::Offline),
       m_uiContext(std::make_unique<QObject>()) {
     if (sampleRate < 8000 || sampleRate > 384000 || framesPerBuffer < 16 || framesPerBuffer > 8192)
         throw std::invalid_argument("AudioEngine: unusable sample rate or buffer size");
@@ -215,8 +216,8 @@ std::unique_ptr<AudioEngine> AudioEngine::createOffline(int sampleRate, int fram
 
 std::unique_ptr<AudioEngine> AudioEngine::createSilentClock(int sampleRate, int framesPerBuffer) {
     std::unique_ptr<AudioEngine> engine(new AudioEngine(sampleRate, framesPerBuffer, Output::SilentClock));
-    engine->m_backend = startSilentClock(*engine, sampleRate, framesPerBuffer);
-    engine->m_nextRetry = std::chrono::steady_clock::time_point::max(); // never looks for a device
+    engine->makeSupervisor({});
+    engine->m_supervisor->openSilentClock();
     engine->startWorker();
     return engine;
 }
@@ -231,35 +232,32 @@ std::unique_ptr<AudioEngine> AudioEngine::createDefault(std::optional<OutputDevi
     ::setenv("PULSE_PROP_OVERRIDE_application.name", "Fadewell", 0);
     ::setenv("PULSE_PROP_OVERRIDE_application.icon_name", "fadewell", 0);
     std::string error;
-    const OutputDevice* chosen = device ? &*device : nullptr;
-    const int rate = outputRate(chosen, error);
-    std::unique_ptr<AudioEngine> engine(new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer,
-                                                        rate > 0 ? Output::Device : Output::SilentClock));
-    engine->m_device = std::move(device);
-    chosen = engine->m_device ? &*engine->m_device : nullptr;
-    if (rate > 0)
-        engine->m_backend = openOutput(chosen, *engine, rate, kFramesPerBuffer, error);
-    if (engine->m_backend) {
-        engine->adoptLatency(engine->m_backend->latencySeconds());
-    } else {
-        if (chosen != nullptr)
-            error = "\"" + chosen->name + "\": " + error;
-        std::fprintf(stderr,
-                     "Fadewell: no audio output device could be opened (%s); playing on a silent clock\n",
-                     error.c_str());
-        engine->m_output.store(Output::SilentClock);
-        engine->m_backend = startSilentClock(*engine, engine->m_sampleRate, kFramesPerBuffer);
-        engine->m_nextRetry = std::chrono::steady_clock::now(); // opened as soon as one appears
-    }
+    const int rate = outputRate(device ? &*device : nullptr, error);
+    std::unique_ptr<AudioEngine> engine(
+        new AudioEngine(rate > 0 ? rate : 48000, kFramesPerBuffer, Output::Device));
+    engine->makeSupervisor(std::move(device));
+    engine->m_supervisor->openDevice(rate > 0 ? std::string() : error.empty() ? "no output device" : error);
+    engine->adoptLatency(engine->m_supervisor->latencySeconds());
     engine->startWorker();
     return engine;
 }
 
+void AudioEngine::makeSupervisor(std::optional<OutputDevice> device) {
+    m_supervisor =
+        std::make_unique<OutputSupervisor>(*this, m_sampleRate, m_framesPerBuffer, std::move(device), [this] {
+            // No callback runs here. What the new output will make is not heard before what the
+            // one before made; its own latency is taken up on the worker's next pass.
+            m_switchFrame.store(m_cbFrame, std::memory_order_relaxed);
+            m_latencyFrames.store(m_rewindLimit, std::memory_order_relaxed);
+            m_latencyStale.store(true, std::memory_order_relaxed);
+        });
+}
+
 AudioEngine::~AudioEngine() {
-    // The worker owns m_backend (it replaces it when the device goes or comes back): stop it before
-    // touching the backend. The callback needs no worker; it only underruns meanwhile.
+    // The worker looks after the output (it replaces it when the device goes or comes back): stop
+    // it before touching the output. The callback needs no worker; it only underruns meanwhile.
     stopWorker();
-    m_backend.reset(); // no callback runs after this
+    m_supervisor.reset(); // no callback runs after this
     for (auto& job : m_scans) {
         job->cancel.store(true);
         job->thread.join();
@@ -274,6 +272,12 @@ void AudioEngine::noteChange() {
         return;
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(m_changeSignal, &one, sizeof one);
+}
+
+AudioEngine::Output AudioEngine::output() const {
+    if (m_offline)
+        return Output::Offline;
+    return m_supervisor->onDevice() ? Output::Device : Output::SilentClock;
 }
 
 double AudioEngine::outputLatency() const {
@@ -732,7 +736,7 @@ bool AudioEngine::needsPass(std::size_t frames) const {
 }
 
 void AudioEngine::renderInto(float* out, std::size_t frames) {
-    if (m_output.load() != Output::Offline)
+    if (!m_offline)
         throw std::logic_error("AudioEngine::render is for offline engines");
     const auto block = static_cast<std::size_t>(m_framesPerBuffer);
     for (std::size_t done = 0; done < frames; done += block) {
@@ -783,7 +787,7 @@ void AudioEngine::wakeWorker() {
 }
 
 void AudioEngine::workerLoop() {
-    if (m_output.load() == Output::Offline) {
+    if (m_offline) {
         std::uint32_t served = 0;
         while (!m_stopWorker.load(std::memory_order_acquire)) {
             const std::uint32_t requested = m_passRequested.load(std::memory_order_acquire);
@@ -805,7 +809,7 @@ void AudioEngine::workerLoop() {
     while (!m_stopWorker.load(std::memory_order_acquire)) {
         servicePass();
         watchEvents();
-        superviseOutput();
+        m_supervisor->supervise();
         std::unique_lock lock(m_wakeMutex);
         m_wake.wait_for(lock, kWorkerPeriod, [this] { return m_wakeRequested; });
         m_wakeRequested = false;
@@ -884,7 +888,7 @@ void AudioEngine::watchEvents() {
     const auto now = std::chrono::steady_clock::now();
     if (now >= m_nextDropoutNotice) {
         const std::uint32_t starved = m_starved.load(std::memory_order_relaxed);
-        const unsigned long underflows = m_backend ? m_backend->underflows() : m_underflowsSeen;
+        const unsigned long underflows = m_supervisor->underflows();
         if (starved != m_starvedSeen)
             std::fprintf(
                 stderr, "Fadewell: a playing deck ran out of sound %u times: its file was not read in time\n",
@@ -898,8 +902,10 @@ void AudioEngine::watchEvents() {
         m_starvedSeen = starved;
         m_underflowsSeen = underflows;
     }
-    if (m_backend && m_backend->latencySeconds() != m_latencySeconds.load(std::memory_order_relaxed))
-        adoptLatency(m_backend->latencySeconds()); // the output made its buffer longer
+    // The output changed, or says its latency is other than it was (a buffer made longer).
+    if (const double latency = m_supervisor->latencySeconds();
+        m_latencyStale.exchange(false) || latency != m_latencySeconds.load(std::memory_order_relaxed))
+        adoptLatency(latency);
     bool news = false;
     for (auto& d : m_decks) {
         const std::uint32_t ended = d->endedGen.load(std::memory_order_acquire);
@@ -917,120 +923,12 @@ void AudioEngine::watchEvents() {
 }
 
 void AudioEngine::postNotifications() {
-    if (m_output.load() == Output::Offline)
+    if (m_offline)
         return; // offline, processNotifications() is called by the test
     if (m_notifyPosted.exchange(true))
         return;
     QMetaObject::invokeMethod(
         m_uiContext.get(), [this] { processNotifications(); }, Qt::QueuedConnection);
-}
-
-// Worker thread: opens device (or the default output) to take over from the output playing now,
-// which is stopped just before the new one's first callback.
-std::unique_ptr<OutputBackend> AudioEngine::openInPlace(const OutputDevice* device, std::string& error) {
-    return openOutput(device, *this, m_sampleRate, m_framesPerBuffer, error, [this] {
-        m_backend.reset();
-        m_switchFrame.store(m_cbFrame, std::memory_order_relaxed); // no callback runs here
-    });
-}
-
-void AudioEngine::superviseOutput() {
-    const auto now = std::chrono::steady_clock::now();
-    if (now < m_nextSupervise)
-        return;
-    m_nextSupervise = now + kSupervisePeriod;
-    if (m_output.load() == Output::Device) {
-        if (m_backend && m_backend->alive())
-            return followChosenSink(now);
-        m_backend.reset();
-        std::fprintf(stderr,
-                     "Fadewell: the audio output device went away; playing on a silent clock until it is "
-                     "back\n");
-        adoptLatency(0.0);
-        m_backend = startSilentClock(*this, m_sampleRate, m_framesPerBuffer);
-        m_output.store(Output::SilentClock, std::memory_order_release);
-        m_retryDelay = kFirstRetryDelay;
-        m_nextRetry = now;
-        m_deviceAway = false;
-        m_movedByOperator = false;
-        return;
-    }
-    if (m_nextRetry == std::chrono::steady_clock::time_point::max())
-        return; // a silent clock by request
-    // Look for the device every pass (cheap); open it as soon as it is there. A device that is there
-    // but will not open is tried again less and less often.
-    const OutputDevice* chosen = m_device ? &*m_device : nullptr;
-    if (!outputPresent(chosen)) {
-        m_retryDelay = kFirstRetryDelay;
-        m_nextRetry = now + kLookPeriod;
-        return;
-    }
-    if (now < m_nextRetry)
-        return;
-    // The silent clock runs on while PortAudio starts and opens the stream, and stops just before
-    // the stream's first callback: positions lose no time to the attempt.
-    std::string error;
-    std::unique_ptr<OutputBackend> device = openInPlace(chosen, error);
-    if (device) {
-        m_backend = std::move(device);
-        m_underflowsSeen = 0;
-        adoptLatency(m_backend->latencySeconds());
-        m_output.store(Output::Device, std::memory_order_release);
-        std::fprintf(stderr, "Fadewell: the audio output device is back\n");
-        return;
-    }
-    if (!m_backend) // the stream opened but did not start
-        m_backend = startSilentClock(*this, m_sampleRate, m_framesPerBuffer);
-    m_nextRetry = now + std::chrono::milliseconds(static_cast<long>(m_retryDelay * 1000));
-    m_retryDelay = std::min(m_retryDelay * 2.0, 30.0);
-}
-
-// A chosen sink that goes away does not silence the program: the sound server moves its stream to
-// another sink, where it plays on. Once the chosen sink is back, the stream is opened on it again.
-// A move made while the chosen sink was there is the operator's (the desktop's sound settings): the
-// stream stays where it was put, and the sink is not looked for.
-void AudioEngine::followChosenSink(std::chrono::steady_clock::time_point now) {
-    if (!m_device || !m_backend->movedElsewhere()) {
-        if (m_deviceAway) // the server itself moved the stream back to the sink
-            std::fprintf(stderr, "Fadewell: the audio output device is back\n");
-        m_deviceAway = false;
-        m_movedByOperator = false;
-        return;
-    }
-    if (m_movedByOperator)
-        return;
-    const bool present = outputPresent(&*m_device);
-    if (!m_deviceAway) {
-        if (present) {
-            m_movedByOperator = true;
-            return;
-        }
-        std::fprintf(stderr, "Fadewell: the audio output device went away; the sound server plays the sound "
-                             "on another until it is back\n");
-        m_deviceAway = true;
-        return;
-    }
-    if (!present)
-        return;
-    std::string error;
-    std::unique_ptr<OutputBackend> device = openInPlace(&*m_device, error);
-    if (device) {
-        m_backend = std::move(device);
-        m_underflowsSeen = 0;
-        m_deviceAway = false;
-        adoptLatency(m_backend->latencySeconds());
-        std::fprintf(stderr, "Fadewell: the audio output device is back\n");
-        return;
-    }
-    if (m_backend)
-        return; // not opened: the stream plays on where the server put it, and the next pass tries again
-    // Opened but not started, after the moved stream was stopped: as when a device is lost.
-    adoptLatency(0.0);
-    m_backend = startSilentClock(*this, m_sampleRate, m_framesPerBuffer);
-    m_output.store(Output::SilentClock, std::memory_order_release);
-    m_deviceAway = false;
-    m_retryDelay = kFirstRetryDelay;
-    m_nextRetry = now;
 }
 
 // ---------------------------------------------------------------- notifications (user-interface thread)
@@ -1048,7 +946,7 @@ void AudioEngine::processNotifications() {
             d.listener->deckLost(e.reason);
     }
 
-    const bool offline = m_output.load() == Output::Offline;
+    const bool offline = m_offline;
     for (auto it = m_scans.begin(); it != m_scans.end();) {
         ScanJob& job = **it;
         if (!offline && !job.done.load(std::memory_order_acquire)) {

@@ -26,6 +26,7 @@
 #include "audio/OutputDevices.h"
 
 class QObject;
+class OutputSupervisor;
 
 class AudioEngine final : public OutputSource {
 public:
@@ -70,7 +71,7 @@ public:
     // Any thread.
     int sampleRate() const { return m_sampleRate; }
     int framesPerBuffer() const { return m_framesPerBuffer; }
-    Output output() const { return m_output.load(std::memory_order_acquire); }
+    Output output() const;
     // Seconds between the callback and the listener (0 offline and on the silent clock).
     double outputLatency() const;
 
@@ -139,11 +140,9 @@ private:
     void workerLoop();
     void servicePass(); // worker thread: fill every ring
     void serviceDeck(Deck& d, int index);
-    void watchEvents();     // worker thread: post processNotifications() when something happened
-    void superviseOutput(); // worker thread: device lost / back
-    std::unique_ptr<OutputBackend> openInPlace(const OutputDevice* device, std::string& error);
-    void followChosenSink(std::chrono::steady_clock::time_point now); // worker: back to it when it is
-    void postNotifications();                                         // any non-real-time thread
+    void watchEvents(); // worker thread: post processNotifications() when something happened
+    void makeSupervisor(std::optional<OutputDevice> device);
+    void postNotifications(); // any non-real-time thread
     void adoptLatency(double seconds);
     void wakeWorker();
     void processBlock(float* out, std::size_t frames) noexcept; // at most framesPerBuffer()
@@ -163,12 +162,12 @@ private:
 
     int m_sampleRate;
     int m_framesPerBuffer;
-    std::atomic<Output> m_output;
+    const bool m_offline;
     std::vector<std::unique_ptr<Deck>> m_decks;
     std::vector<std::unique_ptr<RateGroup>> m_groups;
 
-    std::unique_ptr<OutputBackend> m_backend; // worker thread (after start-up)
-    int m_changeSignal = -1;                  // an eventfd; written on every change of a deck
+    std::unique_ptr<OutputSupervisor> m_supervisor; // none offline; the worker's after start-up
+    int m_changeSignal = -1;                        // an eventfd; written on every change of a deck
     // Callback only: the frames made so far, and the snapshots kept, indices [begin, end) of a ring.
     std::uint64_t m_cbFrame = 0;
     std::vector<Snapshot> m_snapshots;
@@ -177,13 +176,8 @@ private:
     std::uint64_t m_rewindLimit = 0;             // frames back the callback keeps what it may go back to
     std::atomic<std::uint64_t> m_switchFrame{0}; // m_cbFrame when the output last changed
     std::atomic<std::uint64_t> m_latencyFrames{0};
-    std::optional<OutputDevice> m_device; // the device chosen; none: the default output
-    bool m_deviceAway = false;            // worker only: the server moved our stream off it because it went
-    bool m_movedByOperator = false;       // worker only: our stream was moved off it while it was there
     std::atomic<double> m_latencySeconds{0.0};
-    double m_retryDelay = 2.0; // seconds before the next attempt at a device that would not open
-    std::chrono::steady_clock::time_point m_nextSupervise{};
-    std::chrono::steady_clock::time_point m_nextRetry{};
+    std::atomic<bool> m_latencyStale{false}; // the output changed: its latency to be taken up
 
     std::thread m_worker;
     std::atomic<bool> m_stopWorker{false};

@@ -278,13 +278,13 @@ fw_busy_cpu() {
     bash -c 'while :; do :; done' &
     fw_track $!
   done
-  for ((i = 0; i < 2 * $(nproc); i++)); do
+  for ((i = 0; i < ${FW_BUSY_FORKS:-2} * $(nproc); i++)); do
     bash -c 'while :; do /bin/true; done' &
     fw_track $!
   done
   # And a compiler at work on every core: hundreds of megabytes touched afresh in each run.
   printf '#include <regex>\n#include <map>\n#include <iostream>\nint main() { std::regex r("a+"); std::map<int, int> m; std::cout << m.size(); }\n' >"$FW_TMP/load.cpp"
-  for ((i = 0; i < $(nproc); i++)); do
+  for ((i = 0; i < ${FW_BUSY_COMPILERS:-1} * $(nproc); i++)); do
     bash -c 'while :; do g++ -O2 -c "$0" -o "$0.$1.o"; done' "$FW_TMP/load.cpp" "$i" &
     fw_track $!
   done
