@@ -3,8 +3,8 @@
 # tests; bench/README.md has the figures):
 #   1. dropouts under load: the console playing three tones on three decks, then the same three
 #      tones mixed into one file played by paplay and by aplay -D default, each for 40 s while
-#      the machine is loaded as in the busy system test (six busy processes a core, a compiler on
-#      each), ROUNDS rounds in turns; counted by fadewell_dropout_analyse.
+#      the machine is loaded as in the busy system test (ten busy processes a core, two of them
+#      compilers), ROUNDS rounds in turns; counted by fadewell_dropout_analyse.
 #   2. key-to-sound: deck A's key pressed 20 times (the deck stopped in between); from the key
 #      press to the first sound of the deck in a recording whose samples carry the time they
 #      arrived (timed_record.py).

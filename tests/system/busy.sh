@@ -4,7 +4,7 @@
 # and clicks, the server's output recorded and searched for dropouts (a tone that falls away, a
 # sample step no tone makes, a run of digital silence).
 #   busy.sh BUILD_DIR cpu        three decks playing tones while busy processes hold every core
-#                                (six a core, and a compiler on each) for 40 s
+#                                (ten a core, two of them compilers) for 40 s
 #   busy.sh BUILD_DIR disk       the same while one process writes to the disk the files are read
 #                                from and another holds most of the free memory
 #   busy.sh BUILD_DIR handover   the auto-fade hand-over, deck A live and deck B's "auto" and back,

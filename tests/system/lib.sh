@@ -271,20 +271,22 @@ fw_slider_page_up() {
 ## Loading the machine, as an operator's machine is never idle. Each load process is the caller's
 ## own, tracked and ended by its pid.
 fw_busy_cpu() {
-  # Four spinning processes a core, and two a core that start short programs over and over, as a
-  # build does (each start takes a fork, an exec and fresh memory).
+  # Four spinning processes a core, and four a core that start short programs over and over, as a
+  # build does (each start takes a fork, an exec and fresh memory). With two of these a core and
+  # one compiler, the output of before (an ordinary thread behind a 12 ms buffer) passed two runs
+  # in three; with this, it failed every run, hundreds of times.
   local i
   for ((i = 0; i < 4 * $(nproc); i++)); do
     bash -c 'while :; do :; done' &
     fw_track $!
   done
-  for ((i = 0; i < ${FW_BUSY_FORKS:-2} * $(nproc); i++)); do
+  for ((i = 0; i < 4 * $(nproc); i++)); do
     bash -c 'while :; do /bin/true; done' &
     fw_track $!
   done
-  # And a compiler at work on every core: hundreds of megabytes touched afresh in each run.
+  # And two compilers at work a core: hundreds of megabytes touched afresh in each run.
   printf '#include <regex>\n#include <map>\n#include <iostream>\nint main() { std::regex r("a+"); std::map<int, int> m; std::cout << m.size(); }\n' >"$FW_TMP/load.cpp"
-  for ((i = 0; i < ${FW_BUSY_COMPILERS:-1} * $(nproc); i++)); do
+  for ((i = 0; i < 2 * $(nproc); i++)); do
     bash -c 'while :; do g++ -O2 -c "$0" -o "$0.$1.o"; done' "$FW_TMP/load.cpp" "$i" &
     fw_track $!
   done
