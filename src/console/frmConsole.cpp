@@ -140,6 +140,8 @@ void frmConsole::createControls() {
     // Resizable, with neither a maximize nor a minimize button.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(sansSerif(8.25));
+    // Audio files dropped from a file manager load decks (frmConsoleFiles.cpp).
+    setAcceptDrops(true);
 
     auto* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("mnuFile"));
