@@ -1,8 +1,12 @@
 // Starts the console: the window with every control at its start-up values, its load handler, then
-// the window shown. Everything else happens in the console's handlers.
+// the window shown and the files of the command line loaded on its decks. Everything else happens
+// in the console's handlers.
 #include <QApplication>
+#include <QTimer>
+#include <iostream>
 
 #include "audio/AudioEngine.h"
+#include "common/CommandLine.h"
 #include "console/frmConsole.h"
 #include "platform/AlsaMixer.h"
 #include "platform/Clock.h"
@@ -12,7 +16,12 @@
 #include "platform/SystemRegistry.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    const CommandLine::Request request = CommandLine::parse(CommandLine::arguments(argc, argv));
+    if (const auto status = CommandLine::answer(request, std::cout, std::cerr))
+        return *status;
+    // The toolkit sees the program's name alone: every other argument was ours.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Fadewell"));
 
     auto engine = AudioEngine::createDefault();
@@ -28,5 +37,9 @@ int main(int argc, char** argv) {
     frmConsole console(platform);
     console.Form_Load();
     console.show();
+    QTimer::singleShot(0, &console, [&] {
+        for (const QString& file : console.openFiles(request.files))
+            std::cerr << "fadewell: not loaded, there are only three decks: " << file.toStdString() << "\n";
+    });
     return app.exec();
 }
