@@ -22,10 +22,10 @@
 #include "console/frmConsole.h"
 #include "platform/Clock.h"
 #include "platform/FileDialog.h"
-#include "platform/MemoryMixer.h"
 #include "platform/MessageBoxes.h"
 #include "platform/QtShell.h"
 #include "platform/SystemRegistry.h"
+#include "support/MemoryMixer.h"
 
 namespace {
 
