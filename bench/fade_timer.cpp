@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "audio/AudioEngine.h"
-#include "audio/MediaPlayer.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
 #include "platform/Clock.h"

@@ -15,10 +15,10 @@
 #include <QTimer>
 
 #include "audio/AudioEngine.h"
-#include "audio/MediaPlayer.h"
 #include "common/Errors.h"
 #include "common/Globals.h"
 #include "common/Numeric.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
 #include "support/AudioFixtures.h"

@@ -11,11 +11,11 @@
 #include <QTimer>
 #include <type_traits>
 
-#include "audio/MediaPlayer.h"
 #include "audio/VolumeControl.h"
 #include "console/ConsoleArt.h"
 #include "console/DigitalDisplay.h"
 #include "console/KeyCodes.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/ShownTextAccessibility.h"
 #include "platform/MessageBoxes.h"

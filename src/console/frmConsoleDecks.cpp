@@ -5,10 +5,10 @@
 #include <QPushButton>
 #include <cstdlib>
 
-#include "audio/MediaPlayer.h"
 #include "audio/VolumeControl.h"
 #include "common/Globals.h"
 #include "common/Numeric.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/ShownTextAccessibility.h"
 #include "console/frmConsole.h"

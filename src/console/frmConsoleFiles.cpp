@@ -7,7 +7,7 @@
 #include <QMimeData>
 #include <QPushButton>
 
-#include "audio/MediaPlayer.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
 #include "platform/MessageBoxes.h"

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "audio/AudioEngine.h"
-#include "audio/MediaPlayer.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
 #include "support/AudioFixtures.h"

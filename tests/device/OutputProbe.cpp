@@ -5,7 +5,7 @@
 //          two ticks since the last line, ms>
 // It ends when its standard input closes, or after the given number of seconds.
 //   fadewell_output_probe FILE_A FILE_B MAX_SECONDS
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "audio/AudioEngine.h"
-#include "audio/MediaPlayer.h"
+#include "audio/DeckPlayer.h"
 
 namespace {
 
@@ -40,12 +40,12 @@ int main(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QElapsedTimer clock;
     clock.start();
 
     auto engine = AudioEngine::createDefault();
-    MediaPlayer a(*engine), b(*engine);
+    DeckPlayer a(*engine), b(*engine);
     a.setFileName(QString::fromLocal8Bit(argv[1]));
     b.setFileName(QString::fromLocal8Bit(argv[2]));
     a.play();
@@ -83,6 +83,6 @@ int main(int argc, char** argv) {
         if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
             app.quit();
     });
-    QTimer::singleShot(std::atoi(argv[3]) * 1000, &app, &QApplication::quit);
+    QTimer::singleShot(std::atoi(argv[3]) * 1000, &app, &QCoreApplication::quit);
     return app.exec();
 }
