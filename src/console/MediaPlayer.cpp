@@ -69,8 +69,7 @@ private:
     double m_fraction = 0.0;
 };
 
-MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
-    : QWidget(parent), m_player(engine) {
+MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent) : QWidget(parent), m_player(engine) {
     setFocusPolicy(Qt::StrongFocus);
 
     auto* column = new QVBoxLayout(this);

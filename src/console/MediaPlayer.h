@@ -21,7 +21,11 @@ public:
         Paused = DeckPlayer::Paused,
         Playing = DeckPlayer::Playing
     };
-    enum OpenState : int { Closed = DeckPlayer::Closed, Opening = DeckPlayer::Opening, Open = DeckPlayer::Open };
+    enum OpenState : int {
+        Closed = DeckPlayer::Closed,
+        Opening = DeckPlayer::Opening,
+        Open = DeckPlayer::Open
+    };
 
     explicit MediaPlayer(AudioEngine& engine, QWidget* parent = nullptr);
     ~MediaPlayer() override;

@@ -3,8 +3,8 @@
 // displays and the controls of the auto-fade, and every handler behind them. Everything here runs
 // on the user-interface thread.
 #include <QIcon>
-#include <QMainWindow>
 #include <QList>
+#include <QMainWindow>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
