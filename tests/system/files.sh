@@ -6,6 +6,10 @@
 #     their titles, nothing plays, no message.
 #  3. Four files, the second not audio: its message box names it, deck B stays empty, the third
 #     still goes to deck C, and the fourth is named on standard error as not loaded.
+#  4. Drag and drop from another program's window (a file manager's drag, offering a move or a
+#     copy), with deck A live and playing: one file dropped on deck B's player loads deck B, taken
+#     as a copy; two files dropped on the display panel fill deck C and name the other as not
+#     loaded; deck A plays on, live, with its file.
 #   files.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
@@ -81,6 +85,56 @@ done
 expect "the fourth file is named on stderr as not loaded" \
   grep -q "^fadewell: not loaded, there are only three decks: $FW_TMP/four.wav\$" "$FW_TMP/app.log"
 expect "only the fourth is named so" test "$(grep -c 'not loaded' "$FW_TMP/app.log")" -eq 1
+expect "still running" fw_app_running
+stop_app
+
+echo "## drag and drop, deck A on air"
+drag_source=$build/tests/fadewell_drag_source
+# drag TARGET FILE...: presses in a drag source's window holding the files and lets go over the
+# object of the console with that accessible name, moving as a hand does.
+drag() {
+  local target=$1 src sx sy x y w h tx ty i
+  shift
+  "$drag_source" "$@" >"$FW_TMP/drag.out" 2>"$FW_TMP/drag.err" &
+  fw_track $!
+  src=$(timeout 10 xdotool search --sync --onlyvisible --name '^drag source$' | head -1)
+  [ -n "$src" ] || { no "the drag source's window appeared"; return 1; }
+  eval "$(xdotool getwindowgeometry --shell "$src")"
+  sx=$((X + WIDTH / 2)) sy=$((Y + HEIGHT / 2))
+  read -r x y w h < <(fw_a11y extents "$target") || { no "\"$target\" found on the accessibility bus"; return 1; }
+  tx=$((x + w / 2)) ty=$((y + h / 2))
+  xdotool mousemove "$sx" "$sy" sleep 0.2 mousedown 1 sleep 0.3
+  for i in $(seq 10); do xdotool mousemove $((sx + (tx - sx) * i / 10)) $((sy + (ty - sy) * i / 10)) sleep 0.05; done
+  sleep 0.3
+  xdotool mouseup 1
+  fw_wait_for 10 test -s "$FW_TMP/drag.out"
+  xdotool windowclose "$src" 2>/dev/null
+}
+fw_launch "$bin" "$FW_TMP/one.wav"
+fw_find_window || { no "the console's window did not appear"; cat "$FW_TMP/app.log"; fw_done; exit 1; }
+fw_wait_for 10 title_is A one
+fw_key "$FW_WID" a
+live_is() { [ "$(fw_a11y text "Live deck" 2>/dev/null)" = "$1" ]; }
+fw_wait_for 5 live_is A || no "deck A went live on the key A"
+
+drag "Deck B player" "$FW_TMP/two.wav"
+fw_wait_for 10 title_is B two
+expect "deck B shows \"two\", dropped on its player (reads \"$(fw_a11y text "Deck B title")\")" title_is B two
+expect "the drop was taken as a copy (the source was told: $(cat "$FW_TMP/drag.out"))" test "$(cat "$FW_TMP/drag.out")" = copy
+expect "the dropped file is still there" test -f "$FW_TMP/two.wav"
+
+drag "Display panel" "$FW_TMP/three.wav" "$FW_TMP/four.wav"
+fw_wait_for 10 title_is C three
+expect "deck C, the one empty deck, shows \"three\" (reads \"$(fw_a11y text "Deck C title")\")" title_is C three
+fw_wait_for 5 message_shown
+messages=$(fw_a11y messages)
+expect "a message names four.wav as not loaded (got: $messages)" grep -q "four.wav: every deck holds a file" <<<"$messages"
+expect "deck A keeps its file" title_is A one
+expect "deck B keeps its file" title_is B two
+live=$(fw_a11y text "Live deck" 2>/dev/null)
+expect "deck A is still live (the indicator reads \"$live\")" test "$live" = A
+state=$(fw_a11y states "Deck A player/Pause")
+expect "deck A still plays: its Pause button is enabled (states: $state)" grep -qw enabled <<<"$state"
 expect "still running" fw_app_running
 stop_app
 
