@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
+#include <algorithm>
+#include <iterator>
 
 #include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
