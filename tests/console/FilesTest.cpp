@@ -122,6 +122,17 @@ TEST_F(FilesTest, FilesBeyondTheThirdAreReturnedNotLoaded) {
     EXPECT_TRUE(c.openFiles({}).isEmpty());
 }
 
+// An empty name given to the player would empty the deck, which only its clear button may do.
+TEST_F(FilesTest, AnEmptyNameLeavesTheDeckItsFile) {
+    frmConsole& c = startShown();
+    const QString song = tone("song.wav", 2);
+    c.openFiles({song});
+    c.openFiles({QString()});
+    EXPECT_EQ(c.MediaPlayerA->fileName(), song);
+    EXPECT_EQ(c.lblMediaA->text(), "song");
+    EXPECT_TRUE(c.deckLoaded(0));
+}
+
 // The operator's order holds: the file after a refused one still goes to the next deck.
 TEST_F(FilesTest, ABadFileAmongThemIsNamedAndItsDeckStaysAsItWas) {
     frmConsole& c = startShown();
