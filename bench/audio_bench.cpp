@@ -16,8 +16,8 @@
 
 #include "BenchSupport.h"
 #include "audio/AudioEngine.h"
+#include "audio/DeckPlayer.h"
 #include "audio/Decoder.h"
-#include "audio/MediaPlayer.h"
 #include "support/AudioFixtures.h"
 
 namespace {
@@ -76,8 +76,8 @@ void BM_ThreeDeckThroughput(benchmark::State& state) {
     const double cpuBefore = processCpuSeconds();
     for (auto _ : state) {
         auto engine = AudioEngine::createOffline(kRate, kBlock);
-        MediaPlayer a(*engine), b(*engine), c(*engine);
-        MediaPlayer* players[3] = {&a, &b, &c};
+        DeckPlayer a(*engine), b(*engine), c(*engine);
+        DeckPlayer* players[3] = {&a, &b, &c};
         for (int i = 0; i < 3; ++i) {
             players[i]->setFileName(QString::fromStdString(paths[i]));
             players[i]->play();
@@ -108,12 +108,12 @@ void BM_LoadToReady(benchmark::State& state) {
     const int minutes = static_cast<int>(state.range(1));
     const std::string path = fixture(formatIndex, minutes);
     auto engine = AudioEngine::createOffline();
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     double duration = 0.0;
     for (auto _ : state) {
         bool exact = false;
-        const auto connection = QObject::connect(&player, &MediaPlayer::openStateChanged,
-                                                 [&](int, int now) { exact = now == MediaPlayer::Open; });
+        const auto connection = QObject::connect(&player, &DeckPlayer::openStateChanged,
+                                                 [&](int, int now) { exact = now == DeckPlayer::Open; });
         player.setFileName(QString::fromStdString(path));
         if (!exact)
             engine->processNotifications(); // waits for the MP3 frame count
@@ -139,8 +139,8 @@ void BM_MemoryThreeLongFiles(benchmark::State& state) {
         auto engine = AudioEngine::createOffline();
         engine->render(48000);
         const long idle = residentKiB();
-        MediaPlayer a(*engine), b(*engine), c(*engine);
-        MediaPlayer* players[3] = {&a, &b, &c};
+        DeckPlayer a(*engine), b(*engine), c(*engine);
+        DeckPlayer* players[3] = {&a, &b, &c};
         for (int i = 0; i < 3; ++i) {
             players[i]->setFileName(QString::fromStdString(paths[i]));
             players[i]->play();
@@ -163,7 +163,7 @@ BENCHMARK(BM_MemoryThreeLongFiles)->Unit(benchmark::kMillisecond)->Iterations(1)
 void BM_StartLatency(benchmark::State& state) {
     const std::string path = fixture(1, 10);
     auto engine = AudioEngine::createOffline(48000, 256);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     std::vector<float> block(512);
     long worst = 0;
     for (auto _ : state) {

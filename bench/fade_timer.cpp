@@ -17,15 +17,15 @@
 #include <vector>
 
 #include "audio/AudioEngine.h"
-#include "audio/MediaPlayer.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
 #include "platform/Clock.h"
 #include "platform/FileDialog.h"
-#include "platform/MemoryMixer.h"
 #include "platform/MessageBoxes.h"
 #include "platform/QtShell.h"
 #include "platform/SystemRegistry.h"
+#include "support/MemoryMixer.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 
 #include "BenchSupport.h"
 #include "audio/AudioEngine.h"
-#include "audio/MediaPlayer.h"
+#include "audio/DeckPlayer.h"
 #include "realtime/RealtimeDetector.h"
 #include "support/AudioFixtures.h"
 
@@ -45,7 +45,7 @@ double cpuSeconds() {
 struct Deck {
     const char* name;
     std::string path;
-    std::unique_ptr<MediaPlayer> player;
+    std::unique_ptr<DeckPlayer> player;
     std::uint64_t frames = 0; // rendered since it last started
     long loops = 0;
     int slider = 20; // 0 loudest .. 100 quietest, as the console's sliders
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
                                                        SF_FORMAT_WAV | SF_FORMAT_PCM_16, kAmplitude),
                                    nullptr}};
     for (Deck& d : decks) {
-        d.player = std::make_unique<MediaPlayer>(*engine);
+        d.player = std::make_unique<DeckPlayer>(*engine);
         d.player->setFileName(QString::fromStdString(d.path));
         d.applySlider();
         d.player->play();
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
 
         engine->processNotifications();
         for (Deck& d : decks)
-            if (d.player->playState() != MediaPlayer::Playing) {
+            if (d.player->playState() != DeckPlayer::Playing) {
                 // It ended: load the file again and play on, as an operator looping a bed would.
                 const double duration = d.player->duration();
                 const double expectedEnd = static_cast<double>(d.frames) / kRate;

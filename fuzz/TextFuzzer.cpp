@@ -15,17 +15,17 @@
 #include <QTimer>
 
 #include "audio/AudioEngine.h"
-#include "audio/MediaPlayer.h"
 #include "common/Errors.h"
 #include "common/Globals.h"
 #include "common/Numeric.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
-#include "platform/MemoryMixer.h"
 #include "support/AudioFixtures.h"
 #include "support/ConsoleFakes.h"
 #include "support/FakeMessageBoxes.h"
 #include "support/FakeShell.h"
+#include "support/MemoryMixer.h"
 #include "support/MemoryRegistry.h"
 
 namespace {

@@ -26,8 +26,8 @@ packages=(
   imagemagick libmagickcore-6.q16-6-extra
   # reading the console's labels from outside (accessibility bus on a private session bus)
   at-spi2-core python3-pyatspi dbus
-  # checking the installed desktop entry
-  desktop-file-utils
+  # checking the installed desktop entry, and its MIME types against the shared MIME database
+  desktop-file-utils shared-mime-info
   # the locale sources from which a test compiles a comma-decimal language (German) for itself
   locales
 )

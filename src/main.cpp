@@ -1,11 +1,15 @@
 // Starts the console: the window with every control at its start-up values, its load handler, then
-// the window shown. Everything else happens in the console's handlers.
+// the window shown and the files of the command line loaded on its decks. Everything else happens
+// in the console's handlers.
 #include <QApplication>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 
 #include "audio/AudioEngine.h"
 #include "audio/OutputDevices.h"
+#include "common/CommandLine.h"
 #include "console/frmConsole.h"
 #include "platform/AlsaMixer.h"
 #include "platform/Clock.h"
@@ -15,16 +19,22 @@
 #include "platform/SystemRegistry.h"
 
 int main(int argc, char** argv) {
+    // The output's options first (they leave argv), then the files, --help and --version.
     const OutputRequest output = takeOutputOptions(argc, argv, std::getenv("FADEWELL_DEVICE"));
     if (!output.error.empty()) {
         std::fprintf(stderr, "fadewell: %s\n", output.error.c_str());
         return 2;
     }
+    const CommandLine::Request request = CommandLine::parse(CommandLine::arguments(argc, argv));
+    if (const auto status = CommandLine::answer(request, std::cout, std::cerr))
+        return *status;
     if (output.list) {
         std::fputs(formatDeviceList(listOutputDevices()).c_str(), stdout);
         return 0;
     }
-    QApplication app(argc, argv);
+    // The toolkit sees the program's name alone: every other argument was ours.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Fadewell"));
 
     std::string outputError;
@@ -45,5 +55,9 @@ int main(int argc, char** argv) {
     console.show();
     if (!outputError.empty())
         messageBoxes.notify(&console, QString::fromStdString(outputError), {});
+    QTimer::singleShot(0, &console, [&] {
+        for (const QString& file : console.openFiles(request.files))
+            std::cerr << "fadewell: not loaded, there are only three decks: " << file.toStdString() << "\n";
+    });
     return app.exec();
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The process's one audio output. Mixes every deck (one per MediaPlayer) in a real-time callback
+// The process's one audio output. Mixes every deck (one per DeckPlayer) in a real-time callback
 // that only reads lock-free ring buffers, applies each deck's gain, counts frames and resamples
 // the decks whose files are at another rate (each rate once, for all its decks). A worker thread
 // decodes the decks' files into those buffers; files stream from disk.
@@ -87,7 +87,7 @@ public:
     // length count in progress, so the result does not depend on timing.
     void processNotifications();
 
-    // --- Decks (used by MediaPlayer) ---
+    // --- Decks (used by DeckPlayer) ---
     struct DeckInfo {
         double duration = 0.0; // seconds; an estimate until exact
         bool exact = true;

@@ -11,11 +11,11 @@
 #include <QTimer>
 #include <type_traits>
 
-#include "audio/MediaPlayer.h"
 #include "audio/VolumeControl.h"
 #include "console/ConsoleArt.h"
 #include "console/DigitalDisplay.h"
 #include "console/KeyCodes.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/ShownTextAccessibility.h"
 #include "platform/MessageBoxes.h"
@@ -140,6 +140,8 @@ void frmConsole::createControls() {
     // Resizable, with neither a maximize nor a minimize button.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(sansSerif(8.25));
+    // Audio files dropped from a file manager load decks (frmConsoleFiles.cpp).
+    setAcceptDrops(true);
 
     auto* fileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     fileMenu->setObjectName(QStringLiteral("mnuFile"));

@@ -3,8 +3,11 @@
 // displays and the controls of the auto-fade, and every handler behind them. Everything here runs
 // on the user-interface thread.
 #include <QIcon>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
+#include <QUrl>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -71,6 +74,18 @@ public:
     void MediaPlayerC_PlayStateChange(int oldState, int newState);
     void CurrentPlayer(const QString& Player);
     void HideMediaPlayerControls();
+
+    // Files from outside the window, each through the same load as a deck's load button. The
+    // command line's files go to decks A, B and C in order, one each, whatever a file before them
+    // did; the files beyond the third are returned, not loaded.
+    QStringList openFiles(const QStringList& paths);
+    // A drop of URLs at a place of the window (window coordinates). On a control of one deck (its
+    // letter, player, title, buttons, time labels or slider) the first file loads that deck, even
+    // one on air: the operator aimed there. Every other file, and every file dropped elsewhere,
+    // goes to the first deck that holds no file, in A, B, C order, so a deck that holds a file is
+    // never touched unless it was aimed at. What cannot be loaded (not a local file, a folder, no
+    // deck left that holds no file) is named in one message that does not block.
+    void Form_DragDrop(const QList<QUrl>& urls, const QPoint& position);
 
     // Volume sliders and reset.
     void SliderA_Scroll();
@@ -139,6 +154,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // One deck's controls and state; the three decks share every operation.
@@ -163,6 +181,9 @@ private:
 
     Deck& deck(const QString& letter);
     void loadDeck(Deck& deck);
+    bool loadFile(Deck& deck, const QString& path);
+    Deck* deckAt(const QPoint& position);
+    Deck* firstEmptyDeck();
     void clearDeck(Deck& deck);
     void deckOpenStateChange(Deck& deck);
     void deckPlayStateChange(Deck& deck, int newState);

@@ -5,10 +5,10 @@
 #include <QPushButton>
 #include <cstdlib>
 
-#include "audio/MediaPlayer.h"
 #include "audio/VolumeControl.h"
 #include "common/Globals.h"
 #include "common/Numeric.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/ShownTextAccessibility.h"
 #include "console/frmConsole.h"
@@ -100,12 +100,20 @@ void frmConsole::loadDeck(Deck& d) {
     skipOnFailure([&] { path = m_platform.fileDialog.FileName(); });
     if (!chosen || path.isEmpty())
         return;
+    loadFile(d, path);
+}
 
+// The load of a chosen file, whoever chose it: the load button, the command line or a drop. A file
+// the player refuses is named with the reason in a message box, and the deck keeps what it had.
+// Returns whether the deck took the file.
+bool frmConsole::loadFile(Deck& d, const QString& path) {
+    if (path.isEmpty())
+        return false; // an empty name would empty the deck, which only its clear button does
     try {
         d.player->setFileName(path);
     } catch (const std::exception& e) {
         m_platform.messageBoxes.show(this, QString::fromUtf8(e.what()));
-        return;
+        return false;
     }
     skipOnFailure([&] { d.player->halt(); });
     skipOnFailure([&] { setTitle(d, titleOf(path)); });
@@ -118,6 +126,7 @@ void frmConsole::loadDeck(Deck& d) {
         skipOnFailure([&] { d.slider->setValue(kStandardLevel); });
         skipOnFailure([&] { deckSliderScroll(d); });
     }
+    return true;
 }
 
 void frmConsole::clearDeck(Deck& d) {

@@ -2,9 +2,9 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "audio/MediaPlayer.h"
 #include "common/Globals.h"
 #include "common/Numeric.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/ShownTextAccessibility.h"
 #include "console/frmConsole.h"

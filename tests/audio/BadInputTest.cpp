@@ -163,7 +163,7 @@ class BadInputTest : public ::testing::TestWithParam<BadCase> {};
 TEST_P(BadInputTest, IsRefusedWithItsReasonAndThePlayerPlaysOn) {
     TempDir dir;
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     const QString good = q(writeTone(dir.file("good.wav"), 3.0, 440.0, kRate));
     player.setFileName(good);
     player.setVolume(-600);
@@ -183,7 +183,7 @@ TEST_P(BadInputTest, IsRefusedWithItsReasonAndThePlayerPlaysOn) {
         EXPECT_NE(message.find(GetParam().reason), std::string::npos) << message;
     }
     EXPECT_EQ(player.fileName(), good);
-    EXPECT_EQ(player.playState(), MediaPlayer::Playing);
+    EXPECT_EQ(player.playState(), DeckPlayer::Playing);
     EXPECT_EQ(player.currentPosition(), position);
     EXPECT_EQ(player.duration(), duration);
     EXPECT_EQ(player.volume(), -600);
@@ -204,7 +204,7 @@ TEST(BadInput, UnreadableFileIsRefusedAsPermissionDenied) {
     const std::string path = writeTone(dir.file("locked.wav"), 1.0, 440.0);
     std::filesystem::permissions(path, std::filesystem::perms::none);
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     try {
         player.setFileName(q(path));
         FAIL();
@@ -236,8 +236,8 @@ TEST(BadInput, UnreadableFileIsRefusedAsPermissionDeniedForAnOrdinaryUser) {
 TEST(BadInput, FileCutShortWhilePlayingStopsItsDeckAndTheOtherPlaysOn) {
     TempDir dir;
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer a(*engine);
-    MediaPlayer b(*engine);
+    DeckPlayer a(*engine);
+    DeckPlayer b(*engine);
     const std::string pathA =
         writeTone(dir.file("a.wav"), 20.0, 440.0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     a.setFileName(q(pathA));
@@ -251,16 +251,16 @@ TEST(BadInput, FileCutShortWhilePlayingStopsItsDeckAndTheOtherPlaysOn) {
     // The deck plays what it had read ahead (seconds: longer than what is left, shorter than the
     // file) before it meets the cut.
     testing::internal::CaptureStderr();
-    for (int i = 0; i < 200 && a.playState() == MediaPlayer::Playing; ++i)
+    for (int i = 0; i < 200 && a.playState() == DeckPlayer::Playing; ++i)
         engine->render(kRate / 10);
     const std::string err = testing::internal::GetCapturedStderr();
 
-    EXPECT_EQ(a.playState(), MediaPlayer::Stopped);
+    EXPECT_EQ(a.playState(), DeckPlayer::Stopped);
     EXPECT_EQ(a.currentPosition(), 0.0);
     EXPECT_EQ(logA.entries, (std::vector<std::string>{"play 2->0"}));
     EXPECT_NE(err.find(pathA), std::string::npos) << err;
     EXPECT_NE(err.find("could not be read"), std::string::npos) << err;
-    EXPECT_EQ(b.playState(), MediaPlayer::Playing);
+    EXPECT_EQ(b.playState(), DeckPlayer::Playing);
     const auto out = engine->render(kRate / 10);
     // After deck A's 3 ms fade-out, deck B alone, undisturbed.
     EXPECT_EQ(peak(framesOf(out, kBlock, kRate)), 0.25f);
@@ -360,7 +360,7 @@ protected:
                 break;
             }
         EXPECT_EQ(b.currentPosition(), static_cast<double>(framesB) / kRate) << "deck B's position";
-        EXPECT_EQ(b.playState(), MediaPlayer::Playing);
+        EXPECT_EQ(b.playState(), DeckPlayer::Playing);
         return out;
     }
 
@@ -387,18 +387,18 @@ protected:
         a.play();            // ...but a NaN from it would, and fail the check of deck B
         const auto limit = static_cast<std::size_t>(seconds * 10);
         testing::internal::CaptureStderr(); // "could not be read any more", for files lost while playing
-        for (std::size_t i = 0; i < limit && a.playState() == MediaPlayer::Playing; ++i)
+        for (std::size_t i = 0; i < limit && a.playState() == DeckPlayer::Playing; ++i)
             renderChecked(kRate / 10);
         testing::internal::GetCapturedStderr();
-        EXPECT_EQ(a.playState(), MediaPlayer::Stopped) << "deck A never ended";
+        EXPECT_EQ(a.playState(), DeckPlayer::Stopped) << "deck A never ended";
         EXPECT_EQ(a.currentPosition(), 0.0);
         renderChecked(kRate / 10);
     }
 
     TempDir dir;
     std::unique_ptr<AudioEngine> engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer a{*engine};
-    MediaPlayer b{*engine};
+    DeckPlayer a{*engine};
+    DeckPlayer b{*engine};
     std::size_t framesB = 0;
 };
 
@@ -631,7 +631,7 @@ protected:
         renderChecked(kRate + kRate / 2, 0.5f); // the rest of deck A, to its last frame
         EXPECT_EQ(a.currentPosition(), 2.0);
         renderChecked(kRate / 10); // deck B alone
-        EXPECT_EQ(a.playState(), MediaPlayer::Stopped);
+        EXPECT_EQ(a.playState(), DeckPlayer::Stopped);
         EXPECT_EQ(a.currentPosition(), 0.0);
         EXPECT_EQ(a.fileName(), q(path));
     }

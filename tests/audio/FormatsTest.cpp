@@ -266,7 +266,7 @@ TEST_P(LibraryFormatTest, PlaysOnADeckForItsLength) {
     const FormatCase& c = GetParam();
     const std::string& path = fixture(c);
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     player.setFileName(q(path));
     engine->processNotifications(); // waits for a count
     auto d = Decoder::open(path);
@@ -275,7 +275,7 @@ TEST_P(LibraryFormatTest, PlaysOnADeckForItsLength) {
     player.play();
     const auto frames = static_cast<std::size_t>(player.duration() * kRate);
     const auto out = engine->render(frames - kRate / 20);
-    EXPECT_EQ(player.playState(), MediaPlayer::Playing);
+    EXPECT_EQ(player.playState(), DeckPlayer::Playing);
     int rate = 0, channels = 0;
     const std::vector<float> raw = ffmpegDecode(path, rate, channels);
     const std::vector<float> reference = asStereo(raw, channels);
@@ -283,7 +283,7 @@ TEST_P(LibraryFormatTest, PlaysOnADeckForItsLength) {
         rmsDb(framesOf(out, kRate / 2, kRate)),
         rmsDb(framesOf(reference, static_cast<std::size_t>(rate) / 2, static_cast<std::size_t>(rate))), 0.3);
     engine->render(kRate / 20 + 2 * kBlock);
-    EXPECT_EQ(player.playState(), MediaPlayer::Stopped);
+    EXPECT_EQ(player.playState(), DeckPlayer::Stopped);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, LibraryFormatTest, ::testing::ValuesIn(kFormats),

@@ -21,7 +21,7 @@ TEST(Mp3Length, HeaderlessMp3GetsItsExactLengthInAFurtherNotification) {
     TempDir dir;
     const std::string path = headerlessMp3(dir, 3.0);
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     NotificationLog log(player);
 
     player.setFileName(q(path));
@@ -39,7 +39,7 @@ TEST(Mp3Length, HeaderlessMp3GetsItsExactLengthInAFurtherNotification) {
     // Played to the end, the sound lasts exactly that long.
     player.play();
     std::size_t frames = 0;
-    while (player.playState() == MediaPlayer::Playing && frames < 5 * kRate) {
+    while (player.playState() == DeckPlayer::Playing && frames < 5 * kRate) {
         engine->render(kBlock);
         frames += kBlock;
     }
@@ -50,13 +50,13 @@ TEST(Mp3Length, RemainingTimeReachesZeroWhenTheSoundEnds) {
     TempDir dir;
     const std::string path = headerlessMp3(dir, 2.0);
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     player.setFileName(q(path));
     engine->processNotifications();
     player.setCurrentPosition(player.duration() - 0.2);
     player.play();
     double lastRemaining = 1.0;
-    while (player.playState() == MediaPlayer::Playing) {
+    while (player.playState() == DeckPlayer::Playing) {
         lastRemaining = player.duration() - player.currentPosition();
         engine->render(kBlock);
     }
@@ -68,7 +68,7 @@ TEST(Mp3Length, Mp3WithHeaderIsExactAtOnce) {
     const std::string path =
         writeTone(dir.file("tagged.mp3"), 2.0, 440.0, 44100, 2, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     player.setFileName(q(path));
     EXPECT_DOUBLE_EQ(player.duration(), 2.0);
     engine->processNotifications();

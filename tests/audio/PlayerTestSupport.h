@@ -9,16 +9,16 @@
 #include <QString>
 
 #include "audio/AudioEngine.h"
-#include "audio/MediaPlayer.h"
+#include "audio/DeckPlayer.h"
 #include "support/AudioFixtures.h"
 
 // Every notification of a player, as "open 1->2" or "play 0->2", in the order they came.
 class NotificationLog {
 public:
-    explicit NotificationLog(MediaPlayer& player) {
-        QObject::connect(&player, &MediaPlayer::openStateChanged,
+    explicit NotificationLog(DeckPlayer& player) {
+        QObject::connect(&player, &DeckPlayer::openStateChanged,
                          [this](int from, int to) { entries.push_back("open " + arrow(from, to)); });
-        QObject::connect(&player, &MediaPlayer::playStateChanged,
+        QObject::connect(&player, &DeckPlayer::playStateChanged,
                          [this](int from, int to) { entries.push_back("play " + arrow(from, to)); });
     }
     std::vector<std::string> take() { return std::exchange(entries, {}); }

@@ -18,9 +18,9 @@ struct Deck {
 // Renders the given files on a fresh engine, each started at its second, for `seconds`.
 std::vector<float> renderDecks(const std::vector<Deck>& decks, double seconds) {
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    std::vector<std::unique_ptr<MediaPlayer>> players;
+    std::vector<std::unique_ptr<DeckPlayer>> players;
     for (const Deck& d : decks) {
-        players.push_back(std::make_unique<MediaPlayer>(*engine));
+        players.push_back(std::make_unique<DeckPlayer>(*engine));
         players.back()->setFileName(q(d.path));
     }
     std::vector<float> out;
@@ -70,7 +70,7 @@ TEST_F(RateGroupTest, DecksSharingARateSoundTogetherAsTheSumOfEachAlone) {
 
 TEST_F(RateGroupTest, ADeckJoiningAPlayingGroupStartsWithoutAClickAndIsHeardInItsFirstBlock) {
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer a(*engine), b(*engine);
+    DeckPlayer a(*engine), b(*engine);
     a.setFileName(q(writeConstant(dir.file("a.wav"), 2.0, 0.25f, 44100)));
     b.setFileName(q(writeConstant(dir.file("b.wav"), 2.0, 0.25f, 44100)));
     a.play();
@@ -88,7 +88,7 @@ TEST_F(RateGroupTest, ADeckJoiningAPlayingGroupStartsWithoutAClickAndIsHeardInIt
 TEST_F(RateGroupTest, AGroupThatWentQuietFallsSilentAndStartsAgainAsIfNew) {
     const std::string path = writeTone(dir.file("t.wav"), 3.0, 550.0, 44100);
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     player.setFileName(q(path));
     player.play();
     engine->render(kRate / 2);
@@ -100,7 +100,7 @@ TEST_F(RateGroupTest, AGroupThatWentQuietFallsSilentAndStartsAgainAsIfNew) {
     const auto again = engine->render(kRate / 4);
 
     auto fresh = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer other(*fresh);
+    DeckPlayer other(*fresh);
     other.setFileName(q(path));
     other.setCurrentPosition(1.5);
     other.play();
@@ -109,7 +109,7 @@ TEST_F(RateGroupTest, AGroupThatWentQuietFallsSilentAndStartsAgainAsIfNew) {
 
 TEST_F(RateGroupTest, RatesBeyondTheGroupsStillPlayAtTheirSpeedAndLength) {
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     // Every group taken by a rate of its own, then one more.
     for (int i = 0; i < AudioEngine::kMaxGroups; ++i) {
         player.setFileName(

@@ -20,8 +20,8 @@ using namespace fixtures;
 namespace {
 
 // Runs the event loop until the player leaves the playing state, at most timeoutMs.
-bool waitUntilStopped(MediaPlayer& player, int timeoutMs) {
-    return QTest::qWaitFor([&] { return player.playState() != MediaPlayer::Playing; }, timeoutMs);
+bool waitUntilStopped(DeckPlayer& player, int timeoutMs) {
+    return QTest::qWaitFor([&] { return player.playState() != DeckPlayer::Playing; }, timeoutMs);
 }
 
 TEST(PulseEngine, PlaysOnTheDefaultDeviceAndReportsTheEnd) {
@@ -31,7 +31,7 @@ TEST(PulseEngine, PlaysOnTheDefaultDeviceAndReportsTheEnd) {
     ASSERT_EQ(engine->output(), AudioEngine::Output::Device) << "fell back to the silent clock";
     EXPECT_EQ(engine->sampleRate(), 44100); // the test sink's rate
     EXPECT_GT(engine->outputLatency(), 0.0);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     NotificationLog log(player);
     player.setFileName(q(writeTone(dir.file("tone.wav"), 1.5, 440.0, 48000)));
     player.play();
@@ -82,7 +82,7 @@ TEST(PulseEngine, AKeyIsHeardLongBeforeTheQueuedSoundHasPlayed) {
     auto engine = AudioEngine::createDefault();
     ASSERT_EQ(engine->output(), AudioEngine::Output::Device);
     ASSERT_GE(engine->outputLatency(), 0.3); // what a key would wait for otherwise
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     player.setFileName(q(writeConstant(dir.file("level.wav"), 30.0, 0.25f, 44100)));
 
     constexpr std::size_t kPiece = 441;
@@ -137,7 +137,7 @@ TEST(SilentClock, PositionsAdvanceInRealTimeAndTheEndIsReported) {
     TempDir dir;
     auto engine = AudioEngine::createSilentClock(48000, 256);
     EXPECT_EQ(engine->output(), AudioEngine::Output::SilentClock);
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     player.setFileName(q(writeTone(dir.file("tone.wav"), 0.5, 440.0, 44100)));
     QElapsedTimer clock;
     clock.start();
@@ -149,7 +149,7 @@ TEST(SilentClock, PositionsAdvanceInRealTimeAndTheEndIsReported) {
     EXPECT_LE(position, elapsed + 0.02) << "the clock never runs ahead of real time";
     EXPECT_GE(position, elapsed - 0.15);
     ASSERT_TRUE(waitUntilStopped(player, 2000));
-    EXPECT_EQ(player.playState(), MediaPlayer::Stopped);
+    EXPECT_EQ(player.playState(), DeckPlayer::Stopped);
     EXPECT_EQ(player.currentPosition(), 0.0);
 }
 
@@ -172,7 +172,7 @@ TEST(SilentClock, DefaultEngineWithoutADeviceFallsBackAndSaysSo) {
         GTEST_SKIP() << "this machine has a sound card of its own";
     EXPECT_EQ(engine->output(), AudioEngine::Output::SilentClock);
     EXPECT_NE(err.find("playing on a silent clock"), std::string::npos) << err;
-    MediaPlayer player(*engine);
+    DeckPlayer player(*engine);
     player.setFileName(q(writeTone(dir.file("tone.wav"), 1.0, 440.0, 44100)));
     player.play();
     QTest::qWait(150);

@@ -73,7 +73,7 @@ TEST(RealtimeSafetyDetector, IsQuietWhenDisarmed) {
 TEST(RealtimeSafety, CallbackNeverAllocatesLocksOrDoesIo) {
     TempDir dir;
     auto engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer a(*engine), b(*engine), c(*engine);
+    DeckPlayer a(*engine), b(*engine), c(*engine);
     a.setFileName(q(writeTone(dir.file("a.flac"), 3.0, 440.0, 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16)));
     b.setFileName(
         q(writeTone(dir.file("b.mp3"), 3.0, 330.0, 44100, 1, SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III)));
@@ -116,15 +116,15 @@ TEST(RealtimeSafety, CallbackNeverAllocatesLocksOrDoesIo) {
     EXPECT_EQ(renderArmed(), 0) << "seek and play";
     EXPECT_EQ(renderArmed(), 0) << "end of file of deck C";
     engine->processNotifications();
-    EXPECT_EQ(c.playState(), MediaPlayer::Stopped); // it really ended
+    EXPECT_EQ(c.playState(), DeckPlayer::Stopped); // it really ended
     a.stop();
     b.setVolume(-10000);
     EXPECT_EQ(renderArmed(), 0) << "stop and silence";
-    for (int i = 0; i < 5 && b.playState() == MediaPlayer::Playing; ++i) {
+    for (int i = 0; i < 5 && b.playState() == DeckPlayer::Playing; ++i) {
         EXPECT_EQ(renderArmed(), 0) << "end of file of deck B";
         engine->processNotifications();
     }
-    EXPECT_EQ(b.playState(), MediaPlayer::Stopped);
+    EXPECT_EQ(b.playState(), DeckPlayer::Stopped);
     EXPECT_GT(loudest, 0.3f); // and it made sound
 }
 

@@ -20,7 +20,7 @@ class Rewind : public ::testing::Test {
 public:
     struct Console {
         std::unique_ptr<AudioEngine> engine = AudioEngine::createOffline(kRate, kBlock);
-        MediaPlayer a{*engine}, b{*engine}, c{*engine};
+        DeckPlayer a{*engine}, b{*engine}, c{*engine};
 
         explicit Console(const Rewind& t) {
             a.setFileName(q(t.flac));
@@ -74,23 +74,23 @@ TEST_F(Rewind, MakingTheSameSoundAgainGivesTheSameSoundToTheBit) {
         ASSERT_EQ(again, tail(first, went));
     }
     console.engine->processNotifications();
-    EXPECT_EQ(console.c.playState(), MediaPlayer::Stopped); // deck C did reach its end
+    EXPECT_EQ(console.c.playState(), DeckPlayer::Stopped); // deck C did reach its end
 }
 
 // What was changed, and how, after the first render.
 struct Change {
     const char* what;
-    std::function<void(Rewind&, MediaPlayer&, MediaPlayer&, MediaPlayer&)> apply;
+    std::function<void(Rewind&, DeckPlayer&, DeckPlayer&, DeckPlayer&)> apply;
 };
 
 TEST_F(Rewind, AChangeMadeAfterGoingBackSoundsAsIfMadeThen) {
     const std::vector<Change> changes = {
-        {"a volume", [](Rewind&, MediaPlayer& a, MediaPlayer&, MediaPlayer&) { a.setVolume(-2500); }},
-        {"a halt", [](Rewind&, MediaPlayer&, MediaPlayer& b, MediaPlayer&) { b.halt(); }},
-        {"a start", [](Rewind&, MediaPlayer&, MediaPlayer&, MediaPlayer& c) { c.play(); }},
-        {"a seek", [](Rewind&, MediaPlayer& a, MediaPlayer&, MediaPlayer&) { a.setCurrentPosition(2.5); }},
+        {"a volume", [](Rewind&, DeckPlayer& a, DeckPlayer&, DeckPlayer&) { a.setVolume(-2500); }},
+        {"a halt", [](Rewind&, DeckPlayer&, DeckPlayer& b, DeckPlayer&) { b.halt(); }},
+        {"a start", [](Rewind&, DeckPlayer&, DeckPlayer&, DeckPlayer& c) { c.play(); }},
+        {"a seek", [](Rewind&, DeckPlayer& a, DeckPlayer&, DeckPlayer&) { a.setCurrentPosition(2.5); }},
         {"a new file",
-         [](Rewind& t, MediaPlayer& a, MediaPlayer&, MediaPlayer&) {
+         [](Rewind& t, DeckPlayer& a, DeckPlayer&, DeckPlayer&) {
              a.setFileName(q(t.wav));
              a.play();
          }},

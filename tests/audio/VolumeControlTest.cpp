@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/VolumeControl.h"
-#include "platform/MemoryMixer.h"
+#include "support/MemoryMixer.h"
 
 using namespace mixer;
 using Op = MemoryMixer::Operation;

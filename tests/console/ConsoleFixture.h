@@ -9,14 +9,14 @@
 #include <memory>
 
 #include "audio/AudioEngine.h"
-#include "audio/MediaPlayer.h"
+#include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
-#include "platform/MemoryMixer.h"
 #include "support/AudioFixtures.h"
 #include "support/ConsoleFakes.h"
 #include "support/FakeMessageBoxes.h"
 #include "support/FakeShell.h"
+#include "support/MemoryMixer.h"
 #include "support/MemoryRegistry.h"
 
 class ConsoleTest : public ::testing::Test {

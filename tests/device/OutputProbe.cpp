@@ -6,7 +6,7 @@
 // It ends when its standard input closes, or after the given number of seconds. It plays on the
 // output FADEWELL_DEVICE names, if any (exit status 3 when that names none).
 //   fadewell_output_probe FILE_A FILE_B MAX_SECONDS
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "audio/AudioEngine.h"
-#include "audio/MediaPlayer.h"
+#include "audio/DeckPlayer.h"
 #include "audio/OutputDevices.h"
 
 namespace {
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QElapsedTimer clock;
     clock.start();
 
@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     auto engine = AudioEngine::createDefault(requestedOutputDevice(request, deviceError));
     if (!deviceError.empty())
         return 3;
-    MediaPlayer a(*engine), b(*engine);
+    DeckPlayer a(*engine), b(*engine);
     a.setFileName(QString::fromLocal8Bit(argv[1]));
     b.setFileName(QString::fromLocal8Bit(argv[2]));
     a.play();
@@ -90,6 +90,6 @@ int main(int argc, char** argv) {
         if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
             app.quit();
     });
-    QTimer::singleShot(std::atoi(argv[3]) * 1000, &app, &QApplication::quit);
+    QTimer::singleShot(std::atoi(argv[3]) * 1000, &app, &QCoreApplication::quit);
     return app.exec();
 }

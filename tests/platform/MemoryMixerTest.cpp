@@ -3,7 +3,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
-#include "platform/MemoryMixer.h"
+#include "support/MemoryMixer.h"
 
 using namespace mixer;
 using Op = MemoryMixer::Operation;

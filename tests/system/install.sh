@@ -38,6 +38,17 @@ if [ -f "$desktop" ]; then
   exec_name=$(entry Exec | awk '{print $1}')
   [ "$exec_name" = fadewell ] && [ -x "$prefix/bin/$exec_name" ] && pass "Exec names the installed program" \
     || fail "Exec is '$(entry Exec)', not a program in bin/"
+  # "Open with Fadewell" in a file manager hands over every chosen file: %F, local paths.
+  [ "$(entry Exec)" = "fadewell %F" ] && pass "Exec=fadewell %F" || fail "Exec is '$(entry Exec)', not 'fadewell %F'"
+  # Each type is the shared MIME database's own name for it (an alias or a misspelling would never
+  # match a file), and the everyday formats are all there.
+  mime_types=$(entry MimeType | tr ';' '\n' | grep .)
+  unknown=$(for t in $mime_types; do [ -f "/usr/share/mime/$t.xml" ] || echo "$t"; done)
+  [ -n "$mime_types" ] && [ -z "$unknown" ] && pass "MimeType names $(echo "$mime_types" | wc -l) types the MIME database knows" \
+    || fail "MimeType types not in /usr/share/mime: '${unknown:-none given}'"
+  for t in audio/x-wav audio/flac audio/mpeg audio/x-vorbis+ogg audio/mp4 audio/x-wavpack; do
+    grep -qx "$t" <<<"$mime_types" && pass "MimeType has $t" || fail "MimeType lacks $t"
+  done
 else
   fail "no share/applications/fadewell.desktop"
 fi

@@ -4,8 +4,8 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-#include "platform/MemoryMixer.h"
 #include "support/FakeMessageBoxes.h"
+#include "support/MemoryMixer.h"
 #include "windows/Form1.h"
 
 using namespace mixer;

@@ -1,19 +1,17 @@
 #pragma once
-// One deck's media player: the component the console drives, with a small display of its own (a
-// transport row and a position bar) in the deck's place. Plays through the process's AudioEngine.
-// Every method runs on the user-interface thread; notifications arrive there too. The player takes
-// the focus in the window's tab order; with it, Space plays or pauses the deck.
+// One deck's media player: the operations and notifications the console drives, played through the
+// process's AudioEngine. Its on-screen display (transport row, position bar) is the console's
+// MediaPlayer widget, which holds one of these. Every method runs on the user-interface thread;
+// notifications arrive there too.
+#include <QObject>
 #include <QString>
-#include <QWidget>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 class AudioEngine;
-class QTimer;
-class QToolButton;
 
-class MediaPlayer : public QWidget {
+class DeckPlayer : public QObject {
     Q_OBJECT
 public:
     enum PlayState : int { Stopped = 0, Paused = 1, Playing = 2 };
@@ -23,8 +21,8 @@ public:
     // known; for an MP3 the second one follows once its frames are counted.
     enum OpenState : int { Closed = 0, Opening = 1, Open = 2 };
 
-    explicit MediaPlayer(AudioEngine& engine, QWidget* parent = nullptr);
-    ~MediaPlayer() override;
+    explicit DeckPlayer(AudioEngine& engine, QObject* parent = nullptr);
+    ~DeckPlayer() override;
 
     // Writing a path makes the player take that file, halted at its start; the empty text leaves it
     // holding none. A file that cannot be played throws PlayerError naming the file and the reason,
@@ -54,36 +52,25 @@ public:
     void halt();
     // Stops playback and rewinds to the start.
     void stop();
-    // Moves to a position in seconds (clamped to the file), playing on if playing: what a click
-    // on the position bar does. Does nothing when no file is held.
+    // Moves to a position in seconds (clamped to the file), playing on if playing. Does nothing
+    // when no file is held.
     void setCurrentPosition(double seconds);
-
-    // The two display switches: the transport row (play, pause, stop) and the position bar.
-    void setTransportVisible(bool visible);
-    bool transportVisible() const;
-    void setPositionBarVisible(bool visible);
-    bool positionBarVisible() const;
 
 signals:
     // Raised as the player opens a file, at least once after the duration of a new file is known.
     void openStateChanged(int oldState, int newState);
     // Raised on every change of play state; newState is the state now.
     void playStateChanged(int oldState, int newState);
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
+    // The file or the position changed without a change of state (a seek, a rewind at the end):
+    // a display of the position should be drawn again.
+    void positionMoved();
 
 private:
     class EngineEvents;
-    class PositionBar;
     friend class EngineEvents;
 
     void setPlayState(int state);
     void setOpenState(int state);
-    void updateDisplay();
     void onEnded();
     void onLengthKnown();
     void onLost(const std::string& reason);
@@ -95,13 +82,4 @@ private:
     int m_playState = Stopped;
     int m_openState = Closed;
     std::int32_t m_volume = 0;
-
-    QWidget* m_transport = nullptr;
-    QToolButton* m_playButton = nullptr;
-    QToolButton* m_pauseButton = nullptr;
-    QToolButton* m_stopButton = nullptr;
-    PositionBar* m_positionBar = nullptr;
-    QTimer* m_refresh = nullptr;
-    bool m_transportVisible = true;
-    bool m_positionBarVisible = true;
 };

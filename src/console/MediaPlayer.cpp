@@ -1,8 +1,7 @@
-#include "audio/MediaPlayer.h"
+#include "console/MediaPlayer.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <functional>
 
 #include <QHBoxLayout>
@@ -15,25 +14,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "audio/AudioEngine.h"
 #include "common/Errors.h"
 
 namespace {
-constexpr std::int32_t kSilence = -10000;
 constexpr int kRefreshMs = 100;
 } // namespace
-
-// Hands the engine's notifications to the player.
-class MediaPlayer::EngineEvents final : public AudioEngine::Listener {
-public:
-    explicit EngineEvents(MediaPlayer& player) : m_player(player) {}
-    void deckEnded() override { m_player.onEnded(); }
-    void deckLengthKnown() override { m_player.onLengthKnown(); }
-    void deckLost(const std::string& reason) override { m_player.onLost(reason); }
-
-private:
-    MediaPlayer& m_player;
-};
 
 // A bar filled up to the position; a click or a drag seeks there.
 class MediaPlayer::PositionBar final : public QWidget {
@@ -84,9 +69,7 @@ private:
     double m_fraction = 0.0;
 };
 
-MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
-    : QWidget(parent), m_engine(engine), m_events(std::make_unique<EngineEvents>(*this)) {
-    m_deck = m_engine.attachDeck(*m_events);
+MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent) : QWidget(parent), m_player(engine) {
     setFocusPolicy(Qt::StrongFocus);
 
     auto* column = new QVBoxLayout(this);
@@ -126,6 +109,13 @@ MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
     connect(m_stopButton, &QToolButton::clicked, this, [this] { skipOnFailure([this] { stop(); }); });
     m_positionBar->onSeek = [this](double fraction) { setCurrentPosition(fraction * duration()); };
 
+    // The display follows the player; its notifications go on to the console.
+    connect(&m_player, &DeckPlayer::playStateChanged, this, &MediaPlayer::updateDisplay);
+    connect(&m_player, &DeckPlayer::openStateChanged, this, &MediaPlayer::updateDisplay);
+    connect(&m_player, &DeckPlayer::positionMoved, this, &MediaPlayer::updateDisplay);
+    connect(&m_player, &DeckPlayer::openStateChanged, this, &MediaPlayer::openStateChanged);
+    connect(&m_player, &DeckPlayer::playStateChanged, this, &MediaPlayer::playStateChanged);
+
     m_refresh = new QTimer(this);
     m_refresh->setInterval(kRefreshMs);
     connect(m_refresh, &QTimer::timeout, this, &MediaPlayer::updateDisplay);
@@ -133,92 +123,7 @@ MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent)
     updateDisplay();
 }
 
-MediaPlayer::~MediaPlayer() {
-    m_engine.detachDeck(m_deck);
-}
-
-void MediaPlayer::setFileName(const QString& path) {
-    if (path.isEmpty()) {
-        if (m_fileName.isEmpty())
-            return;
-        m_engine.unload(m_deck);
-        m_fileName.clear();
-        setPlayState(Stopped);
-        setOpenState(Closed);
-        updateDisplay();
-        return;
-    }
-    m_engine.load(m_deck, path.toStdString()); // throws, leaving everything as it was
-    m_fileName = path;
-    m_engine.setGain(m_deck,
-                     m_volume <= kSilence ? 0.0f : static_cast<float>(std::pow(10.0, m_volume / 2000.0)));
-    setPlayState(Stopped);
-    setOpenState(Opening);
-    if (m_engine.deckInfo(m_deck).exact)
-        setOpenState(Open);
-    updateDisplay();
-}
-
-QString MediaPlayer::fileName() const {
-    return m_fileName;
-}
-
-double MediaPlayer::duration() const {
-    return m_fileName.isEmpty() ? 0.0 : m_engine.deckInfo(m_deck).duration;
-}
-
-double MediaPlayer::currentPosition() const {
-    return m_fileName.isEmpty() ? 0.0 : m_engine.position(m_deck);
-}
-
-int MediaPlayer::playState() const {
-    return m_playState;
-}
-
-void MediaPlayer::setVolume(std::int32_t hundredthsOfDb) {
-    if (hundredthsOfDb > 0)
-        throw PlayerError("A player volume above 0 is not allowed (" + std::to_string(hundredthsOfDb) + ")");
-    m_volume = hundredthsOfDb;
-    const float gain =
-        hundredthsOfDb <= kSilence ? 0.0f : static_cast<float>(std::pow(10.0, hundredthsOfDb / 2000.0));
-    m_engine.setGain(m_deck, gain);
-}
-
-std::int32_t MediaPlayer::volume() const {
-    return m_volume;
-}
-
-void MediaPlayer::play() {
-    if (m_fileName.isEmpty())
-        throw PlayerError("The player holds no file to play");
-    if (m_playState == Playing)
-        return;
-    m_engine.setPlaying(m_deck, true);
-    setPlayState(Playing);
-}
-
-void MediaPlayer::halt() {
-    if (m_playState != Playing)
-        return;
-    m_engine.setPlaying(m_deck, false);
-    setPlayState(Paused);
-}
-
-void MediaPlayer::stop() {
-    if (m_fileName.isEmpty())
-        return;
-    m_engine.setPlaying(m_deck, false);
-    m_engine.seek(m_deck, 0.0);
-    setPlayState(Stopped);
-    updateDisplay();
-}
-
-void MediaPlayer::setCurrentPosition(double seconds) {
-    if (m_fileName.isEmpty())
-        return;
-    m_engine.seek(m_deck, seconds);
-    updateDisplay();
-}
+MediaPlayer::~MediaPlayer() = default;
 
 void MediaPlayer::setTransportVisible(bool visible) {
     m_transportVisible = visible;
@@ -241,7 +146,7 @@ bool MediaPlayer::positionBarVisible() const {
 // Space plays a halted or stopped deck and pauses a playing one, as the media keys do; every other
 // key goes on to the window. A player without a file has nothing to play and says nothing.
 void MediaPlayer::keyPressEvent(QKeyEvent* event) {
-    const bool pause = m_playState == Playing;
+    const bool pause = playState() == Playing;
     switch (event->key()) {
     case Qt::Key_Space:
     case Qt::Key_MediaTogglePlayPause:
@@ -285,47 +190,13 @@ void MediaPlayer::focusOutEvent(QFocusEvent* event) {
     update();
 }
 
-void MediaPlayer::setPlayState(int state) {
-    const int old = m_playState;
-    if (old == state)
-        return;
-    m_playState = state;
-    updateDisplay();
-    emit playStateChanged(old, state);
-}
-
-void MediaPlayer::setOpenState(int state) {
-    const int old = m_openState;
-    m_openState = state;
-    emit openStateChanged(old, state);
-}
-
 void MediaPlayer::updateDisplay() {
-    const bool loaded = !m_fileName.isEmpty();
-    m_playButton->setEnabled(loaded && m_playState != Playing);
-    m_pauseButton->setEnabled(loaded && m_playState == Playing);
-    m_stopButton->setEnabled(loaded && m_playState != Stopped);
+    const bool loaded = !fileName().isEmpty();
+    const int state = playState();
+    m_playButton->setEnabled(loaded && state != Playing);
+    m_pauseButton->setEnabled(loaded && state == Playing);
+    m_stopButton->setEnabled(loaded && state != Stopped);
     const double length = duration();
     m_positionBar->setEnabled(loaded);
     m_positionBar->setFraction(length > 0.0 ? currentPosition() / length : 0.0);
-}
-
-void MediaPlayer::onEnded() {
-    // The deck stopped by itself at the end: rewind, and say so.
-    m_engine.setPlaying(m_deck, false);
-    m_engine.seek(m_deck, 0.0);
-    setPlayState(Stopped);
-    updateDisplay();
-}
-
-void MediaPlayer::onLengthKnown() {
-    if (m_openState != Closed)
-        setOpenState(Open);
-    updateDisplay();
-}
-
-void MediaPlayer::onLost(const std::string& reason) {
-    std::fprintf(stderr, "Fadewell: \"%s\" could not be read any more (%s); the player stopped\n",
-                 m_fileName.toStdString().c_str(), reason.c_str());
-    stop();
 }

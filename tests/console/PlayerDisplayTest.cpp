@@ -4,11 +4,20 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
-#include "PlayerTestSupport.h"
+#include "audio/AudioEngine.h"
+#include "console/MediaPlayer.h"
+#include "support/AudioFixtures.h"
 
 using namespace fixtures;
 
 namespace {
+
+constexpr int kRate = 48000;
+constexpr int kBlock = 256;
+
+QString q(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 class PlayerDisplayTest : public ::testing::Test {
 protected:

@@ -1,4 +1,4 @@
-#include "platform/MemoryMixer.h"
+#include "support/MemoryMixer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -12,18 +12,18 @@ using namespace fixtures;
 
 namespace {
 
-class MediaPlayerTest : public ::testing::Test {
+class DeckPlayerTest : public ::testing::Test {
 protected:
     TempDir dir;
     std::unique_ptr<AudioEngine> engine = AudioEngine::createOffline(kRate, kBlock);
-    MediaPlayer player{*engine};
+    DeckPlayer player{*engine};
     NotificationLog log{player};
 
     // Renders until the player reports a state other than playing, at most maxSeconds; returns the
     // frames rendered until then.
     std::size_t renderUntilStopped(double maxSeconds) {
         std::size_t frames = 0;
-        while (player.playState() == MediaPlayer::Playing && frames < maxSeconds * kRate) {
+        while (player.playState() == DeckPlayer::Playing && frames < maxSeconds * kRate) {
             engine->render(kBlock);
             frames += kBlock;
         }
@@ -31,7 +31,7 @@ protected:
     }
 };
 
-TEST_F(MediaPlayerTest, VolumeMinus4100IsMinus41DbBelowUnity) {
+TEST_F(DeckPlayerTest, VolumeMinus4100IsMinus41DbBelowUnity) {
     player.setFileName(q(writeTone(dir.file("tone.wav"), 2.0, 1000.0, kRate)));
     player.play();
     const auto unity = engine->render(kRate / 2);
@@ -44,7 +44,7 @@ TEST_F(MediaPlayerTest, VolumeMinus4100IsMinus41DbBelowUnity) {
     EXPECT_EQ(player.volume(), -4100);
 }
 
-TEST_F(MediaPlayerTest, VolumeAtOrBelowMinus10000IsSilence) {
+TEST_F(DeckPlayerTest, VolumeAtOrBelowMinus10000IsSilence) {
     player.setFileName(q(writeConstant(dir.file("c.wav"), 1.0, 0.5f)));
     player.setVolume(-10000);
     player.play();
@@ -53,13 +53,13 @@ TEST_F(MediaPlayerTest, VolumeAtOrBelowMinus10000IsSilence) {
     EXPECT_EQ(peak(engine->render(kRate / 4)), 0.0f);
 }
 
-TEST_F(MediaPlayerTest, VolumeAboveZeroIsRefusedAndKeepsTheVolume) {
+TEST_F(DeckPlayerTest, VolumeAboveZeroIsRefusedAndKeepsTheVolume) {
     player.setVolume(-820);
     EXPECT_THROW(player.setVolume(1), PlayerError);
     EXPECT_EQ(player.volume(), -820);
 }
 
-TEST_F(MediaPlayerTest, VolumeStepIsRampedWithoutAJump) {
+TEST_F(DeckPlayerTest, VolumeStepIsRampedWithoutAJump) {
     // A constant level shows the gain itself, sample by sample.
     player.setFileName(q(writeConstant(dir.file("c.wav"), 2.0, 0.5f)));
     player.play();
@@ -73,7 +73,7 @@ TEST_F(MediaPlayerTest, VolumeStepIsRampedWithoutAJump) {
     EXPECT_FLOAT_EQ(out[0], 0.5f - 0.5f * 0.9f / rampFrames); // starting in the very next block
 }
 
-TEST_F(MediaPlayerTest, StartHaltAndStopAreRampedWithoutAClick) {
+TEST_F(DeckPlayerTest, StartHaltAndStopAreRampedWithoutAClick) {
     player.setFileName(q(writeConstant(dir.file("c.wav"), 2.0, 0.5f)));
     player.play();
     const auto out = engine->render(kRate / 10);
@@ -90,7 +90,7 @@ TEST_F(MediaPlayerTest, StartHaltAndStopAreRampedWithoutAClick) {
     EXPECT_EQ(peak(framesOf(stopped, kBlock, kRate)), 0.0f);
 }
 
-TEST_F(MediaPlayerTest, PlayAfterHaltIsHeardInTheVeryNextBlock) {
+TEST_F(DeckPlayerTest, PlayAfterHaltIsHeardInTheVeryNextBlock) {
     player.setFileName(q(writeTone(dir.file("tone.wav"), 3.0, 440.0, kRate)));
     player.play();
     engine->render(kRate / 2);
@@ -103,13 +103,13 @@ TEST_F(MediaPlayerTest, PlayAfterHaltIsHeardInTheVeryNextBlock) {
     EXPECT_NEAR(peak(framesOf(block, 144, kBlock)), 0.5f, 0.02f);
 }
 
-TEST_F(MediaPlayerTest, LoadedFileIsHeardInTheVeryFirstBlock) {
+TEST_F(DeckPlayerTest, LoadedFileIsHeardInTheVeryFirstBlock) {
     player.setFileName(q(writeTone(dir.file("tone.wav"), 1.0, 440.0, kRate)));
     player.play();
     EXPECT_GT(peak(engine->render(kBlock)), 0.4f);
 }
 
-TEST_F(MediaPlayerTest, PositionAfterNFramesIsNOverTheRate) {
+TEST_F(DeckPlayerTest, PositionAfterNFramesIsNOverTheRate) {
     player.setFileName(q(writeTone(dir.file("tone.wav"), 2.0, 440.0, kRate)));
     EXPECT_EQ(player.currentPosition(), 0.0);
     player.play();
@@ -127,7 +127,7 @@ TEST_F(MediaPlayerTest, PositionAfterNFramesIsNOverTheRate) {
     EXPECT_EQ(player.currentPosition(), settled);
 }
 
-TEST_F(MediaPlayerTest, A441kFileOnA48kStreamKeepsItsDuration) {
+TEST_F(DeckPlayerTest, A441kFileOnA48kStreamKeepsItsDuration) {
     player.setFileName(q(writeTone(dir.file("tone.wav"), 1.0, 440.0, 44100)));
     EXPECT_DOUBLE_EQ(player.duration(), 1.0);
     player.play();
@@ -136,10 +136,10 @@ TEST_F(MediaPlayerTest, A441kFileOnA48kStreamKeepsItsDuration) {
     EXPECT_GT(rmsDb(framesOf(out, kRate - 600, 400)), -12.0);
     EXPECT_EQ(peak(framesOf(out, kRate + 200, kRate / 4)), 0.0f);
     EXPECT_NEAR(rmsDb(framesOf(out, kRate / 4, kRate / 2)), -9.03, 0.05); // a 0.5 sine, resampled
-    EXPECT_EQ(player.playState(), MediaPlayer::Stopped);
+    EXPECT_EQ(player.playState(), DeckPlayer::Stopped);
 }
 
-TEST_F(MediaPlayerTest, MonoIsSpreadToBothChannels) {
+TEST_F(DeckPlayerTest, MonoIsSpreadToBothChannels) {
     player.setFileName(q(writeTone(dir.file("mono.wav"), 1.0, 440.0, kRate, 1)));
     player.play();
     const auto out = engine->render(kRate / 4);
@@ -148,13 +148,13 @@ TEST_F(MediaPlayerTest, MonoIsSpreadToBothChannels) {
         ASSERT_EQ(out[i], out[i + 1]) << "frame " << i / 2;
 }
 
-TEST_F(MediaPlayerTest, EndOfFileStopsRewindsAndReportsStateZero) {
+TEST_F(DeckPlayerTest, EndOfFileStopsRewindsAndReportsStateZero) {
     player.setFileName(q(writeTone(dir.file("short.wav"), 0.25, 440.0, kRate)));
     player.play();
     log.take();
     const std::size_t frames = renderUntilStopped(1.0);
     EXPECT_NEAR(static_cast<double>(frames), 0.25 * kRate, kBlock);
-    EXPECT_EQ(player.playState(), MediaPlayer::Stopped);
+    EXPECT_EQ(player.playState(), DeckPlayer::Stopped);
     EXPECT_EQ(player.currentPosition(), 0.0);
     EXPECT_EQ(log.take(), (std::vector<std::string>{"play 2->0"}));
     // And it plays again from the start.
@@ -162,7 +162,7 @@ TEST_F(MediaPlayerTest, EndOfFileStopsRewindsAndReportsStateZero) {
     EXPECT_GT(peak(engine->render(kBlock)), 0.3f);
 }
 
-TEST_F(MediaPlayerTest, SeekPlaysFromTheNewPosition) {
+TEST_F(DeckPlayerTest, SeekPlaysFromTheNewPosition) {
     // Each sample holds its own time in seconds / 10, so the output tells where it comes from.
     std::vector<float> ramp(2 * kRate * 2);
     for (std::size_t i = 0; i < ramp.size() / 2; ++i)
@@ -176,11 +176,11 @@ TEST_F(MediaPlayerTest, SeekPlaysFromTheNewPosition) {
     // Fade out of the old place, then the new one from 1.5 s (fading in over 3 ms).
     const std::size_t at = 2 * 144 + 10;
     EXPECT_NEAR(out[2 * at], 0.15f + (at - 144.0f) / kRate / 10.0f, 1e-5f);
-    EXPECT_EQ(player.playState(), MediaPlayer::Playing);
+    EXPECT_EQ(player.playState(), DeckPlayer::Playing);
     EXPECT_NEAR(player.currentPosition(), 1.5 + (kRate / 10 - 144) / double(kRate), 1e-9);
 }
 
-TEST_F(MediaPlayerTest, NotificationsComeInOrderAndBeforeTheCallReturns) {
+TEST_F(DeckPlayerTest, NotificationsComeInOrderAndBeforeTheCallReturns) {
     const std::string a = writeTone(dir.file("a.wav"), 1.0, 440.0, kRate);
     const std::string b =
         writeTone(dir.file("b.flac"), 1.0, 440.0, kRate, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
@@ -209,7 +209,7 @@ TEST_F(MediaPlayerTest, NotificationsComeInOrderAndBeforeTheCallReturns) {
     EXPECT_THROW(player.play(), PlayerError);
 }
 
-TEST_F(MediaPlayerTest, UnloadWhilePlayingStopsTheSoundAndReportsStateZero) {
+TEST_F(DeckPlayerTest, UnloadWhilePlayingStopsTheSoundAndReportsStateZero) {
     player.setFileName(q(writeTone(dir.file("a.wav"), 1.0, 440.0, kRate)));
     player.play();
     engine->render(kBlock);
@@ -229,7 +229,7 @@ struct FormatCase {
     double lengthTolerance; // seconds: lossy codecs with priming
 };
 
-class FormatTest : public MediaPlayerTest, public ::testing::WithParamInterface<FormatCase> {};
+class FormatTest : public DeckPlayerTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(FormatTest, DecodesAtTheRightLevelAndLength) {
     const FormatCase& c = GetParam();

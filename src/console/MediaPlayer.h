@@ -1,0 +1,78 @@
+#pragma once
+// One deck's media player as the console shows it, in the deck's place: a DeckPlayer (the
+// operations and notifications the console drives) with a small display of its own, a transport row
+// and a position bar. Every method runs on the user-interface thread; notifications arrive there
+// too. The player takes the focus in the window's tab order; with it, Space plays or pauses the deck.
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+
+#include "audio/DeckPlayer.h"
+
+class AudioEngine;
+class QTimer;
+class QToolButton;
+
+class MediaPlayer : public QWidget {
+    Q_OBJECT
+public:
+    enum PlayState : int {
+        Stopped = DeckPlayer::Stopped,
+        Paused = DeckPlayer::Paused,
+        Playing = DeckPlayer::Playing
+    };
+    enum OpenState : int {
+        Closed = DeckPlayer::Closed,
+        Opening = DeckPlayer::Opening,
+        Open = DeckPlayer::Open
+    };
+
+    explicit MediaPlayer(AudioEngine& engine, QWidget* parent = nullptr);
+    ~MediaPlayer() override;
+
+    // The deck's operations, as DeckPlayer gives them (DeckPlayer.h says what each does).
+    void setFileName(const QString& path) { m_player.setFileName(path); }
+    QString fileName() const { return m_player.fileName(); }
+    double duration() const { return m_player.duration(); }
+    double currentPosition() const { return m_player.currentPosition(); }
+    int playState() const { return m_player.playState(); }
+    void setVolume(std::int32_t hundredthsOfDb) { m_player.setVolume(hundredthsOfDb); }
+    std::int32_t volume() const { return m_player.volume(); }
+    void play() { m_player.play(); }
+    void halt() { m_player.halt(); }
+    void stop() { m_player.stop(); }
+    // What a click on the position bar does.
+    void setCurrentPosition(double seconds) { m_player.setCurrentPosition(seconds); }
+
+    // The two display switches: the transport row (play, pause, stop) and the position bar.
+    void setTransportVisible(bool visible);
+    bool transportVisible() const;
+    void setPositionBarVisible(bool visible);
+    bool positionBarVisible() const;
+
+signals:
+    // The player's own notifications, passed on.
+    void openStateChanged(int oldState, int newState);
+    void playStateChanged(int oldState, int newState);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    class PositionBar;
+
+    void updateDisplay();
+
+    DeckPlayer m_player;
+    QWidget* m_transport = nullptr;
+    QToolButton* m_playButton = nullptr;
+    QToolButton* m_pauseButton = nullptr;
+    QToolButton* m_stopButton = nullptr;
+    PositionBar* m_positionBar = nullptr;
+    QTimer* m_refresh = nullptr;
+    bool m_transportVisible = true;
+    bool m_positionBarVisible = true;
+};
