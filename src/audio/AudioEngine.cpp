@@ -18,14 +18,18 @@
 #include <xmmintrin.h>
 #endif
 
+#include "audio/DeckFeeder.h"
 #include "audio/DeckMixer.h"
 #include "audio/Decoder.h"
+#include "audio/EngineDeck.h"
 #include "audio/OutputBackend.h"
 #include "audio/OutputSupervisor.h"
 #include "audio/Resampler.h"
 #include "audio/RingBuffer.h"
 #include "audio/ThreadPriority.h"
 #include "common/Errors.h"
+
+using namespace engine;
 
 namespace {
 
@@ -35,31 +39,13 @@ constexpr double kRingSeconds = 1.6;
 constexpr int kRingRate = 96000; // rings hold kRingSeconds at this rate or the engine's, if higher
 constexpr double kVolumeRampSeconds = 0.005;    // a fade tick's step reaches its gain this fast
 constexpr double kTransportRampSeconds = 0.003; // start, halt, stop and seek fade in and out
-constexpr std::size_t kFillChunk = 1024;
 // How far back the callback can go to make its sound again (the most an output keeps queued), and
 // how many snapshots it keeps for that: one at most every block of the engine's, and so
 // kSnapshots x framesPerBuffer frames back at least.
 constexpr double kMostRewindSeconds = 2.0;
 constexpr std::uint64_t kSnapshots = 1024;
-constexpr std::uint64_t kFrameMask = (std::uint64_t{1} << 48) - 1;
-constexpr std::uint32_t kNoGen = 0x10000;
 constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);
-// How often the worker checks the output: a lost device is noticed, and a device that appears is
-// opened, within about this (plus the backend's own detection time).
-constexpr auto kSupervisePeriod = std::chrono::milliseconds(250);
-constexpr auto kLookPeriod = std::chrono::milliseconds(500); // looking for a device that is not there
-constexpr double kFirstRetryDelay = 2.0; // seconds, doubling to 30, for a device that will not open
 constexpr int kWorkerNice = -10;
-
-std::uint64_t pack(std::uint16_t gen, std::uint64_t frames) {
-    return (std::uint64_t{gen} << 48) | (frames & kFrameMask);
-}
-std::uint16_t genOf(std::uint64_t packed) {
-    return static_cast<std::uint16_t>(packed >> 48);
-}
-std::uint64_t framesOf(std::uint64_t packed) {
-    return packed & kFrameMask;
-}
 
 // Flush-to-zero and denormals-are-zero for the callback, restored after it: a fading tail must
 // not fall into denormal arithmetic, and the rendering thread of an offline engine is the caller's.
@@ -81,24 +67,6 @@ private:
     unsigned m_saved = 0;
 };
 
-struct Marker {
-    enum Kind : std::uint8_t { Seek, End };
-    std::uint64_t index = 0; // ring index where it takes effect
-    std::uint16_t gen = 0;
-    Kind kind = Seek;
-    std::int8_t group = -1; // the rate group of the frames after a seek; -1: at the engine's rate
-};
-
-// What the callback knows of a deck, saved with each snapshot so the mix can be made again from there.
-struct CallbackDeck {
-    int group = -1; // where the frames in the ring go: a rate group, or -1 straight into the mix
-    std::uint16_t gen = 0;
-    std::uint64_t consumed = 0;
-    bool ended = false;
-    std::uint32_t endedGen = kNoGen; // the last generation played to its end
-    DeckFades fades;                 // the transport fade and the volume ramp
-};
-
 } // namespace
 
 // The callback's state at the start of a block: where its decks stood in their rings and ramps, and
@@ -113,58 +81,6 @@ struct AudioEngine::Snapshot {
     std::array<std::uint64_t, kMaxDecks> heard{}; // generation and frames heard of it
     std::array<bool, kMaxGroups> groupRunning{};
     std::array<std::size_t, kMaxGroups> groupTailLeft{};
-};
-
-// One deck. Fields are grouped by the thread that writes them.
-struct AudioEngine::Deck {
-    Deck(std::size_t ringFrames, int sampleRate) : ring(ringFrames), uiRingRate(sampleRate) {}
-
-    StereoRing ring;               // worker -> callback
-    SpscQueue<Marker, 64> markers; // worker -> callback: where seeks and the end take effect
-
-    // User-interface thread -> worker and callback. A seek request is a generation (16 bits) and a
-    // file frame, packed so both are read together.
-    std::atomic<std::uint64_t> seekRequest{0};
-    std::atomic<bool> playing{false};
-    std::atomic<float> gain{1.0f};
-
-    // Callback -> user-interface thread.
-    std::atomic<std::uint64_t> heard{0}; // generation and frames heard of it
-    std::atomic<std::uint32_t> endedGen{kNoGen};
-
-    CallbackDeck cb; // callback only
-
-    // User-interface thread -> worker, under handoff.
-    std::mutex handoff;
-    std::unique_ptr<Decoder> pendingDecoder;
-    int pendingGroup = -1;
-    std::uint32_t pendingSerial = 0;
-
-    // Worker only.
-    std::unique_ptr<Decoder> decoder;
-    int group = -1; // the decoder's rate group
-    std::uint32_t workerSerial = 0;
-    int producerGen = 0;
-    bool atEnd = false;
-
-    // Worker -> offline rendering thread: what the worker has served, so the renderer asks for a
-    // pass only when a deck could lack data for the next block.
-    std::atomic<std::uint32_t> loadRequested{0}; // written by the user-interface thread
-    std::atomic<std::uint32_t> loadServed{0};
-    std::atomic<int> servedGen{0};
-    std::atomic<bool> feeding{false}; // has a file and has not reached its end
-    std::uint32_t endedSeen = kNoGen;
-
-    // User-interface thread only.
-    Listener* listener = nullptr;
-    bool attached = false;
-    std::uint16_t uiGen = 0;
-    double segmentStart = 0.0;
-    DeckInfo info;
-    int uiRingRate; // the rate positions count in
-    bool loaded = false;
-    std::uint32_t loadSerial = 0;
-    bool endReported = false;
 };
 
 // The decks whose files share a rate other than the engine's are mixed at that rate and resampled
@@ -820,66 +736,17 @@ void AudioEngine::servicePass() {
     bool served = false;
     for (int i = 0; i < kMaxDecks; ++i) {
         Deck& d = *m_decks[static_cast<std::size_t>(i)];
-        const int before = d.servedGen.load(std::memory_order_relaxed);
-        serviceDeck(d, i);
-        served = served || d.servedGen.load(std::memory_order_relaxed) != before;
+        const Fed fed = feed(d);
+        served = served || fed.served;
+        if (fed.lost) {
+            std::lock_guard lock(m_eventMutex);
+            m_lost.push_back({i, d.workerSerial, *fed.lost});
+        }
     }
     // A new position or file is in its ring now: what the output has queued can be made again
     // with it, instead of it starting only behind the queue.
     if (served)
         noteChange();
-}
-
-void AudioEngine::serviceDeck(Deck& d, int index) {
-    {
-        std::unique_lock lock(d.handoff);
-        if (d.pendingSerial != d.workerSerial) {
-            d.workerSerial = d.pendingSerial;
-            std::unique_ptr<Decoder> next = std::move(d.pendingDecoder);
-            const int group = d.pendingGroup;
-            lock.unlock();
-            d.decoder = std::move(next); // the previous file is closed here, off the callback
-            d.group = group;
-            d.producerGen = -1;
-            d.loadServed.store(d.workerSerial, std::memory_order_release);
-        }
-    }
-    const std::uint64_t request = d.seekRequest.load(std::memory_order_acquire);
-    if (genOf(request) != d.producerGen) {
-        if (d.decoder)
-            d.decoder->seek(static_cast<std::int64_t>(framesOf(request)));
-        if (!d.markers.tryPush(
-                {d.ring.writeIndex(), genOf(request), Marker::Seek, static_cast<std::int8_t>(d.group)}))
-            return; // the callback has not caught up with earlier seeks: next pass
-        d.producerGen = genOf(request);
-        d.atEnd = false;
-        d.servedGen.store(d.producerGen, std::memory_order_release);
-    }
-    d.feeding.store(d.decoder && !d.atEnd, std::memory_order_release);
-    if (!d.decoder || d.atEnd)
-        return;
-
-    while (d.ring.writable() > 0) {
-        if (d.seekRequest.load(std::memory_order_relaxed) != request)
-            return; // a newer seek: serve it on the next pass
-        std::size_t room = 0;
-        float* space = d.ring.writeSpace(room);
-        const std::size_t got = d.decoder->read(space, std::min(room, kFillChunk));
-        if (got > 0) {
-            d.ring.commit(got);
-            continue;
-        }
-        if (!d.markers.tryPush(
-                {d.ring.writeIndex(), genOf(request), Marker::End, static_cast<std::int8_t>(d.group)}))
-            return;
-        d.atEnd = true;
-        d.feeding.store(false, std::memory_order_release);
-        if (d.decoder->failed()) {
-            std::lock_guard lock(m_eventMutex);
-            m_lost.push_back({index, d.workerSerial, d.decoder->failure()});
-        }
-        return;
-    }
 }
 
 void AudioEngine::watchEvents() {

@@ -27,6 +27,9 @@
 
 class QObject;
 class OutputSupervisor;
+namespace engine {
+struct Deck;
+}
 
 class AudioEngine final : public OutputSource {
 public:
@@ -124,7 +127,7 @@ public:
     int changeSignal() const override { return m_changeSignal; }
 
 private:
-    struct Deck;
+    using Deck = engine::Deck;
     struct RateGroup;
     struct Snapshot;
     struct ScanJob;
@@ -139,7 +142,6 @@ private:
     void stopWorker();
     void workerLoop();
     void servicePass(); // worker thread: fill every ring
-    void serviceDeck(Deck& d, int index);
     void watchEvents(); // worker thread: post processNotifications() when something happened
     void makeSupervisor(std::optional<OutputDevice> device);
     void postNotifications(); // any non-real-time thread

@@ -1,0 +1,21 @@
+#pragma once
+// The worker's filling of one deck: takes up a file the user-interface thread handed over, serves a
+// requested seek (a marker where the new position's frames begin), reads ahead until the deck's
+// ring is full, and marks the file's end. Runs on the engine's worker thread, a pass at a time; a
+// pass never waits for the callback (a full ring or marker queue waits for the next pass).
+#include <optional>
+#include <string>
+
+namespace engine {
+
+struct Deck;
+
+// What one pass over a deck came to.
+struct Fed {
+    bool served = false;             // a new position (or file) has its first frames in the ring
+    std::optional<std::string> lost; // the file could not be read any more, and why
+};
+
+Fed feed(Deck& d);
+
+} // namespace engine
