@@ -17,7 +17,7 @@ OutputSupervisor::OutputSupervisor(OutputSource& source, int rate, int framesPer
       m_switched(std::move(switched)), m_retryDelay(kFirstRetryDelay) {}
 
 OutputSupervisor::~OutputSupervisor() {
-    m_backend.reset();
+    retire();
 }
 
 void OutputSupervisor::openDevice(std::string error) {
@@ -48,12 +48,16 @@ unsigned long OutputSupervisor::underflows() const {
     return m_underflowsBefore + (m_backend ? m_backend->underflows() : 0);
 }
 
+// Stops the output playing now, keeping its count of underflows.
+void OutputSupervisor::retire() {
+    if (m_backend)
+        m_underflowsBefore += m_backend->underflows();
+    m_backend.reset();
+}
+
 // The output playing now, after the one before (stopped already, or stopped here).
 void OutputSupervisor::replace(std::unique_ptr<OutputBackend> next, bool onDevice) {
-    if (m_backend) {
-        m_underflowsBefore += m_backend->underflows();
-        m_backend.reset();
-    }
+    retire();
     m_backend = std::move(next);
     m_onDevice.store(onDevice, std::memory_order_release);
 }
@@ -62,10 +66,7 @@ void OutputSupervisor::replace(std::unique_ptr<OutputBackend> next, bool onDevic
 // before the new one's first callback: positions lose no time to the attempt.
 std::unique_ptr<OutputBackend> OutputSupervisor::openInPlace(const OutputDevice* device, std::string& error) {
     return openOutput(device, m_source, m_rate, m_framesPerBuffer, error, [this] {
-        if (m_backend) {
-            m_underflowsBefore += m_backend->underflows();
-            m_backend.reset();
-        }
+        retire();
         if (m_switched)
             m_switched(); // no callback runs here
     });
@@ -90,7 +91,7 @@ void OutputSupervisor::supervise() {
     if (onDevice()) {
         if (m_backend && m_backend->alive())
             return followChosenSink(now);
-        m_backend.reset();
+        retire();
         std::fprintf(stderr,
                      "Fadewell: the audio output device went away; playing on a silent clock until it is "
                      "back\n");

@@ -41,6 +41,7 @@ public:
 
 private:
     std::unique_ptr<OutputBackend> openInPlace(const OutputDevice* device, std::string& error);
+    void retire();
     void replace(std::unique_ptr<OutputBackend> next, bool onDevice);
     void toSilentClock(std::chrono::steady_clock::time_point now);
     void followChosenSink(std::chrono::steady_clock::time_point now);

@@ -16,6 +16,31 @@
 #include <memory>
 #include <new>
 
+// The consumer's index into a queue: where it reads, and how far it has handed slots back to the
+// producer, through the index the producer watches.
+class ReadCursor {
+public:
+    explicit ReadCursor(std::atomic<std::uint64_t>& handedBack) : m_handedBack(handedBack) {}
+    std::uint64_t at() const { return m_cursor; }
+    void advance(std::uint64_t count) { m_cursor += count; }
+    void skipTo(std::uint64_t index) { m_cursor = std::max(m_cursor, index); }
+    // Back to an index read before and not handed back since.
+    void rewindTo(std::uint64_t index) { m_cursor = std::max(index, m_released); }
+    // Hands the slots before index (at most at()) back to the producer.
+    void release(std::uint64_t index) {
+        index = std::min(index, m_cursor);
+        if (index > m_released) {
+            m_released = index;
+            m_handedBack.store(index, std::memory_order_release);
+        }
+    }
+
+private:
+    std::atomic<std::uint64_t>& m_handedBack;
+    std::uint64_t m_cursor = 0;
+    std::uint64_t m_released = 0; // the consumer's copy of m_handedBack
+};
+
 // Interleaved stereo float frames.
 class StereoRing {
 public:
@@ -48,31 +73,25 @@ public:
     }
 
     // Consumer side (audio callback).
-    std::uint64_t readIndex() const { return m_cursor; }
+    std::uint64_t readIndex() const { return m_cursor.at(); }
     std::size_t readable() const {
-        return static_cast<std::size_t>(m_write.load(std::memory_order_acquire) - m_cursor);
+        return static_cast<std::size_t>(m_write.load(std::memory_order_acquire) - m_cursor.at());
     }
     // Frames readable in one piece from readIndex() + offset, before the storage wraps.
     std::size_t contiguous(std::size_t offset) const {
-        return m_capacity - static_cast<std::size_t>((m_cursor + offset) & m_mask);
+        return m_capacity - static_cast<std::size_t>((m_cursor.at() + offset) & m_mask);
     }
     // The frame at readIndex() + offset (offset < readable()).
     const float* frame(std::size_t offset) const {
-        return &m_data[static_cast<std::size_t>((m_cursor + offset) & m_mask) * 2];
+        return &m_data[static_cast<std::size_t>((m_cursor.at() + offset) & m_mask) * 2];
     }
-    void consume(std::size_t frames) { m_cursor += frames; }
+    void consume(std::size_t frames) { m_cursor.advance(frames); }
     // Skips everything before index (an index the producer has published, or an earlier one).
-    void discardUntil(std::uint64_t index) { m_cursor = std::max(m_cursor, index); }
+    void discardUntil(std::uint64_t index) { m_cursor.skipTo(index); }
     // Back to an index read before and not released since.
-    void rewindTo(std::uint64_t index) { m_cursor = std::max(index, m_released); }
+    void rewindTo(std::uint64_t index) { m_cursor.rewindTo(index); }
     // Hands the slots before index (at most readIndex()) back to the producer.
-    void release(std::uint64_t index) {
-        index = std::min(index, m_cursor);
-        if (index > m_released) {
-            m_released = index;
-            m_read.store(index, std::memory_order_release);
-        }
-    }
+    void release(std::uint64_t index) { m_cursor.release(index); }
 
 private:
     std::size_t m_capacity = 0;
@@ -80,8 +99,7 @@ private:
     std::unique_ptr<float[]> m_data;
     alignas(64) std::atomic<std::uint64_t> m_write{0};
     alignas(64) std::atomic<std::uint64_t> m_read{0}; // released: the producer's to fill again
-    std::uint64_t m_cursor = 0;                       // the consumer's
-    std::uint64_t m_released = 0;                     // the consumer's copy of m_read
+    ReadCursor m_cursor{m_read};                      // the consumer's
 };
 
 // A fixed number of trivially copyable items.
@@ -100,25 +118,18 @@ public:
     }
     // Consumer: the item at its cursor, taken with pop(), handed back with release().
     const T* front() const {
-        if (m_cursor == m_write.load(std::memory_order_acquire))
+        if (m_cursor.at() == m_write.load(std::memory_order_acquire))
             return nullptr;
-        return &m_items[m_cursor & (Capacity - 1)];
+        return &m_items[m_cursor.at() & (Capacity - 1)];
     }
-    void pop() { ++m_cursor; }
-    std::uint64_t readIndex() const { return m_cursor; }
-    void rewindTo(std::uint64_t index) { m_cursor = std::max(index, m_released); }
-    void release(std::uint64_t index) {
-        index = std::min(index, m_cursor);
-        if (index > m_released) {
-            m_released = index;
-            m_read.store(index, std::memory_order_release);
-        }
-    }
+    void pop() { m_cursor.advance(1); }
+    std::uint64_t readIndex() const { return m_cursor.at(); }
+    void rewindTo(std::uint64_t index) { m_cursor.rewindTo(index); }
+    void release(std::uint64_t index) { m_cursor.release(index); }
 
 private:
     T m_items[Capacity]{};
     alignas(64) std::atomic<std::uint64_t> m_write{0};
     alignas(64) std::atomic<std::uint64_t> m_read{0};
-    std::uint64_t m_cursor = 0;
-    std::uint64_t m_released = 0;
+    ReadCursor m_cursor{m_read};
 };
