@@ -121,7 +121,8 @@ AudioEngine::AudioEngine(int sampleRate, int framesPerBuffer, Output output)
         m_groups.push_back(std::make_unique<RateGroup>());
     m_snapshots.resize(kSnapshots);
     m_rewindLimit = static_cast<std::uint64_t>(kMostRewindSeconds * sampleRate);
-    m_changeSignal = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (!m_offline) // nothing plays an offline engine's sound but its caller
+        m_changeSignal = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
 std::unique_ptr<AudioEngine> AudioEngine::createOffline(int sampleRate, int framesPerBuffer) {
@@ -446,6 +447,13 @@ std::uint64_t AudioEngine::heardNow(const Deck& d) const noexcept {
     return pack(d.cb.gen, played);
 }
 
+// The oldest snapshot the callback may go back to: none from before it last skipped to a new
+// position (what lay between is handed back to the worker), though positions heard are still read
+// from them.
+std::uint64_t AudioEngine::rewindable() const noexcept {
+    return std::max(m_snapshotBegin, std::min(m_rewindFloor, m_snapshotEnd - 1));
+}
+
 AudioEngine::Snapshot& AudioEngine::snapshot(std::uint64_t index) noexcept {
     return m_snapshots[static_cast<std::size_t>(index % kSnapshots)];
 }
@@ -478,7 +486,7 @@ void AudioEngine::takeSnapshot() noexcept {
     while (m_snapshotEnd - m_snapshotBegin > 1 &&
            snapshot(m_snapshotBegin + 1).frame + m_rewindLimit <= m_cbFrame)
         ++m_snapshotBegin;
-    const Snapshot& oldest = snapshot(m_snapshotBegin);
+    const Snapshot& oldest = snapshot(rewindable());
     for (std::size_t k = 0; k < kMaxDecks; ++k) {
         m_decks[k]->ring.release(oldest.ringCursor[k]);
         m_decks[k]->markers.release(oldest.markerCursor[k]);
@@ -517,7 +525,7 @@ std::size_t AudioEngine::rewind(std::size_t frames) noexcept {
     // The earliest snapshot no further back than asked.
     const std::uint64_t target = m_cbFrame - std::min<std::uint64_t>(frames, m_cbFrame);
     std::uint64_t i = m_snapshotEnd;
-    while (i > m_snapshotBegin && snapshot(i - 1).frame >= target)
+    while (i > rewindable() && snapshot(i - 1).frame >= target)
         --i;
     if (i == m_snapshotEnd)
         return 0;
@@ -554,6 +562,9 @@ bool AudioEngine::takeSeek(Deck& d, std::uint16_t requestedGen) noexcept {
         if (marker.kind != Marker::Seek)
             continue;
         d.ring.discardUntil(marker.index);
+        // What was read ahead before the new position is not needed again, unless the callback
+        // went back to before this moment: it does not, so the worker may fill that room now.
+        m_rewindFloor = m_snapshotEnd;
         if (marker.gen == requestedGen) {
             d.cb.gen = marker.gen;
             d.cb.consumed = 0;

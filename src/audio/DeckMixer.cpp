@@ -63,15 +63,14 @@ std::size_t DeckFades::mix(const float* in, float* out, std::size_t frames, int 
             n = std::min(n, static_cast<std::size_t>(std::abs(transportTarget - transport)));
         if (volume.left() > 0)
             n = std::min(n, static_cast<std::size_t>(volume.left()));
-        float fade[kStretch];
-        for (std::size_t j = 0; j < kStretch; ++j)
-            fade[j] = static_cast<float>(transport + direction * static_cast<int>(j + 1)) * transportScale;
         float gains[kStretch];
         if (volume.left() > 0) {
-            volume.gains(fade, gains, n);
+            volume.gains(transport, direction, transportScale, gains, n);
         } else {
+            const float gain = volume.now();
             for (std::size_t j = 0; j < kStretch; ++j)
-                gains[j] = fade[j] * volume.now();
+                gains[j] = static_cast<float>(transport + direction * static_cast<int>(j + 1)) *
+                           transportScale * gain;
         }
         addRamped(out + 2 * k, in + 2 * k, gains, n);
         transport += direction * static_cast<int>(n);

@@ -24,17 +24,20 @@ public:
         m_left = frames;
         m_step = (g - m_gain) / static_cast<float>(frames);
     }
-    // gains[j] = scale[j] x the ramp's gain j frames from now, for the kStretch frames from now;
+    // gains[j] = the transport fade's gain j frames from now (it moves from transport a step of
+    // direction a frame, each step worth scale) x the ramp's, for the kStretch frames from now;
     // the caller takes count of them (at most left()), and the one the ramp ends on is its target
-    // exactly. Each is worked out from where the ramp began, so that no frame waits for the one
+    // exactly. Each is worked out from where the ramps began, so that no frame waits for the one
     // before: a loop the compiler vectorises.
     static constexpr std::size_t kStretch = 64;
-    void gains(const float* scale, float* gains, std::size_t count) const {
+    void gains(int transport, int direction, float scale, float* gains, std::size_t count) const {
         const int done = m_length - m_left;
         for (std::size_t j = 0; j < kStretch; ++j)
-            gains[j] = scale[j] * (m_from + m_step * static_cast<float>(done + static_cast<int>(j) + 1));
+            gains[j] = static_cast<float>(transport + direction * static_cast<int>(j + 1)) * scale *
+                       (m_from + m_step * static_cast<float>(done + static_cast<int>(j) + 1));
         if (count == static_cast<std::size_t>(m_left))
-            gains[count - 1] = scale[count - 1] * m_target;
+            gains[count - 1] =
+                static_cast<float>(transport + direction * static_cast<int>(count)) * scale * m_target;
     }
     void advance(int frames) {
         m_left -= frames;

@@ -54,7 +54,9 @@ struct Deck {
     Deck(std::size_t ringFrames, int sampleRate) : ring(ringFrames), uiRingRate(sampleRate) {}
 
     StereoRing ring;               // worker -> callback
-    SpscQueue<Marker, 64> markers; // worker -> callback: where seeks and the end take effect
+    // Worker -> callback: where seeks and the end take effect. Kept for as long as the callback may
+    // go back (two seconds): room for a seek every two milliseconds, as a dragged position bar asks.
+    SpscQueue<Marker, 1024> markers;
 
     // User-interface thread -> worker and callback. A seek request is a generation (16 bits) and a
     // file frame, packed so both are read together.

@@ -3,7 +3,8 @@
 // going back and making the same sound again gives the same sound to the bit (decks, volume ramps,
 // resampled groups, markers, the end of a file); a change made after going back sounds exactly as
 // if it had been made at that moment; the worker keeps the decks fed however often the engine goes
-// back; and it never goes back further than it keeps (two seconds).
+// back (and has room for a new position at once); and it never goes back further than it keeps
+// (two seconds), nor to before it last skipped to a new position.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -141,10 +142,24 @@ TEST_F(Rewind, GoingBackAtEveryTickForSecondsLosesNothing) {
     EXPECT_TRUE(queue == expected);
 }
 
-TEST_F(Rewind, GoesNoFurtherBackThanTwoSecondsNorBeforeTheStart) {
+// What the callback may go back to includes every seek's marker of the last two seconds: a dragged
+// position bar asks for a seek at every step, and each must still be heard at once.
+TEST_F(Rewind, ASeekAtEveryBlockForASecondIsHeardEachTime) {
     Console console(*this);
-    console.render(1000);
-    EXPECT_EQ(console.engine->rewind(5000), 1000u); // to the very start
+    console.b.halt();
+    console.c.halt();
+    console.render(kRate / 10);
+    for (int i = 0; i < 200; ++i) {
+        console.a.setCurrentPosition(0.5 + 0.01 * i);
+        console.render(kBlock); // the fade out, and in at the new place
+        ASSERT_GT(fixtures::peak(console.render(kBlock)), 0.2f) << "seek " << i << " not heard";
+    }
+}
+
+TEST_F(Rewind, GoesNoFurtherBackThanTwoSecondsNorBeforeItLastSkippedToANewPosition) {
+    Console console(*this);
+    console.render(1000); // the decks take their files in the first block
+    EXPECT_EQ(console.engine->rewind(5000), 1000u - kBlock); // to the next block's start
     console.render(3 * kRate);
     const std::size_t went = console.engine->rewind(3 * kRate);
     EXPECT_LE(went, static_cast<std::size_t>(2 * kRate) + 3 * kBlock);
