@@ -447,13 +447,6 @@ std::uint64_t AudioEngine::heardNow(const Deck& d) const noexcept {
     return pack(d.cb.gen, played);
 }
 
-// The oldest snapshot the callback may go back to: none from before it last skipped to a new
-// position (what lay between is handed back to the worker), though positions heard are still read
-// from them.
-std::uint64_t AudioEngine::rewindable() const noexcept {
-    return std::max(m_snapshotBegin, std::min(m_rewindFloor, m_snapshotEnd - 1));
-}
-
 AudioEngine::Snapshot& AudioEngine::snapshot(std::uint64_t index) noexcept {
     return m_snapshots[static_cast<std::size_t>(index % kSnapshots)];
 }
@@ -486,10 +479,15 @@ void AudioEngine::takeSnapshot() noexcept {
     while (m_snapshotEnd - m_snapshotBegin > 1 &&
            snapshot(m_snapshotBegin + 1).frame + m_rewindLimit <= m_cbFrame)
         ++m_snapshotBegin;
-    const Snapshot& oldest = snapshot(rewindable());
+    // A deck that skipped to a new position since the oldest snapshot needs nothing from before
+    // the skip (see rewind()).
+    const Snapshot& oldest = snapshot(m_snapshotBegin);
     for (std::size_t k = 0; k < kMaxDecks; ++k) {
-        m_decks[k]->ring.release(oldest.ringCursor[k]);
-        m_decks[k]->markers.release(oldest.markerCursor[k]);
+        Deck& d = *m_decks[k];
+        if (d.skip.snapshot > m_snapshotBegin)
+            continue; // handed back up to the skip when it was made
+        d.ring.release(oldest.ringCursor[k]);
+        d.markers.release(oldest.markerCursor[k]);
     }
 }
 
@@ -521,18 +519,39 @@ void AudioEngine::publishHeard() noexcept {
     }
 }
 
+bool AudioEngine::heardBeforeASkip(std::uint64_t index) noexcept {
+    for (std::size_t k = 0; k < kMaxDecks; ++k)
+        if (index < m_decks[k]->skip.snapshot && snapshot(index).decks[k].fades.transport != 0)
+            return true;
+    return false;
+}
+
 std::size_t AudioEngine::rewind(std::size_t frames) noexcept {
     // The earliest snapshot no further back than asked.
     const std::uint64_t target = m_cbFrame - std::min<std::uint64_t>(frames, m_cbFrame);
     std::uint64_t i = m_snapshotEnd;
-    while (i > rewindable() && snapshot(i - 1).frame >= target)
+    while (i > m_snapshotBegin && snapshot(i - 1).frame >= target)
         --i;
+    // Not to where a deck was still heard before it skipped to a new position: its fade-out would
+    // be cut (what it was fading out from was handed back); a little later instead.
+    while (i < m_snapshotEnd && heardBeforeASkip(i))
+        ++i;
     if (i == m_snapshotEnd)
         return 0;
     const auto slot = static_cast<std::size_t>(i % kSnapshots);
     const Snapshot& s = m_snapshots[slot];
     for (std::size_t k = 0; k < kMaxDecks; ++k) {
         Deck& d = *m_decks[k];
+        if (i < d.skip.snapshot) {
+            // Back to before the deck skipped to its new position: the skip is kept (at that
+            // moment the deck was fading out to make it, or silent), and its new position plays
+            // from here. What it read ahead before the skip was handed back.
+            d.cb = d.skip.cb;
+            d.ring.rewindTo(d.skip.ringCursor);
+            d.markers.rewindTo(d.skip.markerCursor);
+            d.skip.snapshot = i + 1; // the snapshot gone back to still holds the deck before it
+            continue;
+        }
         d.cb = s.decks[k];
         d.ring.rewindTo(s.ringCursor[k]);
         d.markers.rewindTo(s.markerCursor[k]);
@@ -562,14 +581,16 @@ bool AudioEngine::takeSeek(Deck& d, std::uint16_t requestedGen) noexcept {
         if (marker.kind != Marker::Seek)
             continue;
         d.ring.discardUntil(marker.index);
-        // What was read ahead before the new position is not needed again, unless the callback
-        // went back to before this moment: it does not, so the worker may fill that room now.
-        m_rewindFloor = m_snapshotEnd;
         if (marker.gen == requestedGen) {
             d.cb.gen = marker.gen;
             d.cb.consumed = 0;
             d.cb.ended = false;
             d.cb.group = marker.group;
+            // Going back to before this moment keeps the skip: nothing before it is read again,
+            // and what was read ahead before the new position is the worker's to fill at once.
+            d.skip = {m_snapshotEnd, d.cb, d.ring.readIndex(), d.markers.readIndex()};
+            d.ring.release(d.ring.readIndex());
+            d.markers.release(d.markers.readIndex());
             return true;
         }
     }

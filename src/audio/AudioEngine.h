@@ -159,7 +159,7 @@ private:
     void publishHeard() noexcept;
     std::uint64_t heardNow(const Deck& d) const noexcept;
     Snapshot& snapshot(std::uint64_t index) noexcept;
-    std::uint64_t rewindable() const noexcept;
+    bool heardBeforeASkip(std::uint64_t index) noexcept;
     void noteChange(); // user-interface or worker thread
     Deck& deck(int index) const;
 
@@ -176,7 +176,6 @@ private:
     std::vector<Snapshot> m_snapshots;
     std::uint64_t m_snapshotBegin = 0;
     std::uint64_t m_snapshotEnd = 0;
-    std::uint64_t m_rewindFloor = 0;             // the first snapshot after the last skip to a new position
     std::uint64_t m_rewindLimit = 0;             // frames back the callback keeps what it may go back to
     std::atomic<std::uint64_t> m_switchFrame{0}; // m_cbFrame when the output last changed
     std::atomic<std::uint64_t> m_latencyFrames{0};

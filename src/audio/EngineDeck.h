@@ -53,7 +53,7 @@ struct CallbackDeck {
 struct Deck {
     Deck(std::size_t ringFrames, int sampleRate) : ring(ringFrames), uiRingRate(sampleRate) {}
 
-    StereoRing ring;               // worker -> callback
+    StereoRing ring; // worker -> callback
     // Worker -> callback: where seeks and the end take effect. Kept for as long as the callback may
     // go back (two seconds): room for a seek every two milliseconds, as a dragged position bar asks.
     SpscQueue<Marker, 1024> markers;
@@ -69,6 +69,14 @@ struct Deck {
     std::atomic<std::uint32_t> endedGen{kNoGen};
 
     CallbackDeck cb; // callback only
+    // Callback only: the deck just after it last skipped to a new position (a seek or a file taken
+    // up), and the first snapshot made after that.
+    struct Skip {
+        std::uint64_t snapshot = 0;
+        CallbackDeck cb;
+        std::uint64_t ringCursor = 0;
+        std::uint64_t markerCursor = 0;
+    } skip;
 
     // User-interface thread -> worker, under handoff.
     std::mutex handoff;
