@@ -74,13 +74,19 @@ private:
 // heard yet, must be made again (rewind()); what the listener hears now is read from the one that
 // lies the output's latency back.
 struct AudioEngine::Snapshot {
+    struct DeckAt {
+        CallbackDeck cb;
+        std::uint64_t ringCursor = 0;
+        std::uint64_t markerCursor = 0;
+        std::uint64_t heard = 0; // generation and frames heard of it
+    };
+    struct GroupAt {
+        bool running = false;
+        std::size_t tailLeft = 0;
+    };
     std::uint64_t frame = 0; // output frames made before it
-    std::array<CallbackDeck, kMaxDecks> decks{};
-    std::array<std::uint64_t, kMaxDecks> ringCursor{};
-    std::array<std::uint64_t, kMaxDecks> markerCursor{};
-    std::array<std::uint64_t, kMaxDecks> heard{}; // generation and frames heard of it
-    std::array<bool, kMaxGroups> groupRunning{};
-    std::array<std::size_t, kMaxGroups> groupTailLeft{};
+    std::array<DeckAt, kMaxDecks> decks{};
+    std::array<GroupAt, kMaxGroups> groups{};
 };
 
 // The decks whose files share a rate other than the engine's are mixed at that rate and resampled
@@ -460,17 +466,18 @@ void AudioEngine::takeSnapshot() noexcept {
     const auto slot = static_cast<std::size_t>(m_snapshotEnd % kSnapshots);
     Snapshot& s = m_snapshots[slot];
     s.frame = m_cbFrame;
+    // A deck that never took up a file, and a group never made, are as every slot starts: not
+    // copied (this runs every few milliseconds, each time into memory not touched for seconds).
     for (std::size_t k = 0; k < kMaxDecks; ++k) {
         const Deck& d = *m_decks[k];
-        s.decks[k] = d.cb;
-        s.ringCursor[k] = d.ring.readIndex();
-        s.markerCursor[k] = d.markers.readIndex();
-        s.heard[k] = heardNow(d);
+        if (d.markers.readIndex() != 0)
+            s.decks[k] = {d.cb, d.ring.readIndex(), d.markers.readIndex(), heardNow(d)};
     }
     for (std::size_t g = 0; g < kMaxGroups; ++g) {
         RateGroup& group = *m_groups[g];
-        s.groupRunning[g] = group.cbRunning;
-        s.groupTailLeft[g] = group.cbTailLeft;
+        if (group.rate.load(std::memory_order_relaxed) == 0)
+            continue;
+        s.groups[g] = {group.cbRunning, group.cbTailLeft};
         if (group.cbRunning)
             group.resampler->save(group.saved[slot]);
     }
@@ -486,8 +493,8 @@ void AudioEngine::takeSnapshot() noexcept {
         Deck& d = *m_decks[k];
         if (d.skip.snapshot > m_snapshotBegin)
             continue; // handed back up to the skip when it was made
-        d.ring.release(oldest.ringCursor[k]);
-        d.markers.release(oldest.markerCursor[k]);
+        d.ring.release(oldest.decks[k].ringCursor);
+        d.markers.release(oldest.decks[k].markerCursor);
     }
 }
 
@@ -514,14 +521,14 @@ void AudioEngine::publishHeard() noexcept {
         return;
     const Snapshot& s = snapshot(i - 1);
     for (std::size_t k = 0; k < kMaxDecks; ++k) {
-        m_decks[k]->heard.store(s.heard[k], std::memory_order_release);
-        m_decks[k]->endedGen.store(s.decks[k].endedGen, std::memory_order_release);
+        m_decks[k]->heard.store(s.decks[k].heard, std::memory_order_release);
+        m_decks[k]->endedGen.store(s.decks[k].cb.endedGen, std::memory_order_release);
     }
 }
 
 bool AudioEngine::heardBeforeASkip(std::uint64_t index) noexcept {
     for (std::size_t k = 0; k < kMaxDecks; ++k)
-        if (index < m_decks[k]->skip.snapshot && snapshot(index).decks[k].fades.transport != 0)
+        if (index < m_decks[k]->skip.snapshot && snapshot(index).decks[k].cb.fades.transport != 0)
             return true;
     return false;
 }
@@ -552,16 +559,16 @@ std::size_t AudioEngine::rewind(std::size_t frames) noexcept {
             d.skip.snapshot = i + 1; // the snapshot gone back to still holds the deck before it
             continue;
         }
-        d.cb = s.decks[k];
-        d.ring.rewindTo(s.ringCursor[k]);
-        d.markers.rewindTo(s.markerCursor[k]);
+        d.cb = s.decks[k].cb;
+        d.ring.rewindTo(s.decks[k].ringCursor);
+        d.markers.rewindTo(s.decks[k].markerCursor);
     }
     for (std::size_t g = 0; g < kMaxGroups; ++g) {
         RateGroup& group = *m_groups[g];
         if (group.rate.load(std::memory_order_acquire) == 0)
             continue;
-        group.cbRunning = s.groupRunning[g];
-        group.cbTailLeft = s.groupTailLeft[g];
+        group.cbRunning = s.groups[g].running;
+        group.cbTailLeft = s.groups[g].tailLeft;
         if (group.cbRunning)
             group.resampler->restore(group.saved[slot]);
         else
