@@ -40,14 +40,19 @@ constexpr double kBufferSeconds = 1.0;
 // engine can go back (two seconds).
 constexpr double kMostBufferSeconds = 1.5;
 // Where a change begins: this far after what was heard when the server answered, so that the new
-// sound reaches the server before the sink plays that far (a late start is cut, with a jump).
-constexpr double kRewriteMarginSeconds = 0.015;
+// sound reaches the server before its sink takes that far (a late start is cut, with a jump). The
+// test server's sink takes a request's length (20 ms) at a time: with 15 ms, one of some fifty
+// hand-overs had its start cut.
+constexpr double kRewriteMarginSeconds = 0.030;
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
 // How often the latency is read again: now and then, and often while the sink holds much (a sink
 // that ran alone at a long latency takes a second or two to come down to the stream's).
 constexpr pa_usec_t kAskEvery = 500 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kAskOftenEvery = 50 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kSinkHoldsMuch = 100 * PA_USEC_PER_MSEC;
+// A server whose answers never let a rewrite be placed is not asked over and over: the change is
+// then heard behind what is queued.
+constexpr int kMostRetries = 3;
 
 struct MainloopDeleter {
     void operator()(pa_mainloop* m) const { pa_mainloop_free(m); }
@@ -317,8 +322,9 @@ private:
             m_askEvery = timing->sink_usec > kSinkHoldsMuch ? kAskOftenEvery : kAskEvery;
             if (m_askedForRewrite)
                 rewrite(stream, *timing);
-        } else if (m_askedForRewrite) {
-            m_wantRewrite = true; // the answer came too late to use: ask again
+            m_retries = 0;
+        } else if (m_askedForRewrite && ++m_retries <= kMostRetries) {
+            m_wantRewrite = true; // the answer came too late to use (we wrote meanwhile): ask again
         }
         if (m_wantRewrite)
             ask();
@@ -381,6 +387,7 @@ private:
     bool m_asking = false;      // a timing question is on its way
     bool m_askedForRewrite = false;
     bool m_wantRewrite = false;
+    int m_retries = 0; // answers in a row that could not be used
     pa_usec_t m_askEvery = kAskOftenEvery;
     std::atomic<double> m_latency{0.0}; // the stream's buffer as the server has it; any thread
     pa_buffer_attr m_attr{};            // the output thread's: what it last asked for
