@@ -15,9 +15,9 @@
 #include <sys/resource.h>
 
 #include "BenchSupport.h"
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 #include "audio/DeckPlayer.h"
-#include "audio/Decoder.h"
+#include "audio/decode/Decoder.h"
 #include "support/AudioFixtures.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <sndfile.h>
 #include <vector>
 
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 #include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 #include "audio/DeckPlayer.h"
 #include "realtime/RealtimeDetector.h"
 #include "support/AudioFixtures.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 #include "common/Errors.h"
 
 namespace {

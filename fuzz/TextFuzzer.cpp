@@ -14,7 +14,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 #include "common/Errors.h"
 #include "common/Globals.h"
 #include "common/Numeric.h"

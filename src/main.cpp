@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "audio/AudioEngine.h"
-#include "audio/OutputDevices.h"
+#include "audio/engine/AudioEngine.h"
+#include "audio/output/OutputDevices.h"
 #include "common/CommandLine.h"
 #include "console/frmConsole.h"
 #include "platform/AlsaMixer.h"

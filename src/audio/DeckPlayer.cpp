@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 #include "common/Errors.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "PlayerTestSupport.h"
-#include "audio/Decoder.h"
+#include "audio/PlayerTestSupport.h"
+#include "audio/decode/Decoder.h"
 #include "common/Errors.h"
 #include "support/AsNobody.h"
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "PlayerTestSupport.h"
+#include "audio/PlayerTestSupport.h"
 #include "common/Errors.h"
 
 using namespace fixtures;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 #include "common/Errors.h"
 #include "support/AudioFixtures.h"
 #include "support/PulseServer.h"

@@ -8,7 +8,7 @@
 #include <QObject>
 #include <QString>
 
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 #include "audio/DeckPlayer.h"
 #include "support/AudioFixtures.h"
 

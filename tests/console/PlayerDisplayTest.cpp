@@ -4,7 +4,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 #include "console/MediaPlayer.h"
 #include "support/AudioFixtures.h"
 

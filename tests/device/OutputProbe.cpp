@@ -15,9 +15,9 @@
 #include <memory>
 #include <unistd.h>
 
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 #include "audio/DeckPlayer.h"
-#include "audio/OutputDevices.h"
+#include "audio/output/OutputDevices.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "audio/Decoder.h"
+#include "audio/decode/Decoder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,9 +14,9 @@
 #include <mpg123.h>
 #include <sndfile.h>
 
-#include "audio/FfmpegReader.h"
-#include "audio/FileReader.h"
-#include "audio/Resampler.h"
+#include "audio/decode/FfmpegReader.h"
+#include "audio/decode/FileReader.h"
+#include "audio/decode/Resampler.h"
 #include "common/Errors.h"
 
 namespace {

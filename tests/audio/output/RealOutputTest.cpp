@@ -12,7 +12,7 @@
 #include <sched.h>
 #include <unistd.h>
 
-#include "PlayerTestSupport.h"
+#include "audio/PlayerTestSupport.h"
 #include "support/PulseServer.h"
 
 using namespace fixtures;

@@ -6,7 +6,7 @@
 
 #include <thread>
 
-#include "audio/RingBuffer.h"
+#include "audio/engine/RingBuffer.h"
 
 namespace {
 

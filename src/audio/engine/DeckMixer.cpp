@@ -1,4 +1,4 @@
-#include "audio/DeckMixer.h"
+#include "audio/engine/DeckMixer.h"
 
 #include <algorithm>
 #include <cstdlib>

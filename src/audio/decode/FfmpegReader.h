@@ -20,7 +20,7 @@
 #include <memory>
 #include <string>
 
-#include "audio/FileReader.h"
+#include "audio/decode/FileReader.h"
 
 struct FfmpegOpened {
     std::unique_ptr<FileReader> reader;

@@ -1,4 +1,4 @@
-#include "audio/ThreadPriority.h"
+#include "audio/output/ThreadPriority.h"
 
 #include <algorithm>
 #include <atomic>

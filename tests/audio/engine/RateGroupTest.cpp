@@ -4,7 +4,7 @@
 // new, and a rate beyond the groups still plays.
 #include <gtest/gtest.h>
 
-#include "PlayerTestSupport.h"
+#include "audio/PlayerTestSupport.h"
 
 using namespace fixtures;
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "audio/ThreadPriority.h"
+#include "audio/output/ThreadPriority.h"
 #include "support/AsNobody.h"
 
 namespace {

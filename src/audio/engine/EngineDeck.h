@@ -8,10 +8,10 @@
 #include <memory>
 #include <mutex>
 
-#include "audio/AudioEngine.h"
-#include "audio/DeckMixer.h"
-#include "audio/Decoder.h"
-#include "audio/RingBuffer.h"
+#include "audio/engine/AudioEngine.h"
+#include "audio/engine/DeckMixer.h"
+#include "audio/decode/Decoder.h"
+#include "audio/engine/RingBuffer.h"
 
 namespace engine {
 

@@ -22,8 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "audio/OutputBackend.h"
-#include "audio/OutputDevices.h"
+#include "audio/output/OutputBackend.h"
+#include "audio/output/OutputDevices.h"
 
 class QObject;
 class OutputSupervisor;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-#include "PlayerTestSupport.h"
+#include "audio/PlayerTestSupport.h"
 
 using namespace fixtures;
 

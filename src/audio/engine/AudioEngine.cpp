@@ -1,4 +1,4 @@
-#include "audio/AudioEngine.h"
+#include "audio/engine/AudioEngine.h"
 
 #include <algorithm>
 #include <array>
@@ -18,15 +18,15 @@
 #include <xmmintrin.h>
 #endif
 
-#include "audio/DeckFeeder.h"
-#include "audio/DeckMixer.h"
-#include "audio/Decoder.h"
-#include "audio/EngineDeck.h"
-#include "audio/OutputBackend.h"
-#include "audio/OutputSupervisor.h"
-#include "audio/Resampler.h"
-#include "audio/RingBuffer.h"
-#include "audio/ThreadPriority.h"
+#include "audio/engine/DeckFeeder.h"
+#include "audio/engine/DeckMixer.h"
+#include "audio/decode/Decoder.h"
+#include "audio/engine/EngineDeck.h"
+#include "audio/output/OutputBackend.h"
+#include "audio/output/OutputSupervisor.h"
+#include "audio/decode/Resampler.h"
+#include "audio/engine/RingBuffer.h"
+#include "audio/output/ThreadPriority.h"
 #include "common/Errors.h"
 
 using namespace engine;

@@ -1,4 +1,4 @@
-#include "audio/OutputSupervisor.h"
+#include "audio/output/OutputSupervisor.h"
 
 #include <algorithm>
 #include <cstdio>

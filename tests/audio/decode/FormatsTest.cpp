@@ -18,8 +18,8 @@
 
 #include <FLAC/stream_encoder.h>
 
-#include "PlayerTestSupport.h"
-#include "audio/Decoder.h"
+#include "audio/PlayerTestSupport.h"
+#include "audio/decode/Decoder.h"
 
 using namespace fixtures;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/OutputDevices.h"
+#include "audio/output/OutputDevices.h"
 
 // What an output plays: the engine's mix. Its methods run on the output's own thread, under the
 // audio callback's rules (no lock, allocation, I/O or logging).

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "audio/Resampler.h"
+#include "audio/decode/Resampler.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "audio/DeckFeeder.h"
+#include "audio/engine/DeckFeeder.h"
 
 #include <algorithm>
 
-#include "audio/EngineDeck.h"
+#include "audio/engine/EngineDeck.h"
 
 namespace engine {
 

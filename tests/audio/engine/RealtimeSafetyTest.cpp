@@ -12,7 +12,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
-#include "PlayerTestSupport.h"
+#include "audio/PlayerTestSupport.h"
 #include "realtime/RealtimeDetector.h"
 
 namespace {

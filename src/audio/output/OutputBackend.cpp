@@ -1,4 +1,4 @@
-#include "audio/OutputBackend.h"
+#include "audio/output/OutputBackend.h"
 
 #include <alsa/asoundlib.h>
 #include <atomic>
@@ -11,7 +11,7 @@
 #include <portaudio.h>
 #include <unistd.h>
 
-#include "audio/ThreadPriority.h"
+#include "audio/output/ThreadPriority.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include <pulse/pulseaudio.h>
 #include <unistd.h>
 
-#include "audio/OutputBackend.h"
-#include "audio/ThreadPriority.h"
+#include "audio/output/OutputBackend.h"
+#include "audio/output/ThreadPriority.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "PlayerTestSupport.h"
-#include "audio/OutputBackend.h"
-#include "audio/OutputDevices.h"
+#include "audio/PlayerTestSupport.h"
+#include "audio/output/OutputBackend.h"
+#include "audio/output/OutputDevices.h"
 #include "support/PulseServer.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "audio/DeckMixer.h"
+#include "audio/engine/DeckMixer.h"
 
 namespace {
 

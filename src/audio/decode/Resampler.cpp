@@ -1,4 +1,4 @@
-#include "audio/Resampler.h"
+#include "audio/decode/Resampler.h"
 
 #include <algorithm>
 #include <cmath>

@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 
-#include "audio/OutputBackend.h"
-#include "audio/OutputDevices.h"
+#include "audio/output/OutputBackend.h"
+#include "audio/output/OutputDevices.h"
 
 class OutputSupervisor {
 public:

@@ -5,7 +5,7 @@
 #include <random>
 #include <sndfile.h>
 
-#include "audio/Decoder.h"
+#include "audio/decode/Decoder.h"
 #include "support/AudioFixtures.h"
 
 using namespace fixtures;

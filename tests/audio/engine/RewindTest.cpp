@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "PlayerTestSupport.h"
+#include "audio/PlayerTestSupport.h"
 
 using namespace fixtures;
 

@@ -1,4 +1,4 @@
-#include "audio/FfmpegReader.h"
+#include "audio/decode/FfmpegReader.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

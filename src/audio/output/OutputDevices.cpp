@@ -1,11 +1,11 @@
-#include "audio/OutputDevices.h"
+#include "audio/output/OutputDevices.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
 
-#include "audio/OutputBackend.h"
+#include "audio/output/OutputBackend.h"
 
 namespace {
 
