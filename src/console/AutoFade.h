@@ -19,8 +19,8 @@
 //   gain   DeckPlayer::setVolume (src/audio/DeckPlayer.cpp, gainOf) turns it into a gain,
 //          10^(volume / 2000), -100 dB and below silent, and hands it to AudioEngine::setGain.
 //   smooth in the engine's callback a deck that is heard reaches each new gain by a straight ramp
-//          of kVolumeRampSeconds (5 ms, src/audio/engine/AudioEngine.cpp, AudioEngine::mixDeck;
-//          the ramp is DeckFades::aim and GainRamp, src/audio/engine/DeckMixer.h), so a tick's
+//          of kVolumeRampSeconds (5 ms, DeckPlayback::mix in src/audio/engine/DeckPlayback.cpp;
+//          the ramp is DeckFades::aim and GainRamp, src/audio/engine/DeckFades.h), so a tick's
 //          step never clicks.
 #include <QString>
 #include <array>
