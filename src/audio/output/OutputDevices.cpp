@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstring>
 
 #include "audio/output/PortAudioOutput.h"
 #include "audio/output/PulseOutput.h"
+#include "common/CommandLine.h"
 
 namespace {
 
@@ -99,43 +99,8 @@ std::vector<OutputDevice> listOutputDevices() {
     return devices;
 }
 
-OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentDevice) {
-    OutputRequest request;
-    int kept = 1;
-    int i = 1;
-    for (; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--") == 0)
-            break; // what follows is not an option, whatever it looks like
-        if (std::strcmp(arg, "--list-devices") == 0) {
-            request.list = true;
-        } else if (std::strcmp(arg, "--device") == 0) {
-            if (i + 1 >= argc) {
-                request.error = "--device needs the name of an output device (\"fadewell --list-devices\" "
-                                "lists them)";
-            } else {
-                request.name = argv[++i];
-                request.source = "--device";
-            }
-        } else if (std::strncmp(arg, "--device=", 9) == 0) {
-            request.name = arg + 9;
-            request.source = "--device";
-        } else {
-            argv[kept++] = argv[i];
-        }
-    }
-    for (; i < argc; ++i)
-        argv[kept++] = argv[i];
-    argc = kept;
-    argv[argc] = nullptr;
-    if (!request.name && environmentDevice != nullptr && *environmentDevice != '\0') {
-        request.name = environmentDevice;
-        request.source = "FADEWELL_DEVICE";
-    }
-    return request;
-}
-
-std::optional<OutputDevice> requestedOutputDevice(const OutputRequest& request, std::string& error) {
+std::optional<OutputDevice> requestedOutputDevice(const CommandLine::OutputRequest& request,
+                                                  std::string& error) {
     error.clear();
     if (!request.name)
         return std::nullopt;

@@ -1,8 +1,8 @@
 #pragma once
 // The output devices an operator can choose from: the sound server's sinks (where a server answers)
-// and PortAudio's output devices, the choice of one by name, and the options that ask for it
-// (--list-devices, --device NAME, the environment's FADEWELL_DEVICE); then, for the output the
-// engine opens, the choice between the sound server and PortAudio.
+// and PortAudio's output devices, and the choice of one by the name the command line's output
+// options ask for (common/CommandLine.h); then, for the output the engine opens, the choice between
+// the sound server and PortAudio.
 //
 // Threads: listing and choosing by name, the user-interface thread at start-up (listing starts
 // PortAudio: 50 to 120 ms); the output's rate, presence and opening, the engine's start-up or worker
@@ -15,6 +15,10 @@
 #include <vector>
 
 #include "audio/output/OutputBackend.h"
+
+namespace CommandLine {
+struct OutputRequest;
+}
 
 struct OutputDevice {
     enum class Kind { ServerSink, PortAudio };
@@ -43,19 +47,10 @@ std::string formatDeviceList(const std::vector<OutputDevice>& devices);
 // Whatever the libraries print while they look is kept off the terminal.
 std::vector<OutputDevice> listOutputDevices();
 
-// What the command line and the environment ask of the output. The options used here are taken
-// out of argv (argc lowered), so the rest of the command line reads as if they had not been there.
-struct OutputRequest {
-    bool list = false;               // --list-devices
-    std::optional<std::string> name; // --device NAME or --device=NAME; else FADEWELL_DEVICE, if not empty
-    std::string source;              // where the name came from: "--device" or "FADEWELL_DEVICE"
-    std::string error;               // a usage error (--device without a name)
-};
-OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentDevice);
-
 // The device the request names, listed and chosen; nullopt for the default output, also when the
 // name matches no device or more than one (error then says why, and that the default plays).
-std::optional<OutputDevice> requestedOutputDevice(const OutputRequest& request, std::string& error);
+std::optional<OutputDevice> requestedOutputDevice(const CommandLine::OutputRequest& request,
+                                                  std::string& error);
 
 // The default output's sample rate (the sound server's default sink, or PortAudio's default
 // device where no server answers), or 0 when there is no usable default output. Says why in error.
