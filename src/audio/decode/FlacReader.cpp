@@ -40,11 +40,13 @@ public:
     bool framesAreNumbered() {
         if (m_info.min_blocksize == m_info.max_blocksize)
             return false;
-        std::vector<float> frame(static_cast<std::size_t>(m_channels) * m_info.max_blocksize);
-        const std::uint32_t firstBlock = read(frame.data(), 1) == 1 ? m_lastBlockSize : 0;
-        if (firstBlock <= 1 || read(frame.data(), firstBlock + 1) != firstBlock + 1)
+        std::vector<float> frames(static_cast<std::size_t>(m_channels));
+        if (read(frames.data(), 1) != 1 || m_lastBlockSize <= 1)
             return false;
-        return m_lastSampleNumber == 1;
+        // The rest of the first block and the second block's first frame.
+        const std::uint32_t firstBlock = m_lastBlockSize;
+        frames.resize(static_cast<std::size_t>(m_channels) * firstBlock);
+        return read(frames.data(), firstBlock) == firstBlock && m_lastSampleNumber == 1;
     }
     ~FlacReader() override {
         if (m_decoder != nullptr)
