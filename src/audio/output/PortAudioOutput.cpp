@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <pa_jack.h>
 #include <portaudio.h>
 #include <unistd.h>
 
@@ -60,6 +61,9 @@ class PaSession {
 public:
     PaSession() {
         StderrSilenced quiet;
+        // PortAudio's JACK host API is a client of the JACK server for as long as the session
+        // lasts: under the program's name, not "PortAudio".
+        PaJack_SetClientName("Fadewell");
         m_ok = Pa_Initialize() == paNoError;
     }
     ~PaSession() {
@@ -235,7 +239,8 @@ std::vector<OutputDevice> listPortAudioOutputs() {
     for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
         const PaHostApiInfo* api = info != nullptr ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
-        if (api == nullptr || info->maxOutputChannels < 1)
+        // JACK is played on by a client of our own (JackOutput.h), listed apart.
+        if (api == nullptr || info->maxOutputChannels < 1 || api->type == paJACK)
             continue;
         OutputDevice d;
         d.kind = OutputDevice::Kind::PortAudio;
