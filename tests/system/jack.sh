@@ -7,9 +7,9 @@
 #     to system:playback_1 and _2, and no other client of its (no "PortAudio").
 #  3. Deck A's tone at its slider's level (20: -8.2 dB), then at the top (0 dB); deck B's "auto"
 #     hands over with no dropout, jump or digital silence (fadewell_dropout_analyse).
-#  4. The server stops while deck B plays, and starts again: the console runs on and says both on
-#     stderr, deck B's remaining time goes on with the clock, and once connected again deck B is
-#     heard at its slider's level.
+#  4. The server stops while deck B plays, comes back at another rate (refused, saying why) and at
+#     its own: the console runs on and says each on stderr, deck B's remaining time goes on with
+#     the clock, and once connected again deck B is heard at its slider's level.
 #   jack.sh BUILD_DIR
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
@@ -26,8 +26,8 @@ sox -D -n -r 44100 -b 16 -c 2 "$FW_TMP/toneB.wav" synth 40 sine 1000 vol 0.5 || 
 
 # A server of this test's own, which neither the program nor JACK's tools ever start by themselves.
 export JACK_DEFAULT_SERVER=fadewell-test-$$ JACK_NO_START_SERVER=1
-jack_start() {
-  jackd -r -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >>"$FW_TMP/jackd.log" 2>&1 &
+jack_start() { # [RATE]
+  jackd -r -n "$JACK_DEFAULT_SERVER" -d dummy -r "${1:-48000}" -p 256 >>"$FW_TMP/jackd.log" 2>&1 &
   JACKD_PID=$!
   fw_track "$JACKD_PID"
   fw_wait_for 10 jack_lsp >/dev/null || die "the JACK server did not start"
@@ -115,8 +115,13 @@ stopped=$(now)
 kill "$JACKD_PID"
 wait "$JACKD_PID" 2>/dev/null
 expect "the loss is said on stderr" fw_wait_for 5 grep -q "the audio output device went away" "$FW_TMP/app.log"
-sleep 2
 expect "the console runs on" fw_app_running
+# Back first at another rate than the console's: refused, and why said once.
+jack_start 44100
+expect "a server at another rate is refused, saying why" fw_wait_for 5 grep -q \
+  "does not open (the JACK server runs at 44100 Hz, the console at 48000 Hz)" "$FW_TMP/app.log"
+kill "$JACKD_PID"
+wait "$JACKD_PID" 2>/dev/null
 jack_start
 expect "the return is said on stderr" fw_wait_for 10 grep -q "the audio output device is back" "$FW_TMP/app.log"
 expect "connected to system:playback_1 and _2 again" fw_wait_for 5 connected
