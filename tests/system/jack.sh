@@ -24,22 +24,13 @@ die() { no "$1"; [ -f "$FW_TMP/app.log" ] && tail -20 "$FW_TMP/app.log"; fw_done
 sox -D -n -r 44100 -b 16 -c 2 "$FW_TMP/toneA.wav" synth 20 sine 440 vol 0.5 || die "sox made no tone"
 sox -D -n -r 44100 -b 16 -c 2 "$FW_TMP/toneB.wav" synth 40 sine 1000 vol 0.5 || die "sox made no tone"
 
-# A server of this test's own, which neither the program nor JACK's tools ever start by themselves.
-export JACK_DEFAULT_SERVER=fadewell-test-$$ JACK_NO_START_SERVER=1
-jack_start() { # [RATE]
-  jackd -r -n "$JACK_DEFAULT_SERVER" -d dummy -r "${1:-48000}" -p 256 >>"$FW_TMP/jackd.log" 2>&1 &
-  JACKD_PID=$!
-  fw_track "$JACKD_PID"
-  fw_wait_for 10 jack_lsp >/dev/null || die "the JACK server did not start"
-}
 # The graph's connections, "from -> to" one a line.
 connections() { jack_lsp -c 2>/dev/null | awk '/^[^ \t]/ {port = $0; next} {sub(/^[ \t]+/, ""); print port " -> " $0}'; }
 connected() {
   connections | grep -qx "Fadewell:out_left -> system:playback_1" &&
     connections | grep -qx "Fadewell:out_right -> system:playback_2"
 }
-# record FILE SECONDS: what the program sends, as 16-bit stereo at the server's rate.
-record() { jack_rec -f "$1" -d "$2" -b 16 Fadewell:out_left Fadewell:out_right >/dev/null 2>&1; }
+record() { fw_jack_record "$1" "$2" Fadewell:out_left Fadewell:out_right; }
 # peak_db FILE [START LENGTH]: the peak level in dB full scale of the file or of that part of it.
 peak_db() { sox -q "$1" -n ${2:+trim "$2" "$3"} stats 2>&1 | awk '/^Pk lev dB/ {print $4}'; }
 near() { awk -v a="$1" -v b="$2" -v d="$3" 'BEGIN { exit !(a != "-inf" && a - b < d && b - a < d) }'; }
@@ -47,7 +38,7 @@ seconds_of() { awk -F: '{ print $1 * 60 + $2 }' <<<"$1"; }
 now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN {print b - a}'; }
 
-jack_start
+fw_jack_start || die "no JACK server"
 fw_no_pulse
 
 echo "## --list-devices"
@@ -61,13 +52,7 @@ echo "## --device system"
 fw_xvfb_start || die "no virtual display"
 fw_a11y_start || die "no accessibility bus"
 fw_launch "$bin" --device system
-fw_find_window || die "the console's window did not appear"
-# The dummy backend has no card, so ALSA has no mixer either: a box says so before the console shows.
-if [ -n "$(fw_a11y messages 2>/dev/null)" ]; then
-  fw_key "$FW_WID" Return
-  sleep 1
-  fw_find_window || die "the console's window did not appear"
-fi
+fw_find_window && fw_close_mixer_box || die "the console's window did not appear"
 fw_wait_for 10 fw_a11y menubar >/dev/null || die "the console is not on the accessibility bus"
 fw_client_origin
 expect "out_left and out_right connected to system:playback_1 and _2" fw_wait_for 5 connected
@@ -112,17 +97,15 @@ grep -E '^(tone|dropout|jump|silence)' "$FW_TMP/analysis.txt"
 echo "## the JACK server stops while deck B plays, and starts again"
 before=$(seconds_of "$(fw_a11y text "Deck B remaining time")")
 stopped=$(now)
-kill "$JACKD_PID"
-wait "$JACKD_PID" 2>/dev/null
+fw_jack_stop
 expect "the loss is said on stderr" fw_wait_for 5 grep -q "the audio output device went away" "$FW_TMP/app.log"
 expect "the console runs on" fw_app_running
 # Back first at another rate than the console's: refused, and why said once.
-jack_start 44100
+fw_jack_start 44100 || die "no JACK server at 44100 Hz"
 expect "a server at another rate is refused, saying why" fw_wait_for 5 grep -q \
   "does not open (the JACK server runs at 44100 Hz, the console at 48000 Hz)" "$FW_TMP/app.log"
-kill "$JACKD_PID"
-wait "$JACKD_PID" 2>/dev/null
-jack_start
+fw_jack_stop
+fw_jack_start || die "the JACK server did not start again"
 expect "the return is said on stderr" fw_wait_for 10 grep -q "the audio output device is back" "$FW_TMP/app.log"
 expect "connected to system:playback_1 and _2 again" fw_wait_for 5 connected
 after=$(seconds_of "$(fw_a11y text "Deck B remaining time")")
