@@ -84,6 +84,22 @@ fw_no_pulse() {
   mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 }
 
+## A JACK server on its dummy backend (no sound card), of this test's own: neither the program nor
+## JACK's tools start one by themselves.
+# fw_jack_start [RATE [-R]]: at RATE (48000), in real time with -R (as studios run it; the default,
+# -r, runs without).
+fw_jack_start() {
+  export JACK_DEFAULT_SERVER=fadewell-test-$$ JACK_NO_START_SERVER=1
+  jackd "${2:--r}" -n "$JACK_DEFAULT_SERVER" -d dummy -r "${1:-48000}" -p 256 >>"$FW_TMP/jackd.log" 2>&1 &
+  FW_JACKD_PID=$!
+  fw_track "$FW_JACKD_PID"
+  fw_wait_for 10 jack_lsp >/dev/null || { echo "the JACK server did not start"; tail -5 "$FW_TMP/jackd.log"; return 1; }
+}
+fw_jack_stop() { kill "$FW_JACKD_PID"; wait "$FW_JACKD_PID" 2>/dev/null; }
+# fw_jack_record FILE SECONDS PORT...: 16-bit, at the server's rate. Its buffer holds 20 s: one of
+# 16384 frames lost sound whenever the machine was busy.
+fw_jack_record() { local file=$1 seconds=$2; shift 2; jack_rec -f "$file" -d "$seconds" -b 16 -B 1048576 "$@" >/dev/null 2>&1; }
+
 ## The virtual display: Xvfb on a free display number, local connections only.
 fw_xvfb_start() {
   local fdfile=$FW_TMP/xvfb-display
@@ -158,6 +174,14 @@ fw_app_running() { kill -0 "$FW_APP_PID" 2>/dev/null; }
 fw_find_window() {
   FW_WID=$(timeout 15 xdotool search --sync --all --onlyvisible --pid "$FW_APP_PID" --name '^Fadewell$' | head -1)
   [ -n "$FW_WID" ]
+}
+# Without a sound card ALSA has no mixer, and a box says so before the console shows: closed, and
+# the console's window found.
+fw_close_mixer_box() {
+  [ -n "$(fw_a11y messages 2>/dev/null)" ] || return 0
+  fw_key "$FW_WID" Return
+  sleep 1
+  fw_find_window
 }
 # Visible windows of the program titled Fadewell (a message box carries that title too).
 fw_count_windows() {
