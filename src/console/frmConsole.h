@@ -113,8 +113,7 @@ public:
 
     // A control from outside the window (OSC) runs a handler at the same boundary as the window's
     // own events: whatever the handler throws is reported as theirs is, and goes no further.
-    template <class Handler>
-    void runHandler(const char* name, Handler&& handler) noexcept {
+    template <class Handler> void runHandler(const char* name, Handler&& handler) noexcept {
         m_failures.run(name, std::forward<Handler>(handler));
     }
 

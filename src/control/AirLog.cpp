@@ -110,7 +110,7 @@ void AirLog::playStateChanged(Deck& deck, const MediaPlayer& player, int newStat
         if (deck.onAir)
             return;
         deck.onAir = true;
-        deck.path = player.fileName();
+        deck.path = QFileInfo(player.fileName()).absoluteFilePath(); // the command line's may be relative
         deck.shownTitle = deck.title->text();
         if (deck.shownTitle.isEmpty())
             deck.shownTitle = QFileInfo(deck.path).completeBaseName();
@@ -122,7 +122,7 @@ void AirLog::playStateChanged(Deck& deck, const MediaPlayer& player, int newStat
         return;
     deck.onAir = false;
     const std::int64_t played = std::max<std::int64_t>(0, m_clock.steadyMilliseconds() - deck.startedAt);
-    const QString event = ended ? QStringLiteral("end")
+    const QString event = ended                             ? QStringLiteral("end")
                           : newState == MediaPlayer::Paused ? QStringLiteral("halt")
                                                             : QStringLiteral("stop");
     writeLine(deck, event, playedText(played));
@@ -131,9 +131,9 @@ void AirLog::playStateChanged(Deck& deck, const MediaPlayer& player, int newStat
 void AirLog::writeLine(const Deck& deck, const QString& event, const QString& played) {
     const QDateTime now = m_clock.now();
     const QString stamp = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
-    const QString line = QStringList{stamp, deck.letter, event, played, field(deck.shownTitle), field(deck.path)}
-                             .join(u'\t') +
-                         u'\n';
+    const QString line =
+        QStringList{stamp, deck.letter, event, played, field(deck.shownTitle), field(deck.path)}.join(u'\t') +
+        u'\n';
     if (!open())
         return;
     const QByteArray bytes = line.toUtf8();
@@ -143,9 +143,8 @@ void AirLog::writeLine(const Deck& deck, const QString& event, const QString& pl
     if (written == bytes.size())
         return;
     const int error = written < 0 ? errno : ENOSPC;
-    sayOnce("write:" + std::to_string(error), "the log " + m_path.toStdString() +
-                                                  " could not be written (" + std::strerror(error) +
-                                                  "); the console plays on");
+    sayOnce("write:" + std::to_string(error), "the log " + m_path.toStdString() + " could not be written (" +
+                                                  std::strerror(error) + "); the console plays on");
     ::close(m_fd);
     m_fd = -1;
 }

@@ -45,9 +45,10 @@ std::variant<Command, Fault> withArguments(Command command, const std::string& p
         command.text = &argv[0]->s;
         const double seconds = Numeric::numericValue(QString::fromUtf8(command.text));
         if (command.text.size() > kLongestFadeText || !(seconds > 0) || !std::isfinite(seconds))
-            return fault("range", path,
-                         shown(path) + " \"" + shown(command.text) +
-                             "\" is not a number of seconds above 0 of at most 16 characters; nothing changed");
+            return fault(
+                "range", path,
+                shown(path) + " \"" + shown(command.text) +
+                    "\" is not a number of seconds above 0 of at most 16 characters; nothing changed");
     }
     return command;
 }
@@ -88,7 +89,9 @@ std::variant<Command, Fault> parse(const void* data, std::size_t size) {
     if (path.size() > kDeckPrefix.size() + 2 && path.compare(0, kDeckPrefix.size(), kDeckPrefix) == 0 &&
         path[kDeckPrefix.size() + 1] == '/') {
         const char letter = path[kDeckPrefix.size()];
-        const int deck = letter >= 'A' && letter <= 'C' ? letter - 'A' : letter >= 'a' && letter <= 'c' ? letter - 'a' : -1;
+        const int deck = letter >= 'A' && letter <= 'C'   ? letter - 'A'
+                         : letter >= 'a' && letter <= 'c' ? letter - 'a'
+                                                          : -1;
         const std::string name = path.substr(kDeckPrefix.size() + 2);
         for (const auto& d : kDeck)
             if (deck >= 0 && name == d.name)

@@ -28,8 +28,8 @@ namespace osc {
 struct Command {
     enum class Kind { Play, Auto, Stop, Volume, FadeSeconds, Reset, Status };
     Kind kind;
-    int deck = -1;    // 0, 1, 2 for A, B, C; -1 for the messages that name no deck
-    int value = 0;    // Volume: the slider position
+    int deck = -1;         // 0, 1, 2 for A, B, C; -1 for the messages that name no deck
+    int value = 0;         // Volume: the slider position
     std::string text = {}; // FadeSeconds: the auto-fade text
 };
 

@@ -71,7 +71,9 @@ int boundPort(int fd) {
 OscServer::OscServer(frmConsole& console, const std::string& host, int port, Say say)
     : m_console(console), m_say(std::move(say)) {
     if (!m_say)
-        m_say = [](const std::string& message) { std::fprintf(stderr, "fadewell: OSC: %s\n", message.c_str()); };
+        m_say = [](const std::string& message) {
+            std::fprintf(stderr, "fadewell: OSC: %s\n", message.c_str());
+        };
     m_socket = bindSocket(host, port);
     m_port = boundPort(m_socket);
     m_wake = ::eventfd(0, EFD_CLOEXEC);
@@ -184,9 +186,12 @@ void OscServer::run(const Pending& pending) {
         void (frmConsole::*scroll)();
     };
     static const DeckHandlers kHandlers[] = {
-        {"cmdAudoFadeA_Click", &frmConsole::cmdAudoFadeA_Click, "SliderA_Scroll", &frmConsole::SliderA_Scroll},
-        {"cmdAudoFadeB_Click", &frmConsole::cmdAudoFadeB_Click, "SliderB_Scroll", &frmConsole::SliderB_Scroll},
-        {"cmdAudoFadeC_Click", &frmConsole::cmdAudoFadeC_Click, "SliderC_Scroll", &frmConsole::SliderC_Scroll},
+        {"cmdAudoFadeA_Click", &frmConsole::cmdAudoFadeA_Click, "SliderA_Scroll",
+         &frmConsole::SliderA_Scroll},
+        {"cmdAudoFadeB_Click", &frmConsole::cmdAudoFadeB_Click, "SliderB_Scroll",
+         &frmConsole::SliderB_Scroll},
+        {"cmdAudoFadeC_Click", &frmConsole::cmdAudoFadeC_Click, "SliderC_Scroll",
+         &frmConsole::SliderC_Scroll},
     };
     const osc::Command& c = pending.command;
     const int deck = c.deck;

@@ -55,12 +55,12 @@ private:
         socklen_t fromLength = 0;
     };
 
-    void receive();                                  // the receiving thread
-    void queue(Pending pending);                     // the receiving thread
+    void receive();                                                   // the receiving thread
+    void queue(Pending pending);                                      // the receiving thread
     void sayOnce(const std::string& key, const std::string& message); // the receiving thread
-    void runPending();                               // the user-interface thread
-    void run(const Pending& pending);                // the user-interface thread
-    void answerStatus(const Pending& pending);       // the user-interface thread
+    void runPending();                                                // the user-interface thread
+    void run(const Pending& pending);                                 // the user-interface thread
+    void answerStatus(const Pending& pending);                        // the user-interface thread
 
     frmConsole& m_console;
     Say m_say;

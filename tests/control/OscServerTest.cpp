@@ -131,7 +131,8 @@ TEST_F(OscTest, PlayVolumeAutoStopAndStatusActAsTheOperatorsOwn) {
     EXPECT_EQ(answers[2].state, "empty");
 
     send(message("/fadewell/deck/A/stop"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return console->MediaPlayerA->playState() == MediaPlayer::Stopped; }, 2000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return console->MediaPlayerA->playState() == MediaPlayer::Stopped; }, 2000));
     EXPECT_EQ(console->MediaPlayerA->currentPosition(), 0.0);
     EXPECT_TRUE(said.empty());
 }
@@ -156,9 +157,12 @@ TEST_F(OscTest, HostileDatagramsChangeNothingAndTheWindowStillAnswers) {
         message("/fadewell/fade/seconds", {std::string("0")}),
         message("/fadewell/fade/seconds", {std::string(4000, '9')}),
         message("/fadewell/fade/seconds", {4}),
-        std::string("#bundle\0" "\0\0\0\0\0\0\0\1", 16) + volume,
+        std::string("#bundle\0"
+                    "\0\0\0\0\0\0\0\1",
+                    16) +
+            volume,
         std::string("/fadewell/deck/A/volume\0,i\0\0", 28), // an int promised, none sent
-        "/" + std::string(60000, 'a'),                     // no end to the path
+        "/" + std::string(60000, 'a'),                      // no end to the path
     };
     std::mt19937 random(21);
     for (int i = 0; i < 200; ++i) {
@@ -200,7 +204,8 @@ TEST_F(OscTest, AFloodOfVolumeMovesEndsAtTheLatest) {
     for (int i = 0; i < 5000; ++i) {
         send(message(i % 2 == 0 ? "/fadewell/deck/A/volume" : "/fadewell/deck/B/volume", {i % 100}));
         if (i % 100 == 0)
-            usleep(1000); // the socket's buffer holds a few hundred: the flood is the queue's, not the kernel's
+            usleep(
+                1000); // the socket's buffer holds a few hundred: the flood is the queue's, not the kernel's
     }
     send(message("/fadewell/deck/A/volume", {42}));
     send(message("/fadewell/deck/B/volume", {58}));
