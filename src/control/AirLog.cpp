@@ -73,7 +73,11 @@ AirLog::AirLog(QString path, Clock clock, Say say)
         m_say = [](const std::string& message) { std::fprintf(stderr, "fadewell: %s\n", message.c_str()); };
 }
 
+// The program ends: a deck still on air stops with it, and its play is closed as a stop.
 AirLog::~AirLog() {
+    for (Deck& deck : m_decks)
+        if (deck.onAir)
+            closePlay(deck, QStringLiteral("stop"));
     if (m_fd >= 0)
         ::close(m_fd);
 }
@@ -118,13 +122,15 @@ void AirLog::playStateChanged(Deck& deck, const MediaPlayer& player, int newStat
         writeLine(deck, QStringLiteral("start"), QStringLiteral("-"));
         return;
     }
-    if (!deck.onAir)
-        return;
+    if (deck.onAir)
+        closePlay(deck, ended                             ? QStringLiteral("end")
+                        : newState == MediaPlayer::Paused ? QStringLiteral("halt")
+                                                          : QStringLiteral("stop"));
+}
+
+void AirLog::closePlay(Deck& deck, const QString& event) {
     deck.onAir = false;
     const std::int64_t played = std::max<std::int64_t>(0, m_clock.steadyMilliseconds() - deck.startedAt);
-    const QString event = ended                             ? QStringLiteral("end")
-                          : newState == MediaPlayer::Paused ? QStringLiteral("halt")
-                                                            : QStringLiteral("stop");
     writeLine(deck, event, playedText(played));
 }
 

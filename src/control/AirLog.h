@@ -13,7 +13,8 @@
 // Each line is written whole by a single write() to a file opened for appending, as the player
 // reports the change on the user-interface thread (never on the audio thread): a crash loses at
 // most the line being written. A file that cannot be opened or written is said once on stderr; the
-// console plays on and each later line tries again. A file that is not text (an audio file named by
+// console plays on and each later line tries again. A deck still on air when the log ends (the
+// program quits) gets its stop line then. A file that is not text (an audio file named by
 // mistake) is never written to.
 //
 // Threads: the user-interface thread only.
@@ -69,6 +70,7 @@ private:
 
     void watchDeck(Deck& deck, MediaPlayer* player);
     void playStateChanged(Deck& deck, const MediaPlayer& player, int newState);
+    void closePlay(Deck& deck, const QString& event);
     void writeLine(const Deck& deck, const QString& event, const QString& played);
     bool open();
     void sayOnce(const std::string& key, const std::string& message);

@@ -15,7 +15,6 @@
 // Threads: construction, destruction and the commands' run on the user-interface thread; the
 // receiving thread parses, queues and says the faults.
 #include <QObject>
-#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>

@@ -41,11 +41,10 @@ private:
     std::int64_t m_ms = 0;
 };
 
-TEST_F(AirLogTest, HandOverLogsBothStartsAndTheHaltOfTheDeckThatWasLive) {
+TEST_F(AirLogTest, HandOverLogsBothStartsTheHaltOfTheDeckThatWasLiveAndAStopAtTheEnd) {
     const QString path = dirPath() + "/air.log";
-    start();
-    AirLog log(path, clock(), listener());
-    log.watch(*console);
+    auto log = std::make_unique<AirLog>(path, clock(), listener());
+    log->watch(start());
     loadTone('A');
     loadTone('B');
     console->Form_KeyDown('A', 0);
@@ -56,13 +55,16 @@ TEST_F(AirLogTest, HandOverLogsBothStartsAndTheHaltOfTheDeckThatWasLive) {
         pass(0.01);
     }
     console->cmdResetVolume_Click(); // halts A, which the fade left playing at the quiet end
+    pass(0.5);
+    log.reset(); // the program quits with B on air
 
     const auto got = lines(path);
-    ASSERT_EQ(got.size(), 3u);
+    ASSERT_EQ(got.size(), 4u);
     const QStringList expected[] = {
         {"2026-12-09T21:04:05+01:00", "A", "start", "-", "A", dirPath() + "/A.wav"},
         {"2026-12-09T21:04:06+01:00", "B", "start", "-", "B", dirPath() + "/B.wav"},
         {"2026-12-09T21:04:07+01:00", "A", "halt", "0:02.3", "A", dirPath() + "/A.wav"},
+        {"2026-12-09T21:04:07+01:00", "B", "stop", "0:01.3", "B", dirPath() + "/B.wav"},
     };
     for (std::size_t i = 0; i < got.size(); ++i)
         EXPECT_EQ(got[i], expected[i]) << "line " << i;
