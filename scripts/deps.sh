@@ -21,6 +21,9 @@ packages=(
   ffmpeg musepack-tools
   # a private sound server, a virtual display and tools to drive and measure them
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xvfb xauth xdotool
+  # the other sound server desktops run, with its session manager and PulseAudio service
+  # (scripts/pipewire-server.sh)
+  pipewire wireplumber pipewire-pulse
   # the icon's PNGs, rendered from its SVG (the SVG reader is in the -extra library, which a
   # machine with imagemagick alone may lack)
   imagemagick libmagickcore-6.q16-6-extra
