@@ -1,24 +1,29 @@
 // Finds what a listener hears as a dropout in a recording of steady tones (raw signed 16-bit
 // little-endian stereo): a stretch where a tone that should sound steadily falls away, a sample
 // step that no sum of the tones at their levels can make (the wave cut and joined elsewhere), and
-// a run of digital silence inside the sound.
+// a run of digital silence inside the sound; and whether the recording itself is whole.
 //
-//   fadewell_dropout_analyse RAW steady=F1[,F2...] max_step=S [rate=44100] [drop_db=6]
-//                            [from=SECONDS] [to=SECONDS]
+//   fadewell_dropout_analyse RAW steady=F1[,F2...] max_step=S [reference=R1[,R2...]] [rate=44100]
+//                            [drop_db=6] [from=SECONDS] [to=SECONDS]
 //
 // steady: the tones to follow (Hz); each sounds at one level whenever it is up, and may start,
 // stop and fade.
 // max_step: the largest step between two samples that the tones can make (the sum of amplitude x
-// 2 pi f / rate over every tone that may sound); a larger one is a jump. from and to limit the
-// checks to part of the recording (seconds). Prints each event and one closing line
-// "dropouts=N jumps=N silences=N"; the exit code is 1 when any was found, 2 on bad arguments.
+// 2 pi f / rate over every tone that may sound, the reference's too); a larger one is a jump.
+// reference: steady tones that another client plays into the same sink from before the checked
+// stretch to after it: the recorder's witness (see recordingGaps). from and to limit the checks to
+// part of the recording (seconds). Prints each event, with a reference the line "recording: whole"
+// or "recording: NOT whole (N gaps)", and one closing line "dropouts=N jumps=N silences=N"; the
+// exit code is 1 when any was found, 3 when the recording is not whole, 2 on bad arguments.
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <numeric>
 #include <numbers>
 #include <sstream>
 #include <string>
@@ -35,6 +40,92 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+std::vector<double> numbers(const std::string& list) {
+    std::vector<double> out;
+    std::stringstream in(list);
+    for (std::string item; std::getline(in, item, ',');)
+        out.push_back(std::stod(item));
+    return out;
+}
+
+// Gaps in the recording itself, found in a reference tone: the server mixes it into the sink
+// whatever the program does, so a recorder that lost samples shows it there. The tone's phase,
+// taken against the recording's own sample count, stands still in a whole recording and moves for
+// good where samples were lost, by 2 pi f x (samples lost) / rate (two tones of periods with no
+// common multiple under a second, so that no loss hides as a whole number of periods of both). A
+// reference that falls away and comes back says its player or the server failed: not whole either,
+// nor is a recording whose reference does not sound from soundFrom to soundTo (the decks' sound).
+// 100 ms windows (so that the decks' tones do not reach the reference's frequency) every 20 ms; the
+// phase before a window and after it is the median over 0.3 s, so that a click or a dropout of the
+// program, which disturbs the few windows that hold it, is not taken for a gap.
+int recordingGaps(const std::vector<float>& x, double tone, double rate, std::size_t from, std::size_t to,
+                  std::size_t soundFrom, std::size_t soundTo) {
+    const auto window = static_cast<std::size_t>(0.1 * rate);
+    const auto hop = static_cast<std::size_t>(0.02 * rate);
+    const std::size_t overlap = window / hop + 1, side = 15; // windows
+    constexpr double kMostMove = 0.05;                       // radians: 2 to 4 samples lost
+    std::vector<std::complex<double>> at;
+    for (std::size_t start = from; start + window <= to; start += hop)
+        at.push_back(tonePhasor(x, start, window, tone, rate));
+    std::vector<double> level;
+    for (const auto& z : at)
+        level.push_back(20 * std::log10(std::max(std::abs(z) / std::numbers::sqrt2, 1e-7)));
+    const double steady = level.empty() ? -200 : median(level);
+    std::size_t first = 0, last = 0; // the stretch where the reference sounds
+    while (first < level.size() && level[first] < steady - 3)
+        ++first;
+    for (std::size_t i = first; i < level.size(); ++i)
+        last = level[i] >= steady - 3 ? i : last;
+    std::printf("reference %.0f Hz: %.2f dB, %.2f s to %.2f s\n", tone, steady,
+                static_cast<double>(from + first * hop) / rate, static_cast<double>(from + last * hop) / rate);
+    int gaps = 0;
+    if (from + first * hop > soundFrom + window || from + last * hop + window < soundTo) {
+        std::printf("recording gap: the %.0f Hz reference does not sound as long as the decks\n", tone);
+        ++gaps;
+    }
+    for (std::size_t i = first; i <= last && i < level.size(); ++i)
+        if (level[i] < steady - 6) {
+            std::printf("recording gap: the %.0f Hz reference falls away at %.3f s\n", tone,
+                        static_cast<double>(from + i * hop) / rate);
+            ++gaps;
+            while (i <= last && level[i] < steady - 3)
+                ++i;
+        }
+    std::vector<double> moves(level.size(), 0.0); // the phase after window i less the phase before it
+    for (std::size_t i = first + side; i + overlap + side <= last + 1; ++i) {
+        const std::complex<double> centre =
+            std::accumulate(at.begin() + static_cast<std::ptrdiff_t>(i - side),
+                            at.begin() + static_cast<std::ptrdiff_t>(i), std::complex<double>{});
+        std::vector<double> before, after;
+        for (std::size_t j = i - side; j < i; ++j)
+            before.push_back(std::arg(at[j] / centre));
+        for (std::size_t j = i + overlap; j < i + overlap + side; ++j)
+            after.push_back(std::arg(at[j] / centre));
+        moves[i] = std::remainder(median(after) - median(before), 2 * std::numbers::pi);
+    }
+    double calm = 0; // the largest move that is no gap
+    for (std::size_t i = 0; i < moves.size(); ++i) {
+        if (std::fabs(moves[i]) <= kMostMove) {
+            calm = std::max(calm, std::fabs(moves[i]));
+            continue;
+        }
+        std::size_t worst = i;
+        for (std::size_t j = i; j < std::min(i + overlap + side, moves.size()); ++j)
+            worst = std::fabs(moves[j]) > std::fabs(moves[worst]) ? j : worst;
+        const double move = moves[worst];
+        const double lost = std::fmod(move + 2 * std::numbers::pi, 2 * std::numbers::pi) / (2 * std::numbers::pi);
+        std::printf("recording gap: the %.0f Hz reference moves by %.2f rad at %.3f s (%.2f ms lost, give or "
+                    "take whole periods of %.2f ms)\n",
+                    tone, move, static_cast<double>(from + (worst + overlap / 2) * hop) / rate, lost * 1000 / tone,
+                    1000 / tone);
+        ++gaps;
+        i = worst + overlap + side;
+    }
+    std::printf("reference %.0f Hz: its phase moves by at most %.3f rad elsewhere (%.2f is a gap)\n", tone, calm,
+                kMostMove);
+    return gaps;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -46,7 +137,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::map<std::string, std::string> p = {{"rate", "44100"}, {"drop_db", "6"}, {"from", "0"},
-                                            {"to", "1e9"},     {"steady", ""},   {"max_step", ""}};
+                                            {"to", "1e9"},     {"steady", ""},   {"max_step", ""}, {"reference", ""}};
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto eq = arg.find('=');
@@ -56,12 +147,7 @@ int main(int argc, char** argv) {
         }
         p[arg.substr(0, eq)] = arg.substr(eq + 1);
     }
-    std::vector<double> tones;
-    {
-        std::stringstream list(p["steady"]);
-        for (std::string item; std::getline(list, item, ',');)
-            tones.push_back(std::stod(item));
-    }
+    const std::vector<double> tones = numbers(p["steady"]);
     if (tones.empty() || p["max_step"].empty()) {
         std::fputs("steady= and max_step= are needed\n", stderr);
         return 2;
@@ -153,6 +239,11 @@ int main(int argc, char** argv) {
             ++silences;
         }
     }
+    int gaps = 0;
+    for (double tone : numbers(p["reference"]))
+        gaps += recordingGaps(left, tone, rate, from, to, soundFrom, soundTo);
+    if (!p["reference"].empty())
+        std::printf(gaps == 0 ? "recording: whole\n" : "recording: NOT whole (%d gaps)\n", gaps);
     std::printf("dropouts=%d jumps=%d silences=%d\n", dropouts, jumps, silences);
-    return dropouts + jumps + silences > 0 ? 1 : 0;
+    return gaps > 0 ? 3 : dropouts + jumps + silences > 0 ? 1 : 0;
 }
