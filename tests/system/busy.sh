@@ -2,8 +2,8 @@
 # Fadewell on air on a machine that is not idle: the built program on a virtual display with a
 # private sound server, decks loaded through the real file-open dialog and started with real keys
 # and clicks, the server's output recorded and searched for dropouts (a tone that falls away, a
-# sample step no tone makes, a run of digital silence), once the recording is known to be whole (the
-# reference tones another client plays beside the console are unbroken in it).
+# sample step no tone makes, a run of digital silence), where the recording is known to be whole
+# (the reference tones another client plays beside the console are unbroken there).
 #   busy.sh BUILD_DIR cpu        three decks playing tones while busy processes hold every core
 #                                (ten a core, two of them compilers) for 40 s
 #   busy.sh BUILD_DIR disk       the same while one process writes to the disk the files are read
@@ -91,12 +91,14 @@ sox -q -t raw -r 44100 -e signed -b 16 -c 2 "$recording" "$kept"
 "$analyse" "$recording" steady=$steady max_step="$max_step" reference=$FW_REFERENCE_TONES >"$FW_TMP/analysis.txt"
 cat "$FW_TMP/analysis.txt"
 result=$(tail -1 "$FW_TMP/analysis.txt")
-# A recording that lost samples says nothing of the program: the run is not judged, and fails.
-if grep -qx "recording: whole" "$FW_TMP/analysis.txt"; then
-  ok "the recording is whole: the reference tones beside the console are unbroken"
+# Where the recording itself lost samples, it says nothing of the program; a recording that lost
+# them too often is not judged at all, and fails.
+whole=$(grep '^recording: [wNg]' "$FW_TMP/analysis.txt")
+if [[ $whole != "recording: NOT"* ]]; then
+  ok "the recording is whole, or its few gaps are known (${whole#recording: })"
   expect "no dropout, jump or silence in the recording ($result; kept as $kept)" test "$result" = "dropouts=0 jumps=0 silences=0"
 else
-  no "the recording is whole (it lost samples: its $result are not judged; kept as $kept)"
+  no "the recording can be judged (${whole#recording: }; kept as $kept)"
 fi
 [ "$FW_FAILURES" -eq 0 ] || { echo "## program output"; tail -20 "$FW_TMP/app.log"; }
 fw_done
