@@ -25,6 +25,9 @@ packages=(
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xvfb xauth xdotool
   # a private JACK server on its dummy backend, its graph listed and recorded (jack_lsp, jack_rec)
   jackd2
+  # the other sound server desktops run, with its session manager and PulseAudio service
+  # (scripts/pipewire-server.sh)
+  pipewire wireplumber pipewire-pulse
   # the icon's PNGs, rendered from its SVG (the SVG reader is in the -extra library, which a
   # machine with imagemagick alone may lack)
   imagemagick libmagickcore-6.q16-6-extra
