@@ -108,10 +108,10 @@ std::string variableBlockSizes(const std::string& path) {
     return writeBytes(path, fileOf(put(big.head, kMinBlock, 1152, 2), frames));
 }
 
-// Numbered frames of one block size, the header's minimum counting the short last block.
-std::string minimumCountingTheLastBlock(const std::string& path) {
+// Numbered frames of one block size, a field of the header rewritten.
+std::string flacWith(const std::string& path, std::size_t field, std::uint64_t value, int size) {
     const Flac flac = encodeFlac(4608);
-    return writeBytes(path, fileOf(put(flac.head, kMinBlock, kFrames % 4608, 2), flac.frames));
+    return writeBytes(path, fileOf(put(flac.head, field, value, size), flac.frames));
 }
 
 std::string mp3(const TempDir& d, const std::string& arguments) {
@@ -128,20 +128,15 @@ const struct Kind {
     {"FlacWithVariableBlockSizes", [](const TempDir& d) { return variableBlockSizes(d.file("v.flac")); },
      4608},
     {"FlacWhoseMinimumBlockCountsItsLastBlock",
-     [](const TempDir& d) { return minimumCountingTheLastBlock(d.file("m.flac")); }, 4608},
+     [](const TempDir& d) { return flacWith(d.file("m.flac"), kMinBlock, kFrames % 4608, 2); }, 4608},
     {"OggFlacWhoseMinimumBlockCountsItsLastBlock",
      [](const TempDir& d) {
-         return ffmpegEncode(minimumCountingTheLastBlock(d.file("m.flac")), d.file("m.oga"),
-                             "-c copy -f ogg");
+         const std::string flac = flacWith(d.file("m.flac"), kMinBlock, kFrames % 4608, 2);
+         return ffmpegEncode(flac, d.file("m.oga"), "-c copy -f ogg");
      },
      4608},
     {"FlacWhoseHeaderStatesAFewSamplesMore", // libFLAC cannot reach its end: FFmpeg's reader plays it
-     [](const TempDir& d) {
-         const Flac flac = encodeFlac(4608);
-         return writeBytes(d.file("more.flac"),
-                           fileOf(put(flac.head, kTotal, kFrames + 1000, 4), flac.frames));
-     },
-     4608},
+     [](const TempDir& d) { return flacWith(d.file("more.flac"), kTotal, kFrames + 1000, 4); }, 4608},
     {"Mp3OfAFrameOrTwo", [](const TempDir& d) { return writeBytes(d.file("short.mp3"), mp3(d, "-t 0.02")); },
      1152},
     {"Mp3WhoseXingHeaderSaysOneFrame",
