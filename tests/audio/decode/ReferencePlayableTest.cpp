@@ -160,7 +160,9 @@ TEST_P(ReferencePlayableTest, PlaysOnADeckToItsEndForTheLengthFfmpegDecodes) {
     TempDir dir;
     const std::string path = GetParam().make(dir);
     int rate = 0, channels = 0;
-    const double reference = static_cast<double>(ffmpegDecode(path, rate, channels).size() / channels) / rate;
+    const std::size_t samples = ffmpegDecode(path, rate, channels).size(); // sets rate and channels
+    ASSERT_GT(channels, 0);
+    const double reference = static_cast<double>(samples / static_cast<std::size_t>(channels)) / rate;
     ASSERT_GT(reference, 0.0);
     auto engine = AudioEngine::createOffline(kRate, kBlock);
     DeckPlayer player(*engine);
