@@ -229,7 +229,7 @@ int main(int argc, char** argv) {
     }
 
     // Steps and digital silence, where the tones sound.
-    std::size_t zeroRun = 0;
+    std::size_t zeroLeft = 0, zeroRight = 0;
     for (std::size_t i = std::max<std::size_t>(soundFrom, 1); i < std::min(soundTo, to); ++i) {
         const double step = std::max(std::fabs(left[i] - left[i - 1]), std::fabs(right[i] - right[i - 1]));
         if (step > maxStep) {
@@ -237,9 +237,13 @@ int main(int argc, char** argv) {
                           static_cast<double>(i) / rate, maxStep);
             events.push_back({static_cast<double>(i) / rate, text, &jumps});
         }
-        zeroRun = left[i] == 0.0f && right[i] == 0.0f ? zeroRun + 1 : 0;
-        if (zeroRun == 32) { // 0.7 ms of exact zeros: no sum of these tones holds still that long
-            std::snprintf(text, sizeof text, "silence: at %.4f s", static_cast<double>(i - 31) / rate);
+        // 0.7 ms of exact zeros in a channel: no sum of these tones holds still that long.
+        zeroLeft = left[i] == 0.0f ? zeroLeft + 1 : 0;
+        zeroRight = right[i] == 0.0f ? zeroRight + 1 : 0;
+        if (zeroLeft == 32 || zeroRight == 32) {
+            const char* where = zeroLeft >= 32 && zeroRight >= 32 ? "" : zeroLeft >= 32 ? ", left channel alone"
+                                                                                         : ", right channel alone";
+            std::snprintf(text, sizeof text, "silence: at %.4f s%s", static_cast<double>(i - 31) / rate, where);
             events.push_back({static_cast<double>(i - 31) / rate, text, &silences});
         }
     }
@@ -250,8 +254,8 @@ int main(int argc, char** argv) {
     bool covered = true;
     for (double tone : numbers(p["reference"]))
         covered = recordingGaps(left, tone, rate, from, to, soundFrom, soundTo, gaps) && covered;
-    // Digital silence where the reference sounds: the whole mix was missing, which the program
-    // cannot make; the server's sink or the recorder left it out.
+    // Digital silence where the reference sounds, in both channels or in one: the whole mix was
+    // missing there, which the program cannot make; the server's sink or the recorder left it out.
     for (const Event& e : events)
         if (!p["reference"].empty() && e.count == &silences) {
             std::printf("recording gap: digital silence at %.3f s, the reference gone too\n", e.at);

@@ -259,8 +259,8 @@ fw_record_stop() {
 
 # The recording's witness: two quiet steady tones (each at -37 dB RMS, their frequencies below any
 # deck's), made by sox as long as they are listened to, that pacat, another client, plays into the
-# same sink with four seconds queued (a second was seen to run dry while the whole test ran at nice
-# 19 beside other work). The dropout analysis (reference=) finds in them whether the recording lost
+# same sink with four seconds queued (paplay's second, 0.8 s on PipeWire, was seen to run dry while
+# the test ran at nice 19 beside other work). The dropout analysis (reference=) finds in them whether the recording lost
 # samples, so that a gap the recorder made is not blamed on the program.
 FW_REFERENCE_TONES=97,151
 FW_REFERENCE_VOLUME=0.04 # the two tones' peak together, 0.02 each

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The dropout analysis tells the recorder's faults from the program's: recordings made to order,
 # the decks' tones with the reference tones beside them, some with samples cut out of the whole
-# recording (what a recorder that falls behind loses) or silenced in it (a sink or a recorder that
-# left the whole mix out), some with a gap in the decks' tones alone (what a program that falls
+# recording (what a recorder that falls behind loses) or silenced in it, in both channels or one (a
+# sink or a recorder that left the whole mix out), some with a gap in the decks' tones alone (what a program that falls
 # behind leaves).
 #   witness.sh BUILD_DIR
 set -uo pipefail
@@ -27,14 +27,18 @@ mix decks.wav reference12.wav whole
 mix decks-gap.wav reference12.wav program-gap
 mix decks.wav reference8.wav short
 # cut RAW SECONDS:FRAMES...: the recording less FRAMES at SECONDS, and so on (the seconds falling);
-# SECONDS+FRAMES: FRAMES made digital silence there (the whole mix left out, its time kept).
+# SECONDS+FRAMES: FRAMES made digital silence there (the whole mix left out, its time kept);
+# SECONDS<FRAMES: the same in the left channel alone.
 cut() {
   local raw=$1 at frames
   shift
   for place in "$@"; do
-    at=${place%[:+]*} frames=${place#*[:+]}
+    at=${place%[:+<]*} frames=${place#*[:+<]}
     { head -c $((44100 * 4 * at)) "$raw"
-      [[ $place != *+* ]] || head -c $((frames * 4)) /dev/zero
+      case $place in
+      *+*) head -c $((frames * 4)) /dev/zero ;;
+      *\<*) tail -c +$((44100 * 4 * at + 1)) "$raw" | head -c $((frames * 4)) | perl -0777 -pe 's/..(..)/\0\0$1/gs' ;;
+      esac
       tail -c +$((44100 * 4 * at + frames * 4 + 1)) "$raw"; } >cut.raw
     mv cut.raw "$raw"
   done
@@ -61,6 +65,7 @@ gaps 0 whole 5:941
 gaps 0 whole 5:4410
 gaps 1 program-gap 5:512
 gaps 0 whole 5+470
+gaps 0 whole 5<420
 NOT 3 whole 7:512 3:512
 CASES
 fw_done
