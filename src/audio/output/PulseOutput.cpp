@@ -44,6 +44,10 @@ constexpr double kMostBufferSeconds = 1.5;
 // test server's sink takes a request's length (20 ms) at a time: with 15 ms, one of some fifty
 // hand-overs had its start cut.
 constexpr double kRewriteMarginSeconds = 0.030;
+// The same on PipeWire's PulseAudio service, which takes a graph cycle (10.7 ms at its default
+// quantum) at a time and adds up to one cycle it does not report: there 30 ms put a key 36 ms
+// (40 at worst) after the server's answer, where a rewrite was still honoured 5 ms ahead.
+constexpr double kPipeWireRewriteMarginSeconds = 0.015;
 constexpr auto kConnectTimeout = std::chrono::seconds(3);
 // How often the latency is read again: now and then, and often while the sink holds much (a sink
 // that ran alone at a long latency takes a second or two to come down to the stream's).
@@ -114,6 +118,40 @@ bool connectContext(pa_mainloop* m, pa_context* c, std::string& error) {
     }
 }
 
+// Runs m until done() or the connection's deadline; false when the time ran out.
+template <class Done> bool iterateUntil(pa_mainloop* m, Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        iterateBefore(m, deadline);
+    }
+    return true;
+}
+
+// Whether the server is PipeWire's PulseAudio service: it names itself "PulseAudio (on PipeWire
+// 0.3.65)".
+bool onPipeWire(pa_mainloop* m, pa_context* c) {
+    struct Answer {
+        bool pipeWire = false;
+        bool done = false;
+    } answer;
+    pa_operation* op = pa_context_get_server_info(
+        c,
+        [](pa_context*, const pa_server_info* info, void* data) {
+            auto* a = static_cast<Answer*>(data);
+            a->pipeWire = info != nullptr && info->server_name != nullptr &&
+                          std::strstr(info->server_name, "PipeWire") != nullptr;
+            a->done = true;
+        },
+        &answer);
+    if (op == nullptr)
+        return false;
+    iterateUntil(m, [&] { return answer.done; });
+    pa_operation_unref(op);
+    return answer.pipeWire;
+}
+
 class PulseOutput final : public OutputBackend {
 public:
     // sink: the sink's name, or empty for the server's default sink.
@@ -175,6 +213,8 @@ private:
         std::string error;
         if (!connectContext(mainloop, context.get(), error))
             return fail(error);
+        m_margin =
+            onPipeWire(mainloop, context.get()) ? kPipeWireRewriteMarginSeconds : kRewriteMarginSeconds;
 
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(m_rate), 2};
         std::unique_ptr<pa_stream, StreamDeleter> stream(pa_stream_new_with_proplist(
@@ -339,7 +379,7 @@ private:
         api->time_restart(event, pa_timeval_add(pa_gettimeofday(&next), m_askEvery));
     }
 
-    // Makes again what nobody has heard yet, from kRewriteMarginSeconds (and the time since the
+    // Makes again what nobody has heard yet, from the server's margin (and the time since the
     // answer) after what is heard now, and writes it in the old sound's place. What the sink has
     // taken already (the stretch before the server's read position) it takes again from here: the
     // server rewinds it for a write before that position.
@@ -347,7 +387,7 @@ private:
         const auto frame = static_cast<std::int64_t>(m_bytesPerFrame);
         const double since = static_cast<double>(pa_timeval_age(&timing.timestamp)) / 1e6;
         const double sink = static_cast<double>(timing.sink_usec) / 1e6;
-        const auto ahead = static_cast<std::int64_t>((kRewriteMarginSeconds + since - sink) * m_rate) * frame;
+        const auto ahead = static_cast<std::int64_t>((m_margin + since - sink) * m_rate) * frame;
         const std::int64_t from = timing.read_index + ahead;
         if (from >= m_written)
             return;
@@ -387,7 +427,8 @@ private:
     bool m_asking = false;      // a timing question is on its way
     bool m_askedForRewrite = false;
     bool m_wantRewrite = false;
-    int m_retries = 0; // answers in a row that could not be used
+    int m_retries = 0;                       // answers in a row that could not be used
+    double m_margin = kRewriteMarginSeconds; // where a rewrite begins after what is heard
     pa_usec_t m_askEvery = kAskOftenEvery;
     std::atomic<double> m_latency{0.0}; // the stream's buffer as the server has it; any thread
     pa_buffer_attr m_attr{};            // the output thread's: what it last asked for
@@ -412,19 +453,6 @@ private:
     std::atomic<unsigned long> m_underflows{0}; // the server found our stream empty
 };
 
-} // namespace
-
-namespace {
-// Runs m until done() or the connection's deadline; false when the time ran out.
-template <class Done> bool iterateUntil(pa_mainloop* m, Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        iterateBefore(m, deadline);
-    }
-    return true;
-}
 } // namespace
 
 int soundServerRate(std::string& error, const std::string& sink) {
