@@ -23,8 +23,9 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "audio/engine/AudioEngine.h"
 #include "audio/DeckPlayer.h"
+#include "audio/engine/AudioEngine.h"
+#include "common/Globals.h"
 #include "realtime/RealtimeDetector.h"
 #include "support/AudioFixtures.h"
 
@@ -49,7 +50,9 @@ struct Deck {
     std::uint64_t frames = 0; // rendered since it last started
     long loops = 0;
     int slider = 20; // 0 loudest .. 100 quietest, as the console's sliders
-    void applySlider() { player->setVolume(-41 * slider); }
+    void applySlider() {
+        player->setVolume(Globals::PlayerVolumeFromSlider(static_cast<std::int16_t>(slider)));
+    }
 };
 
 } // namespace

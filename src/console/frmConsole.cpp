@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "audio/VolumeControl.h"
+#include "console/AutoFade.h"
 #include "console/ConsoleArt.h"
 #include "console/DigitalDisplay.h"
 #include "console/KeyCodes.h"
@@ -324,7 +325,7 @@ void frmConsole::createControls() {
 
     tmrRemainingTime = timer(this, "tmrRemainingTime", 50);
     tmrClock = timer(this, "tmrClock", 1000);
-    tmrFade = timer(this, "tmrFade", 10);
+    tmrFade = timer(this, "tmrFade", AutoFade::kTickMilliseconds);
 
     QWidget* tabOrder[] = {SliderA,      SliderB,         SliderC,         SliderMic,       SliderLine,
                            MediaPlayerA, MediaPlayerB,    MediaPlayerC,    cmdMediaC,       cmdMediaB,

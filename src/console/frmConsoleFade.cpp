@@ -4,6 +4,7 @@
 
 #include "common/Globals.h"
 #include "common/Numeric.h"
+#include "console/AutoFade.h"
 #include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/ShownTextAccessibility.h"
@@ -11,7 +12,6 @@
 #include "platform/Clock.h"
 
 namespace {
-constexpr int kQuietEnd = 100;
 const QString kAutoFadeWarning = QStringLiteral("Valid auto fade values are 1 through 9");
 } // namespace
 
@@ -64,38 +64,30 @@ void frmConsole::showAutoFadeMessage() {
         announceShownText(lblAutofadeMessage, shown);
 }
 
-// Each active tick moves the sliders of the decks that are not live by 5 / (auto-fade seconds)
-// positions, re-applies all three deck volumes, and ends the fade once both faded decks have
-// reached the quiet end.
+// An active tick moves the sliders of the decks that are not live as AutoFade says, re-applies all
+// three deck volumes, and ends the fade on the tick AutoFade ends it.
 void frmConsole::tmrFade_Timer() {
     if (!fadeActive)
         return;
-    const double seconds = Numeric::numericValue(txtAutoFade->text());
-    // A text with no positive value gives no usable step: hold every slider until one is typed.
-    if (!(seconds > 0.0))
+    AutoFade::Positions positions{};
+    std::optional<std::size_t> live;
+    for (std::size_t i = 0; i < m_decks.size(); ++i) {
+        positions[i] = m_decks[i].slider->value();
+        if (m_decks[i].letter == mCurrentPlayer)
+            live = i;
+    }
+    const auto tick = AutoFade::tick(positions, live, txtAutoFade->text());
+    if (!tick)
         return;
-    const double step = 5.0 / seconds;
-    for (Deck& d : m_decks)
-        d.fadeLevel = d.slider->value() + step;
-    for (Deck& d : m_decks) {
-        if (d.letter == mCurrentPlayer)
-            continue;
-        d.slider->setValue(d.fadeLevel > kQuietEnd ? kQuietEnd
-                                                   : static_cast<int>(Numeric::roundHalfEven(d.fadeLevel)));
+    for (std::size_t i = 0; i < m_decks.size(); ++i) {
+        m_decks[i].fadeLevel = tick->levels[i];
+        if (i != live)
+            m_decks[i].slider->setValue(tick->positions[i]);
     }
     SliderA_Scroll();
     SliderB_Scroll();
     SliderC_Scroll();
-
-    bool live = false;
-    bool othersDone = true;
-    for (const Deck& d : m_decks) {
-        if (d.letter == mCurrentPlayer)
-            live = true;
-        else if (d.fadeLevel < kQuietEnd)
-            othersDone = false;
-    }
-    if (live && othersDone)
+    if (tick->ended)
         fadeActive = false;
 }
 

@@ -14,7 +14,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,35 +21,28 @@
 #include <thread>
 #include <vector>
 
+#include "audio/engine/DeckTypes.h"
 #include "audio/output/OutputBackend.h"
 #include "audio/output/OutputDevices.h"
 
+class Decoder;
 class QObject;
 class OutputSupervisor;
 namespace engine {
 struct Deck;
-}
+class DeckPlayback;
+class History;
+class LengthScans;
+class OfflinePasses;
+class RateGroups;
+} // namespace engine
 
 class AudioEngine final : public OutputSource {
 public:
-    // How many decks (players) one engine can hold.
-    static constexpr int kMaxDecks = 8;
-    // How many file rates the callback resamples itself (each rate once, for all its decks); the
-    // worker resamples the files of any further rate, deck by deck.
-    static constexpr int kMaxGroups = 16;
-
-    // What a deck's owner hears from the engine, on the user-interface thread.
-    class Listener {
-    public:
-        virtual ~Listener() = default;
-        // The deck played its file to the end; it plays nothing more until told to.
-        virtual void deckEnded() = 0;
-        // The exact length of a file whose length had to be counted (MP3, WMA, ...) is now known (a
-        // further call to deckInfo() gives it).
-        virtual void deckLengthKnown() = 0;
-        // The file could not be read any more; the deck is silent.
-        virtual void deckLost(const std::string& reason) = 0;
-    };
+    static constexpr int kMaxDecks = engine::kMaxDecks;
+    static constexpr int kMaxGroups = engine::kMaxGroups;
+    using Listener = engine::DeckListener;
+    using DeckInfo = engine::DeckInfo;
 
     // Where the mix goes.
     enum class Output { Offline, Device, SilentClock };
@@ -91,12 +83,6 @@ public:
     void processNotifications();
 
     // --- Decks (used by DeckPlayer) ---
-    struct DeckInfo {
-        double duration = 0.0; // seconds; an estimate until exact
-        bool exact = true;
-        int fileRate = 0;
-        int fileChannels = 0;
-    };
     // A new deck, silent and empty; listener must outlive it. Throws PlayerError when all are taken.
     int attachDeck(Listener& listener);
     void detachDeck(int deck);
@@ -128,9 +114,6 @@ public:
 
 private:
     using Deck = engine::Deck;
-    struct RateGroup;
-    struct Snapshot;
-    struct ScanJob;
     struct LostEvent {
         int deck;
         std::uint32_t loadSerial;
@@ -148,18 +131,7 @@ private:
     void adoptLatency(double seconds);
     void wakeWorker();
     void processBlock(float* out, std::size_t frames) noexcept; // at most framesPerBuffer()
-    // Mixes the deck's frames into out (frames at the deck's rate); true if it added any.
-    bool mixDeck(Deck& d, float* out, std::size_t frames) noexcept;
-    // The callback takes up the deck's requested seek or new file, if the worker has reached it.
-    bool takeSeek(Deck& d, std::uint16_t requestedGen) noexcept;
-    int groupFor(int fileRate); // user-interface thread: the group for a rate, or -1 if none can be
-    bool needsPass(std::size_t frames) const; // offline rendering thread
-    // Callback: the state at the start of a block, kept to go back to; and the positions heard.
-    void takeSnapshot() noexcept;
-    void publishHeard() noexcept;
-    std::uint64_t heardNow(const Deck& d) const noexcept;
-    Snapshot& snapshot(std::uint64_t index) noexcept;
-    bool heardBeforeASkip(std::uint64_t index) noexcept;
+    void handOver(int index, std::unique_ptr<Decoder> decoder, int group, const DeckInfo& info);
     void noteChange(); // user-interface or worker thread
     Deck& deck(int index) const;
 
@@ -167,18 +139,14 @@ private:
     int m_framesPerBuffer;
     const bool m_offline;
     std::vector<std::unique_ptr<Deck>> m_decks;
-    std::vector<std::unique_ptr<RateGroup>> m_groups;
+    const std::unique_ptr<engine::RateGroups> m_groups;
+    const std::unique_ptr<engine::History> m_history;       // the callback's
+    const std::unique_ptr<engine::DeckPlayback> m_playback; // the callback's
+    const std::unique_ptr<engine::OfflinePasses> m_passes;  // offline engines only
+    const std::unique_ptr<engine::LengthScans> m_scans;     // user-interface thread
 
     std::unique_ptr<OutputSupervisor> m_supervisor; // none offline; the worker's after start-up
     int m_changeSignal = -1;                        // an eventfd; written on every change of a deck
-    // Callback only: the frames made so far, and the snapshots kept, indices [begin, end) of a ring.
-    std::uint64_t m_cbFrame = 0;
-    std::vector<Snapshot> m_snapshots;
-    std::uint64_t m_snapshotBegin = 0;
-    std::uint64_t m_snapshotEnd = 0;
-    std::uint64_t m_rewindLimit = 0;             // frames back the callback keeps what it may go back to
-    std::atomic<std::uint64_t> m_switchFrame{0}; // m_cbFrame when the output last changed
-    std::atomic<std::uint64_t> m_latencyFrames{0};
     std::atomic<double> m_latencySeconds{0.0};
     std::atomic<bool> m_latencyStale{false}; // the output changed: its latency to be taken up
 
@@ -187,18 +155,13 @@ private:
     std::mutex m_wakeMutex;
     std::condition_variable m_wake;
     bool m_wakeRequested = false;
-    // Offline: the rendering thread asks for a pass, the worker says when it is done.
-    std::atomic<std::uint32_t> m_passRequested{0};
-    std::atomic<std::uint32_t> m_passDone{0};
 
     std::mutex m_eventMutex; // worker and scanners vs user-interface thread
     std::vector<LostEvent> m_lost;
     std::atomic<bool> m_notifyPosted{false};
-    std::atomic<std::uint32_t> m_starved{0}; // callback -> worker: mixes a playing deck had no sound for
     // Worker only: the dropouts already said on stderr, and when the next notice may come.
     std::uint32_t m_starvedSeen = 0;
     unsigned long m_underflowsSeen = 0;
     std::chrono::steady_clock::time_point m_nextDropoutNotice{};
-    std::list<std::unique_ptr<ScanJob>> m_scans; // user-interface thread
-    std::unique_ptr<QObject> m_uiContext;        // receives the queued processNotifications()
+    std::unique_ptr<QObject> m_uiContext; // receives the queued processNotifications()
 };

@@ -8,9 +8,9 @@
 #include <memory>
 #include <mutex>
 
-#include "audio/engine/AudioEngine.h"
-#include "audio/engine/DeckMixer.h"
 #include "audio/decode/Decoder.h"
+#include "audio/engine/DeckFades.h"
+#include "audio/engine/DeckTypes.h"
 #include "audio/engine/RingBuffer.h"
 
 namespace engine {
@@ -100,11 +100,11 @@ struct Deck {
     std::uint32_t endedSeen = kNoGen;
 
     // User-interface thread only.
-    AudioEngine::Listener* listener = nullptr;
+    DeckListener* listener = nullptr;
     bool attached = false;
     std::uint16_t uiGen = 0;
     double segmentStart = 0.0;
-    AudioEngine::DeckInfo info;
+    DeckInfo info;
     int uiRingRate; // the rate positions count in
     bool loaded = false;
     std::uint32_t loadSerial = 0;

@@ -1,4 +1,4 @@
-#include "audio/engine/DeckMixer.h"
+#include "audio/engine/DeckFades.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "audio/engine/DeckMixer.h"
+#include "audio/engine/DeckFades.h"
 
 namespace {
 
