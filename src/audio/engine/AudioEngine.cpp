@@ -32,7 +32,6 @@ namespace {
 // from the processor); at the usual rates, more (the rings' sizes are powers of two).
 constexpr double kRingSeconds = 1.6;
 constexpr int kRingRate = 96000; // rings hold kRingSeconds at this rate or the engine's, if higher
-constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);
 constexpr int kWorkerNice = -10;
 
 int usableRate(int sampleRate, int framesPerBuffer) {
@@ -96,6 +95,7 @@ int AudioEngine::attachDeck(Listener& listener) {
     for (int i = 0; i < kMaxDecks; ++i) {
         Deck& d = deck(i);
         if (!d.attached) {
+            d.ring.allocate(); // before the deck is handed to the worker and the callback
             d.attached = true;
             d.listener = &listener;
             d.endReported = false;
@@ -210,6 +210,7 @@ void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
     m_history->take();
     std::fill(out, out + 2 * frames, 0.0f);
     m_groups->beginBlock(frames);
+    bool idle = true;
     for (auto& deckPtr : m_decks) {
         Deck& d = *deckPtr;
         // A deck that is silent takes up a requested seek (or new file) before its target is
@@ -225,8 +226,10 @@ void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
             if (mix != nullptr && m_playback->mix(d, mix, needed))
                 m_groups->fed(d.cb.group);
         }
+        idle = idle && !d.playing.load(std::memory_order_relaxed) && d.cb.fades.transport == 0;
     }
     m_groups->endBlock(out, frames);
+    m_cbIdle = idle && !m_groups->anyRunning();
     m_history->advance(frames);
 }
 
@@ -292,7 +295,7 @@ void AudioEngine::workerLoop() {
         watchEvents();
         m_supervisor->supervise();
         std::unique_lock lock(m_wakeMutex);
-        m_wake.wait_for(lock, kWorkerPeriod, [this] { return m_wakeRequested; });
+        m_wake.wait_for(lock, nextPassWithin(m_decks), [this] { return m_wakeRequested; });
         m_wakeRequested = false;
     }
 }

@@ -59,4 +59,14 @@ Fed feed(Deck& d) {
     return fed;
 }
 
+std::chrono::milliseconds nextPassWithin(const std::vector<std::unique_ptr<Deck>>& decks) {
+    bool playing = false;
+    for (const auto& d : decks) {
+        if (!d->markers.allHandedBack())
+            return std::chrono::milliseconds(5);
+        playing = playing || d->playing.load(std::memory_order_relaxed);
+    }
+    return std::chrono::milliseconds(playing ? 50 : 250);
+}
+
 } // namespace engine

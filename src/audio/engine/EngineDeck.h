@@ -51,9 +51,9 @@ struct CallbackDeck {
 
 // One deck. Fields are grouped by the thread that writes them.
 struct Deck {
-    Deck(std::size_t ringFrames, int sampleRate) : ring(ringFrames), uiRingRate(sampleRate) {}
+    Deck(std::size_t ringFrames, int sampleRate) : ring(ringFrames, false), uiRingRate(sampleRate) {}
 
-    StereoRing ring; // worker -> callback
+    StereoRing ring; // worker -> callback; its storage allocated when the deck is first attached
     // Worker -> callback: where seeks and the end take effect. Kept for as long as the callback may
     // go back (two seconds): room for a seek every two milliseconds, as a dragged position bar asks.
     SpscQueue<Marker, 1024> markers;

@@ -1,6 +1,7 @@
 #pragma once
 // Lock-free single-producer, single-consumer queues between the worker thread (producer) and the
-// audio callback (consumer). Storage is allocated once, in the constructor, on the UI thread.
+// audio callback (consumer). Storage is allocated once, on the UI thread, before either side uses
+// it (a ring's frames are not cleared: a page of them becomes resident when it is first written).
 //
 // Indices only grow (64 bits do not wrap in practice); the slot is index & mask. The producer
 // publishes a write index with release after filling the slots, the consumer reads it with acquire
@@ -45,12 +46,19 @@ private:
 class StereoRing {
 public:
     // capacityFrames is rounded up to a power of two.
-    explicit StereoRing(std::size_t capacityFrames) {
+    explicit StereoRing(std::size_t capacityFrames, bool allocateNow = true) : m_wanted(capacityFrames) {
+        if (allocateNow)
+            allocate();
+    }
+    // The storage of a ring made without it; before the producer or the consumer first uses the ring.
+    void allocate() {
+        if (m_data)
+            return;
         m_capacity = 1;
-        while (m_capacity < capacityFrames)
+        while (m_capacity < m_wanted)
             m_capacity <<= 1;
         m_mask = m_capacity - 1;
-        m_data = std::make_unique<float[]>(m_capacity * 2);
+        m_data.reset(new float[m_capacity * 2]);
     }
 
     std::size_t capacity() const { return m_capacity; }
@@ -94,7 +102,8 @@ public:
     void release(std::uint64_t index) { m_cursor.release(index); }
 
 private:
-    std::size_t m_capacity = 0;
+    std::size_t m_wanted = 0;
+    std::size_t m_capacity = 0; // 0 until allocated: nothing is writable
     std::size_t m_mask = 0;
     std::unique_ptr<float[]> m_data;
     alignas(64) std::atomic<std::uint64_t> m_write{0};
@@ -126,6 +135,10 @@ public:
     std::uint64_t readIndex() const { return m_cursor.at(); }
     void rewindTo(std::uint64_t index) { m_cursor.rewindTo(index); }
     void release(std::uint64_t index) { m_cursor.release(index); }
+    // Producer: whether every item pushed has been handed back.
+    bool allHandedBack() const {
+        return m_write.load(std::memory_order_relaxed) == m_read.load(std::memory_order_acquire);
+    }
 
 private:
     T m_items[Capacity]{};
