@@ -31,7 +31,8 @@ namespace {
 // Read-ahead: a deck plays on this long while its file cannot be read (a slow disk, a worker kept
 // from the processor); at the usual rates, more (the rings' sizes are powers of two).
 constexpr double kRingSeconds = 1.6;
-constexpr int kRingRate = 96000; // rings hold kRingSeconds at this rate or the engine's, if higher
+constexpr int kRingRate = 96000; // rings can hold kRingSeconds at this rate or the engine's, if higher
+constexpr int kUsualRate = 48000; // and use as much as this rate needs at least: the usual rates share it
 constexpr int kWorkerNice = -10;
 
 int usableRate(int sampleRate, int framesPerBuffer) {
@@ -40,14 +41,16 @@ int usableRate(int sampleRate, int framesPerBuffer) {
     return sampleRate;
 }
 
+// What the callback may go back to stays in the ring too, on top of the read-ahead. A ring uses
+// what its file's rate needs of its storage (see StereoRing::useAtLeast()).
+std::size_t ringFramesFor(int rate) {
+    return static_cast<std::size_t>((kRingSeconds + History::kMostRewindSeconds) * rate) + 4 * kFillChunk;
+}
+
 std::vector<std::unique_ptr<Deck>> makeDecks(int sampleRate) {
-    // What the callback may go back to stays in the ring too, on top of the read-ahead.
-    const auto ringFrames = static_cast<std::size_t>((kRingSeconds + History::kMostRewindSeconds) *
-                                                     std::max(sampleRate, kRingRate)) +
-                            4 * kFillChunk;
     std::vector<std::unique_ptr<Deck>> decks;
     for (int i = 0; i < kMaxDecks; ++i)
-        decks.push_back(std::make_unique<Deck>(ringFrames, sampleRate));
+        decks.push_back(std::make_unique<Deck>(ringFramesFor(std::max(sampleRate, kRingRate)), sampleRate));
     return decks;
 }
 
@@ -95,7 +98,7 @@ int AudioEngine::attachDeck(Listener& listener) {
     for (int i = 0; i < kMaxDecks; ++i) {
         Deck& d = deck(i);
         if (!d.attached) {
-            d.ring.allocate(); // before the deck is handed to the worker and the callback
+            d.ring.allocate(false); // before the deck is handed to the worker and the callback
             d.attached = true;
             d.listener = &listener;
             d.endReported = false;
@@ -151,6 +154,7 @@ void AudioEngine::handOver(int index, std::unique_ptr<Decoder> decoder, int grou
         std::lock_guard lock(d.handoff);
         d.pendingDecoder = std::move(decoder); // a decoder the worker never took is freed here
         d.pendingGroup = group;
+        d.pendingRingFrames = ringFramesFor(std::max(d.uiRingRate, kUsualRate));
         d.pendingSerial = d.loadSerial;
     }
     d.loadRequested.store(d.loadSerial, std::memory_order_release);

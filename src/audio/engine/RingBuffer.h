@@ -51,29 +51,46 @@ public:
             allocate();
     }
     // The storage of a ring made without it; before the producer or the consumer first uses the ring.
-    void allocate() {
+    // Used whole unless limited (useAtLeast()).
+    void allocate(bool whole = true) {
         if (m_data)
             return;
-        m_capacity = 1;
-        while (m_capacity < m_wanted)
-            m_capacity <<= 1;
-        m_mask = m_capacity - 1;
-        m_data.reset(new float[m_capacity * 2]);
+        m_allocated = 1;
+        while (m_allocated < m_wanted)
+            m_allocated <<= 1;
+        m_data.reset(new float[m_allocated * 2]);
+        if (whole)
+            setCapacity(m_allocated);
     }
 
-    std::size_t capacity() const { return m_capacity; }
+    std::size_t capacity() const { return m_capacity.load(std::memory_order_relaxed); }
+
+    // Producer: uses at least the first frames slots of the storage (rounded up to a power of two, at
+    // most all of it), and only those, so that no other page of it is ever touched. It grows only
+    // once everything written has been handed back (where each frame lies changes): false until then.
+    bool useAtLeast(std::size_t frames) {
+        std::size_t wanted = 1;
+        while (wanted < frames && wanted < m_allocated)
+            wanted <<= 1;
+        if (wanted <= capacity())
+            return true;
+        if (m_write.load(std::memory_order_relaxed) != m_read.load(std::memory_order_acquire))
+            return false;
+        setCapacity(wanted); // published to the consumer with the next commit()
+        return true;
+    }
 
     // Producer side (worker thread).
     std::uint64_t writeIndex() const { return m_write.load(std::memory_order_relaxed); }
     std::size_t writable() const {
-        return m_capacity - static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) -
+        return capacity() - static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) -
                                                      m_read.load(std::memory_order_acquire));
     }
     // The free slots in one piece from the write index (up to the wrap; at most writable()), filled
     // by the producer in place and then published with commit().
     float* writeSpace(std::size_t& frames) {
-        const auto slot = static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) & m_mask);
-        frames = std::min(writable(), m_capacity - slot);
+        const auto slot = static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) & mask());
+        frames = std::min(writable(), capacity() - slot);
         return &m_data[2 * slot];
     }
     void commit(std::size_t frames) {
@@ -87,11 +104,11 @@ public:
     }
     // Frames readable in one piece from readIndex() + offset, before the storage wraps.
     std::size_t contiguous(std::size_t offset) const {
-        return m_capacity - static_cast<std::size_t>((m_cursor.at() + offset) & m_mask);
+        return capacity() - static_cast<std::size_t>((m_cursor.at() + offset) & mask());
     }
     // The frame at readIndex() + offset (offset < readable()).
     const float* frame(std::size_t offset) const {
-        return &m_data[static_cast<std::size_t>((m_cursor.at() + offset) & m_mask) * 2];
+        return &m_data[static_cast<std::size_t>((m_cursor.at() + offset) & mask()) * 2];
     }
     void consume(std::size_t frames) { m_cursor.advance(frames); }
     // Skips everything before index (an index the producer has published, or an earlier one).
@@ -102,9 +119,14 @@ public:
     void release(std::uint64_t index) { m_cursor.release(index); }
 
 private:
+    std::size_t mask() const { return capacity() - 1; }
+    void setCapacity(std::size_t frames) { m_capacity.store(frames, std::memory_order_relaxed); }
+
     std::size_t m_wanted = 0;
-    std::size_t m_capacity = 0; // 0 until allocated: nothing is writable
-    std::size_t m_mask = 0;
+    std::size_t m_allocated = 0; // frames of storage
+    // Frames in use, a power of two (0: none yet, nothing is writable). The producer's; the consumer
+    // reads it after the write index that made it valid (acquire).
+    std::atomic<std::size_t> m_capacity{0};
     std::unique_ptr<float[]> m_data;
     alignas(64) std::atomic<std::uint64_t> m_write{0};
     alignas(64) std::atomic<std::uint64_t> m_read{0}; // released: the producer's to fill again
