@@ -20,7 +20,8 @@
 
 int main(int argc, char** argv) {
     // The output's options first (they leave argv), then the files, --help and --version.
-    const OutputRequest output = takeOutputOptions(argc, argv, std::getenv("FADEWELL_DEVICE"));
+    const CommandLine::OutputRequest output =
+        CommandLine::takeOutputOptions(argc, argv, std::getenv("FADEWELL_DEVICE"));
     if (!output.error.empty()) {
         std::fprintf(stderr, "fadewell: %s\n", output.error.c_str());
         return 2;

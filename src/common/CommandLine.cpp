@@ -1,6 +1,7 @@
 #include "common/CommandLine.h"
 
 #include <QFile>
+#include <cstring>
 #include <ostream>
 
 #include "AppInfo.h"
@@ -113,7 +114,7 @@ QString usage() {
     text += QStringLiteral("  %1  %2\n")
                 .arg(QStringLiteral("    --"), -20)
                 .arg(QStringLiteral("every argument after it is a file, even one starting with '-'"));
-    // The output's options, read before these (main.cpp, OutputDevices.h).
+    // The output's options, taken out before these are read (takeOutputOptions).
     text += QStringLiteral("  %1  %2\n")
                 .arg(QStringLiteral("    --list-devices"), -20)
                 .arg(QStringLiteral("list the output devices and exit"));
@@ -148,6 +149,42 @@ std::optional<int> answer(const Request& request, std::ostream& out, std::ostrea
         return 2;
     }
     return 2;
+}
+
+OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentDevice) {
+    OutputRequest request;
+    int kept = 1;
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--") == 0)
+            break; // what follows is not an option, whatever it looks like
+        if (std::strcmp(arg, "--list-devices") == 0) {
+            request.list = true;
+        } else if (std::strcmp(arg, "--device") == 0) {
+            if (i + 1 >= argc) {
+                request.error = "--device needs the name of an output device (\"fadewell --list-devices\" "
+                                "lists them)";
+            } else {
+                request.name = argv[++i];
+                request.source = "--device";
+            }
+        } else if (std::strncmp(arg, "--device=", 9) == 0) {
+            request.name = arg + 9;
+            request.source = "--device";
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    for (; i < argc; ++i)
+        argv[kept++] = argv[i];
+    argc = kept;
+    argv[argc] = nullptr;
+    if (!request.name && environmentDevice != nullptr && *environmentDevice != '\0') {
+        request.name = environmentDevice;
+        request.source = "FADEWELL_DEVICE";
+    }
+    return request;
 }
 
 } // namespace CommandLine

@@ -1,12 +1,15 @@
 #pragma once
-// The program's command line: its options and the audio files to put on the decks. parse() only
-// reads the arguments and says what was asked; main() does it. Qt's own options (-platform,
-// -style, ...) are not taken: the toolkit reads its environment variables instead, so that every
-// argument is either one of ours or a file.
+// The program's command line: its options and the audio files to put on the decks. parse() and
+// takeOutputOptions() only read the arguments (and the environment) and say what was asked; main()
+// does it. Qt's own options (-platform, -style, ...) are not taken: the toolkit reads its
+// environment variables instead, so that every argument is either one of ours or a file.
+//
+// Threads: the user-interface thread, at start-up.
 #include <QString>
 #include <QStringList>
 #include <iosfwd>
 #include <optional>
+#include <string>
 
 namespace CommandLine {
 
@@ -39,5 +42,17 @@ QString version();
 // Answers a request that ends the program before it starts (help, version, error) on the given
 // streams and returns the exit status; nothing for a request to run.
 std::optional<int> answer(const Request& request, std::ostream& out, std::ostream& err);
+
+// What the command line and the environment ask of the output device (--list-devices, --device
+// NAME, the environment's FADEWELL_DEVICE). The options used here are taken out of argv (argc
+// lowered), so the rest of the command line reads as if they had not been there: main() takes them
+// before parse() reads the rest.
+struct OutputRequest {
+    bool list = false;               // --list-devices
+    std::optional<std::string> name; // --device NAME or --device=NAME; else FADEWELL_DEVICE, if not empty
+    std::string source;              // where the name came from: "--device" or "FADEWELL_DEVICE"
+    std::string error;               // a usage error (--device without a name)
+};
+OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentDevice);
 
 } // namespace CommandLine

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "AppInfo.h"
 #include "common/CommandLine.h"
 
 using CommandLine::Action;
+using CommandLine::OutputRequest;
 using CommandLine::parse;
+using CommandLine::takeOutputOptions;
 
 namespace {
 QStringList args(const std::vector<const char*>& list) {
@@ -91,4 +94,58 @@ TEST(CommandLine, ArgumentsSkipTheProgramNameAndKeepUtf8Names) {
     char* argv[] = {name, first, second, nullptr};
     EXPECT_EQ(CommandLine::arguments(3, argv),
               QStringList({QStringLiteral("café.wav"), QStringLiteral("--help")}));
+}
+
+namespace {
+// argv as main receives it, with the null pointer after the last argument.
+struct Args {
+    explicit Args(std::vector<std::string> words) : strings(std::move(words)) {
+        for (auto& s : strings)
+            pointers.push_back(s.data());
+        pointers.push_back(nullptr);
+        argc = static_cast<int>(strings.size());
+    }
+    std::vector<std::string> left() const { return {pointers.begin(), pointers.begin() + argc}; }
+    std::vector<std::string> strings;
+    std::vector<char*> pointers;
+    int argc = 0;
+};
+} // namespace
+
+TEST(OutputOptions, AreTakenOutOfTheCommandLineAndTheOptionBeatsTheEnvironment) {
+    Args a({"fadewell", "one.wav", "--device", "other", "two.wav"});
+    OutputRequest r = takeOutputOptions(a.argc, a.pointers.data(), "testsink");
+    EXPECT_EQ(r.name.value_or("-"), "other");
+    EXPECT_EQ(r.source, "--device");
+    EXPECT_FALSE(r.list);
+    EXPECT_EQ(a.left(), (std::vector<std::string>{"fadewell", "one.wav", "two.wav"}));
+    EXPECT_EQ(a.pointers[static_cast<std::size_t>(a.argc)], nullptr);
+
+    Args b({"fadewell", "--device=Scarlett 2i2", "--list-devices"});
+    r = takeOutputOptions(b.argc, b.pointers.data(), nullptr);
+    EXPECT_EQ(r.name.value_or("-"), "Scarlett 2i2");
+    EXPECT_TRUE(r.list);
+    EXPECT_EQ(b.left(), (std::vector<std::string>{"fadewell"}));
+
+    // The environment when no option names a device; an empty variable names none.
+    Args c({"fadewell"});
+    r = takeOutputOptions(c.argc, c.pointers.data(), "other");
+    EXPECT_EQ(r.name.value_or("-"), "other");
+    EXPECT_EQ(r.source, "FADEWELL_DEVICE");
+    Args d({"fadewell"});
+    EXPECT_FALSE(takeOutputOptions(d.argc, d.pointers.data(), "").name.has_value());
+    EXPECT_FALSE(takeOutputOptions(d.argc, d.pointers.data(), nullptr).name.has_value());
+
+    // After "--" everything is a file, whatever its name; an empty --device is kept, to be refused.
+    Args e({"fadewell", "--device=", "--", "--device", "x.wav"});
+    r = takeOutputOptions(e.argc, e.pointers.data(), "other");
+    EXPECT_EQ(r.name.value_or("-"), "");
+    EXPECT_EQ(e.left(), (std::vector<std::string>{"fadewell", "--", "--device", "x.wav"}));
+}
+
+TEST(OutputOptions, DeviceWithoutANameIsAUsageError) {
+    Args a({"fadewell", "song.wav", "--device"});
+    const OutputRequest r = takeOutputOptions(a.argc, a.pointers.data(), "other");
+    EXPECT_NE(r.error.find("--device needs the name of an output device"), std::string::npos) << r.error;
+    EXPECT_EQ(a.left(), (std::vector<std::string>{"fadewell", "song.wav"}));
 }

@@ -15,9 +15,10 @@
 #include <memory>
 #include <unistd.h>
 
-#include "audio/engine/AudioEngine.h"
 #include "audio/DeckPlayer.h"
+#include "audio/engine/AudioEngine.h"
 #include "audio/output/OutputDevices.h"
+#include "common/CommandLine.h"
 
 namespace {
 
@@ -48,7 +49,8 @@ int main(int argc, char** argv) {
 
     // The output FADEWELL_DEVICE names, if any, as the program chooses it.
     std::string deviceError;
-    const OutputRequest request = takeOutputOptions(argc, argv, std::getenv("FADEWELL_DEVICE"));
+    const CommandLine::OutputRequest request =
+        CommandLine::takeOutputOptions(argc, argv, std::getenv("FADEWELL_DEVICE"));
     auto engine = AudioEngine::createDefault(requestedOutputDevice(request, deviceError));
     if (!deviceError.empty())
         return 3;

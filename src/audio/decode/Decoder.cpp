@@ -6,17 +6,17 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <FLAC/stream_decoder.h>
-#include <mpg123.h>
 #include <sndfile.h>
 
 #include "audio/decode/FfmpegReader.h"
 #include "audio/decode/FileReader.h"
+#include "audio/decode/FlacReader.h"
+#include "audio/decode/Mpg123Reader.h"
 #include "audio/decode/Resampler.h"
+#include "audio/decode/SndfileReader.h"
 #include "common/Errors.h"
 
 namespace {
@@ -27,84 +27,6 @@ constexpr int kMaxFileRate = 768000; // the highest rate any recorder writes
 
 [[noreturn]] void refuse(const std::string& path, const std::string& reason) {
     throw PlayerError("Can't load \"" + path + "\": " + reason);
-}
-
-void initMpg123() {
-    static std::once_flag once;
-    std::call_once(once, [] { mpg123_init(); });
-}
-
-struct Mpg123Deleter {
-    void operator()(mpg123_handle* h) const {
-        mpg123_close(h);
-        mpg123_delete(h);
-    }
-};
-using Mpg123Ptr = std::unique_ptr<mpg123_handle, Mpg123Deleter>;
-
-// libmpg123 reads its file a frame at a time; through a buffered stream that is a system call
-// per 64 KiB instead of one per frame. The stream is a window of the file: all of it, or the data
-// chunk of a WAV that holds MP3.
-struct Mpg123Stream {
-    FILE* file = nullptr;
-    std::int64_t start = 0;
-    std::int64_t end = -1; // -1: the end of the file
-};
-ssize_t bufferedRead(void* handle, void* buffer, size_t bytes) {
-    auto* s = static_cast<Mpg123Stream*>(handle);
-    if (s->end >= 0) {
-        const std::int64_t left = s->end - static_cast<std::int64_t>(ftello(s->file));
-        bytes = static_cast<size_t>(std::clamp<std::int64_t>(left, 0, static_cast<std::int64_t>(bytes)));
-    }
-    const size_t got = std::fread(buffer, 1, bytes, s->file);
-    return got == 0 && std::ferror(s->file) ? -1 : static_cast<ssize_t>(got);
-}
-off_t bufferedSeek(void* handle, off_t offset, int whence) {
-    auto* s = static_cast<Mpg123Stream*>(handle);
-    off_t to = offset;
-    if (whence == SEEK_SET) {
-        to = static_cast<off_t>(s->start) + offset;
-    } else if (whence == SEEK_CUR) {
-        to = ftello(s->file) + offset;
-    } else if (whence == SEEK_END) {
-        if (s->end < 0) {
-            if (fseeko(s->file, 0, SEEK_END) != 0)
-                return -1;
-            to = ftello(s->file) + offset;
-        } else {
-            to = static_cast<off_t>(s->end) + offset;
-        }
-    }
-    if (to < s->start || fseeko(s->file, to, SEEK_SET) != 0)
-        return -1;
-    return to - static_cast<off_t>(s->start);
-}
-void bufferedClose(void* handle) {
-    const std::unique_ptr<Mpg123Stream> s(static_cast<Mpg123Stream*>(handle)); // made in openMpg123
-    std::fclose(s->file);
-}
-
-Mpg123Ptr openMpg123(const std::string& path, std::int64_t offset = 0, std::int64_t length = -1) {
-    initMpg123();
-    int err = MPG123_OK;
-    Mpg123Ptr h(mpg123_new(nullptr, &err));
-    if (!h)
-        return nullptr;
-    mpg123_param(h.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_FLOAT, 0.0);
-    FILE* f = std::fopen(path.c_str(), "rbe");
-    if (f == nullptr)
-        return nullptr;
-    std::setvbuf(f, nullptr, _IOFBF, 64 * 1024);
-    if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0 ||
-        mpg123_replace_reader_handle(h.get(), &bufferedRead, &bufferedSeek, &bufferedClose) != MPG123_OK) {
-        std::fclose(f);
-        return nullptr;
-    }
-    auto stream = std::make_unique<Mpg123Stream>(Mpg123Stream{f, offset, length < 0 ? -1 : offset + length});
-    // From here mpg123_close (in the deleter) closes the stream through bufferedClose.
-    if (mpg123_open_handle(h.get(), stream.release()) != MPG123_OK)
-        return nullptr;
-    return h;
 }
 
 // Where the audio data of a RIFF WAVE file lies: the offset and length of its data chunk.
@@ -216,157 +138,6 @@ bool logSaysTruncated(SNDFILE* f) {
 
 } // namespace
 
-namespace {
-
-class SndfileReader final : public FileReader {
-public:
-    explicit SndfileReader(SNDFILE* f) : m_file(f) {}
-    ~SndfileReader() override { sf_close(m_file); }
-    std::size_t read(float* out, std::size_t frames) override {
-        const sf_count_t got = sf_readf_float(m_file, out, static_cast<sf_count_t>(frames));
-        return got > 0 ? static_cast<std::size_t>(got) : 0;
-    }
-    bool seek(std::int64_t frame) override { return sf_seek(m_file, frame, SEEK_SET) >= 0; }
-    bool error() const override { return sf_error(m_file) != SF_ERR_NO_ERROR; }
-
-private:
-    SNDFILE* m_file;
-};
-
-// Native FLAC straight from libFLAC: each frame's planar integers become interleaved floats in one
-// pass (through libsndfile they take a copy and a conversion sample by sample, a fifth of the time
-// a FLAC deck costs).
-class FlacReader final : public FileReader {
-public:
-    // Null when libFLAC cannot open the file or read its header. channels 0: as the header says
-    // (info() then tells the rest). ogg: FLAC in an Ogg stream (.oga).
-    static std::unique_ptr<FlacReader> open(const std::string& path, int channels, bool ogg = false) {
-        std::unique_ptr<FlacReader> r(new FlacReader(channels));
-        if (r->m_decoder == nullptr)
-            return nullptr;
-        FLAC__stream_decoder_set_md5_checking(r->m_decoder, false);
-        const auto init = ogg ? &FLAC__stream_decoder_init_ogg_file : &FLAC__stream_decoder_init_file;
-        if (init(r->m_decoder, path.c_str(), &FlacReader::onWrite, &FlacReader::onMetadata,
-                 &FlacReader::onError, r.get()) != FLAC__STREAM_DECODER_INIT_STATUS_OK ||
-            !FLAC__stream_decoder_process_until_end_of_metadata(r->m_decoder) || r->m_channels <= 0)
-            return nullptr;
-        return r;
-    }
-    // The stream's header (STREAMINFO): rate, channels, frames (0 when the encoder left it unknown).
-    const FLAC__StreamMetadata_StreamInfo& info() const { return m_info; }
-    ~FlacReader() override {
-        if (m_decoder != nullptr)
-            FLAC__stream_decoder_delete(m_decoder); // finishes it, closing the file
-    }
-    FlacReader(const FlacReader&) = delete;
-    FlacReader& operator=(const FlacReader&) = delete;
-
-    std::size_t read(float* out, std::size_t frames) override {
-        const auto channels = static_cast<std::size_t>(m_channels);
-        std::size_t done = 0;
-        while (done < frames && !m_error) {
-            if (m_offset == m_available) {
-                if (m_ended)
-                    break;
-                m_offset = m_available = 0;
-                if (!FLAC__stream_decoder_process_single(m_decoder))
-                    m_error = true;
-                const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(m_decoder);
-                m_ended = state == FLAC__STREAM_DECODER_END_OF_STREAM;
-                m_error = m_error || state > FLAC__STREAM_DECODER_END_OF_STREAM;
-                continue;
-            }
-            const std::size_t n = std::min(frames - done, m_available - m_offset);
-            std::copy_n(m_block.data() + m_offset * channels, n * channels, out + done * channels);
-            done += n;
-            m_offset += n;
-        }
-        return done;
-    }
-
-    bool seek(std::int64_t frame) override {
-        m_offset = m_available = 0; // the seek itself delivers the frame it lands in
-        m_ended = false;
-        if (FLAC__stream_decoder_seek_absolute(m_decoder, static_cast<FLAC__uint64>(frame)))
-            return true;
-        if (FLAC__stream_decoder_get_state(m_decoder) == FLAC__STREAM_DECODER_SEEK_ERROR)
-            FLAC__stream_decoder_flush(m_decoder);
-        return false;
-    }
-
-    bool error() const override { return m_error; }
-
-private:
-    explicit FlacReader(int channels) : m_decoder(FLAC__stream_decoder_new()), m_channels(channels) {}
-
-    static FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
-                                                  const FLAC__int32* const buffer[], void* self) {
-        auto* r = static_cast<FlacReader*>(self);
-        const FLAC__FrameHeader& h = frame->header;
-        if (static_cast<int>(h.channels) != r->m_channels || h.bits_per_sample == 0 || h.bits_per_sample > 32)
-            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT; // not the stream its header announced
-        const auto channels = static_cast<std::size_t>(r->m_channels);
-        const std::size_t frames = h.blocksize;
-        r->m_block.resize(std::max(r->m_block.size(), frames * channels));
-        const float scale = 1.0f / static_cast<float>(std::uint64_t{1} << (h.bits_per_sample - 1));
-        for (std::size_t c = 0; c < channels; ++c) {
-            const FLAC__int32* in = buffer[c];
-            float* out = r->m_block.data() + c;
-            for (std::size_t i = 0; i < frames; ++i)
-                out[i * channels] = static_cast<float>(in[i]) * scale;
-        }
-        r->m_available = frames;
-        r->m_offset = 0;
-        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
-    }
-    static void onMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata, void* self) {
-        auto* r = static_cast<FlacReader*>(self);
-        if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
-            return;
-        r->m_info = metadata->data.stream_info;
-        if (r->m_channels == 0)
-            r->m_channels = static_cast<int>(r->m_info.channels);
-    }
-    // Damage inside the stream (lost sync, a bad frame): libFLAC skips it and reads on, as
-    // libsndfile does; a file that ends early is caught by its length.
-    static void onError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {}
-
-    FLAC__StreamDecoder* m_decoder;
-    int m_channels;
-    FLAC__StreamMetadata_StreamInfo m_info{};
-    std::vector<float> m_block; // the last frame libFLAC decoded, interleaved
-    std::size_t m_available = 0;
-    std::size_t m_offset = 0;
-    bool m_ended = false;
-    bool m_error = false;
-};
-
-class Mpg123Reader final : public FileReader {
-public:
-    Mpg123Reader(Mpg123Ptr h, int channels) : m_handle(std::move(h)), m_channels(channels) {}
-    std::size_t read(float* out, std::size_t frames) override {
-        std::size_t done = 0;
-        int r = MPG123_NEW_FORMAT;
-        for (int tries = 0; r == MPG123_NEW_FORMAT && done == 0 && tries < 4; ++tries)
-            r = mpg123_read(m_handle.get(), out,
-                            frames * static_cast<std::size_t>(m_channels) * sizeof(float), &done);
-        if (r != MPG123_OK && r != MPG123_DONE && r != MPG123_NEW_FORMAT)
-            m_error = true;
-        return done / (sizeof(float) * static_cast<std::size_t>(m_channels));
-    }
-    bool seek(std::int64_t frame) override {
-        return mpg123_seek(m_handle.get(), static_cast<off_t>(frame), SEEK_SET) >= 0;
-    }
-    bool error() const override { return m_error; }
-
-private:
-    Mpg123Ptr m_handle;
-    int m_channels;
-    bool m_error = false;
-};
-
-} // namespace
-
 Decoder::~Decoder() = default;
 
 std::unique_ptr<Decoder> Decoder::open(const std::string& path) {
@@ -450,24 +221,20 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path) {
 }
 
 void Decoder::openMp3(std::int64_t offset, std::int64_t length) {
-    Mpg123Ptr h = openMpg123(m_path, offset, length);
-    long rate = 0;
-    int channels = 0, encoding = 0;
-    if (!h || mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
-        channels <= 0)
+    Mpg123Opened opened = openMpg123Reader(m_path, offset, length);
+    if (!opened.reader)
         refuse(m_path, "damaged: corrupt MP3 data");
-    if (encoding != MPG123_ENC_FLOAT_32)
+    if (!opened.floatOutput)
         refuse(m_path, "MP3 decoder gives no 32-bit float output");
-    const off_t frames = mpg123_length(h.get());
-    m_info = {static_cast<int>(rate), channels, frames > 0 ? static_cast<std::int64_t>(frames) : 0, false,
+    m_info = {opened.rate, opened.channels, opened.frames, false,
               [path = m_path, offset, length](const std::atomic<bool>* cancel) {
                   return countMp3Frames(path, cancel, offset, length);
               }};
-    m_reader = std::make_unique<Mpg123Reader>(std::move(h), channels);
+    m_reader = std::move(opened.reader);
 }
 
 std::string Decoder::openWithSndfile(SNDFILE* f, const SF_INFO& sfInfo) {
-    m_reader = std::make_unique<SndfileReader>(f); // closes f from here on
+    m_reader = makeSndfileReader(f); // closes f from here on
     m_info = {sfInfo.samplerate, sfInfo.channels, static_cast<std::int64_t>(sfInfo.frames), true, {}};
     if (sfInfo.samplerate <= 0 || sfInfo.channels <= 0)
         return "damaged: no sample rate or channels in its header";
@@ -481,7 +248,7 @@ std::string Decoder::openWithSndfile(SNDFILE* f, const SF_INFO& sfInfo) {
         return "no audio in the file";
     std::unique_ptr<FileReader> flac;
     if ((sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC)
-        flac = FlacReader::open(m_path, sfInfo.channels);
+        flac = openFlacReader(m_path, sfInfo.channels).reader;
     // A file cut short (a FLAC or Ogg file whose end is missing) fails to read near its end. A
     // FLAC's end is looked for by libFLAC, which finds it behind an ID3 tag too.
     FileReader& probe = flac ? *flac : *m_reader;
@@ -496,19 +263,18 @@ std::string Decoder::openWithSndfile(SNDFILE* f, const SF_INFO& sfInfo) {
 }
 
 bool Decoder::openOggFlac() {
-    auto flac = FlacReader::open(m_path, 0, true);
-    if (!flac)
+    FlacOpened flac = openFlacReader(m_path, 0, true);
+    if (!flac.reader)
         return false;
-    const FLAC__StreamMetadata_StreamInfo& info = flac->info();
-    const auto frames = static_cast<std::int64_t>(info.total_samples);
-    const auto rate = static_cast<int>(info.sample_rate);
+    const std::int64_t frames = flac.frames;
+    const int rate = flac.rate;
     if (frames <= 0 || rate < kMinFileRate || rate > kMaxFileRate)
         return false; // no length to trust, or damage: FFmpeg tells what it makes of it
-    std::vector<float> last(static_cast<std::size_t>(info.channels));
-    if (!flac->seek(frames - 1) || flac->read(last.data(), 1) != 1)
+    std::vector<float> last(static_cast<std::size_t>(flac.channels));
+    if (!flac.reader->seek(frames - 1) || flac.reader->read(last.data(), 1) != 1)
         refuse(m_path, "damaged: truncated (its end cannot be read)");
-    m_info = {rate, static_cast<int>(info.channels), frames, true, {}};
-    m_reader = std::move(flac);
+    m_info = {rate, flac.channels, frames, true, {}};
+    m_reader = std::move(flac.reader);
     return true;
 }
 
@@ -596,19 +362,4 @@ std::size_t Decoder::read(float* stereoOut, std::size_t maxFrames) {
             m_resampler->endInput();
     }
     return written;
-}
-
-std::int64_t countMp3Frames(const std::string& path, const std::atomic<bool>* cancel, std::int64_t offset,
-                            std::int64_t length) {
-    Mpg123Ptr h = openMpg123(path, offset, length);
-    if (!h)
-        return -1;
-    // mpg123_scan walks every frame header without decoding; with the gapless flag the count is
-    // the number of frames reading gives.
-    if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
-        return -1;
-    if (mpg123_scan(h.get()) != MPG123_OK)
-        return -1;
-    const off_t frames = mpg123_length(h.get());
-    return frames > 0 ? static_cast<std::int64_t>(frames) : -1;
 }

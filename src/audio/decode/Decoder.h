@@ -2,7 +2,9 @@
 // Reading an audio file as interleaved float frames, two channels: the format decoder, followed by
 // a Resampler when asked for another rate. WAV, AIFF, Ogg Vorbis and the like are read by
 // libsndfile, FLAC by libFLAC, MP3 (also inside a WAV) by libmpg123, every other format (AAC, ALAC,
-// WMA, Monkey's Audio, WavPack, TTA, Musepack, AC-3, Opus, Speex, Ogg FLAC, ...) by FFmpeg.
+// WMA, Monkey's Audio, WavPack, TTA, Musepack, AC-3, Opus, Speex, Ogg FLAC, ...) by FFmpeg: one
+// reader each (SndfileReader.h, FlacReader.h, Mpg123Reader.h, FfmpegReader.h). Here: which reader
+// reads a file, the checks that refuse it and why, and the reading loop.
 // Mono is spread to both channels; of more than two channels libsndfile's and libFLAC's first two
 // are played, FFmpeg's are mixed down to two.
 //
@@ -77,10 +79,3 @@ private:
     bool m_fileEnded = false;
     std::string m_failure;
 };
-
-// Counts the frames an MP3 file decodes to, by scanning its frames with libmpg123 (fast: no
-// decoding). Runs on a scanning thread; stops early, returning -1, when cancel becomes true, and
-// returns -1 when the file cannot be read. The MP3 stream is the bytes from `offset`, `length` of
-// them (-1: to the end): an MP3 inside a WAV is its data chunk.
-std::int64_t countMp3Frames(const std::string& path, const std::atomic<bool>* cancel = nullptr,
-                            std::int64_t offset = 0, std::int64_t length = -1);

@@ -225,10 +225,12 @@ void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
         if (d.cb.group < 0) {
             m_playback->mix(d, out, frames);
         } else {
+            // The deck's group as the block starts: a seek taken up in it may move the deck to another.
+            const int group = d.cb.group;
             std::size_t needed = 0;
-            float* mix = m_groups->mixFor(d.cb.group, needed);
+            float* mix = m_groups->mixFor(group, needed);
             if (mix != nullptr && m_playback->mix(d, mix, needed))
-                m_groups->fed(d.cb.group);
+                m_groups->fed(group);
         }
         idle = idle && !d.playing.load(std::memory_order_relaxed) && d.cb.fades.transport == 0;
     }

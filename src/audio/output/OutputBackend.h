@@ -1,16 +1,12 @@
 #pragma once
-// Where the engine's callback runs: a stream on the sound server, a PortAudio output stream, or the
-// silent clock (a thread that runs the callback in real time and throws the sound away). Created and
-// destroyed on the engine's start-up or worker thread; the callback then runs on the backend's own thread.
+// Where the engine's callback runs: a stream on the sound server (PulseOutput.h), a PortAudio output
+// stream (PortAudioOutput.h), or the silent clock (SilentClock.h: a thread that runs the callback in
+// real time and throws the sound away); OutputDevices.h chooses between them. Here: what every one
+// of them is and uses. Created and destroyed on the engine's start-up or worker thread; the callback
+// then runs on the backend's own thread.
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
-
-#include "audio/output/OutputDevices.h"
 
 // What an output plays: the engine's mix. Its methods run on the output's own thread, under the
 // audio callback's rules (no lock, allocation, I/O or logging).
@@ -77,49 +73,3 @@ private:
 // The priority of the thread that runs the callback, where real time is allowed: below the sound
 // server's own threads, above everything ordinary.
 constexpr int kOutputThreadPriority = 20;
-
-// The default output's sample rate (the sound server's default sink, or PortAudio's default
-// device where no server answers), or 0 when there is no usable default output. Says why in error.
-int defaultOutputRate(std::string& error);
-// Whether the default output can be opened now: ALSA's default device, opened and closed at once.
-// Costs about 2 ms when there is none, so the engine can look for a device that comes back twice a
-// second without a full PortAudio start (50 to 120 ms, and messages on stderr).
-bool defaultOutputPresent();
-// Opens and starts PortAudio's default output (or device, when given) at rate; nullptr (and why in
-// error) when it cannot. beforeStart, when given, runs once the stream is open, just before its
-// first callback can come: the caller stops its previous output there, so that one callback runs
-// at a time.
-std::unique_ptr<OutputBackend> openPortAudio(OutputSource& source, int rate, int framesPerBuffer,
-                                             std::string& error,
-                                             const std::function<void()>& beforeStart = {},
-                                             const OutputDevice* device = nullptr);
-// PortAudio's output devices (its host APIs' names: "ALSA", ...), found without a word on stderr.
-std::vector<OutputDevice> listPortAudioOutputs();
-std::unique_ptr<OutputBackend> startSilentClock(OutputSource& source, int rate, int framesPerBuffer);
-
-// The desktop's sound server (PulseAudio, or PipeWire's PulseAudio service), spoken to directly.
-// The rate of its default sink (or of the sink of that name), or 0 (and why in error) when no
-// server answers or it has no such sink.
-int soundServerRate(std::string& error, const std::string& sink = "@DEFAULT_SINK@");
-// Opens and starts a stream on the server's default sink (or the sink of that name) at rate, its
-// thread at real-time priority where allowed; nullptr (and why in error) when it cannot.
-// beforeStart as for openPortAudio.
-std::unique_ptr<OutputBackend> openSoundServer(OutputSource& source, int rate, int framesPerBuffer,
-                                               std::string& error,
-                                               const std::function<void()>& beforeStart = {},
-                                               const std::string& sink = {});
-// The server's sinks (host API "PulseAudio"); none when no server answers.
-std::vector<OutputDevice> listServerSinks();
-
-// The sound server where one answers, otherwise PortAudio's default device.
-std::unique_ptr<OutputBackend> openDefaultOutput(OutputSource& source, int rate, int framesPerBuffer,
-                                                 std::string& error,
-                                                 const std::function<void()>& beforeStart = {});
-
-// The same three for a chosen device, or for the default output when device is nullptr. A chosen
-// device is only ever that device: when it cannot be had, nothing else is opened in its place.
-int outputRate(const OutputDevice* device, std::string& error);
-bool outputPresent(const OutputDevice* device);
-std::unique_ptr<OutputBackend> openOutput(const OutputDevice* device, OutputSource& source, int rate,
-                                          int framesPerBuffer, std::string& error,
-                                          const std::function<void()>& beforeStart = {});

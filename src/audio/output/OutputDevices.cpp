@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstring>
 
-#include "audio/output/OutputBackend.h"
+#include "audio/output/PortAudioOutput.h"
+#include "audio/output/PulseOutput.h"
+#include "common/CommandLine.h"
 
 namespace {
 
@@ -98,43 +99,8 @@ std::vector<OutputDevice> listOutputDevices() {
     return devices;
 }
 
-OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentDevice) {
-    OutputRequest request;
-    int kept = 1;
-    int i = 1;
-    for (; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--") == 0)
-            break; // what follows is not an option, whatever it looks like
-        if (std::strcmp(arg, "--list-devices") == 0) {
-            request.list = true;
-        } else if (std::strcmp(arg, "--device") == 0) {
-            if (i + 1 >= argc) {
-                request.error = "--device needs the name of an output device (\"fadewell --list-devices\" "
-                                "lists them)";
-            } else {
-                request.name = argv[++i];
-                request.source = "--device";
-            }
-        } else if (std::strncmp(arg, "--device=", 9) == 0) {
-            request.name = arg + 9;
-            request.source = "--device";
-        } else {
-            argv[kept++] = argv[i];
-        }
-    }
-    for (; i < argc; ++i)
-        argv[kept++] = argv[i];
-    argc = kept;
-    argv[argc] = nullptr;
-    if (!request.name && environmentDevice != nullptr && *environmentDevice != '\0') {
-        request.name = environmentDevice;
-        request.source = "FADEWELL_DEVICE";
-    }
-    return request;
-}
-
-std::optional<OutputDevice> requestedOutputDevice(const OutputRequest& request, std::string& error) {
+std::optional<OutputDevice> requestedOutputDevice(const CommandLine::OutputRequest& request,
+                                                  std::string& error) {
     error.clear();
     if (!request.name)
         return std::nullopt;
@@ -143,4 +109,54 @@ std::optional<OutputDevice> requestedOutputDevice(const OutputRequest& request, 
         error = "Cannot play on the output device asked for by " + request.source + ": " + choice.error +
                 ". Playing on the default output instead; \"fadewell --list-devices\" lists the devices.";
     return choice.device;
+}
+
+int defaultOutputRate(std::string& error) {
+    if (const int rate = soundServerRate(error); rate > 0)
+        return rate;
+    return portAudioDefaultRate(error);
+}
+
+std::unique_ptr<OutputBackend> openDefaultOutput(OutputSource& source, int rate, int framesPerBuffer,
+                                                 std::string& error,
+                                                 const std::function<void()>& beforeStart) {
+    std::string serverError;
+    if (auto output = openSoundServer(source, rate, framesPerBuffer, serverError, beforeStart))
+        return output;
+    if (auto output = openPortAudio(source, rate, framesPerBuffer, error, beforeStart))
+        return output;
+    error = "sound server: " + serverError + "; device: " + error;
+    return nullptr;
+}
+
+int outputRate(const OutputDevice* device, std::string& error) {
+    if (device == nullptr)
+        return defaultOutputRate(error);
+    if (device->kind == OutputDevice::Kind::ServerSink)
+        return soundServerRate(error, device->name);
+    if (device->defaultRate < 1.0) {
+        error = "the device \"" + device->name + "\" has no sample rate";
+        return 0;
+    }
+    return static_cast<int>(device->defaultRate + 0.5);
+}
+
+bool outputPresent(const OutputDevice* device) {
+    if (device == nullptr)
+        return defaultOutputPresent();
+    if (device->kind == OutputDevice::Kind::ServerSink) {
+        std::string error;
+        return soundServerRate(error, device->name) > 0;
+    }
+    return portAudioDevicePresent(*device);
+}
+
+std::unique_ptr<OutputBackend> openOutput(const OutputDevice* device, OutputSource& source, int rate,
+                                          int framesPerBuffer, std::string& error,
+                                          const std::function<void()>& beforeStart) {
+    if (device == nullptr)
+        return openDefaultOutput(source, rate, framesPerBuffer, error, beforeStart);
+    if (device->kind == OutputDevice::Kind::ServerSink)
+        return openSoundServer(source, rate, framesPerBuffer, error, beforeStart, device->name);
+    return openPortAudio(source, rate, framesPerBuffer, error, beforeStart, device);
 }

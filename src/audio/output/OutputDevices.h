@@ -1,13 +1,24 @@
 #pragma once
 // The output devices an operator can choose from: the sound server's sinks (where a server answers)
-// and PortAudio's output devices, the choice of one by name, and the options that ask for it
-// (--list-devices, --device NAME, the environment's FADEWELL_DEVICE).
+// and PortAudio's output devices, and the choice of one by the name the command line's output
+// options ask for (common/CommandLine.h); then, for the output the engine opens, the choice between
+// the sound server and PortAudio.
 //
-// Threads: the user-interface thread at start-up (listing starts PortAudio: 50 to 120 ms).
+// Threads: listing and choosing by name, the user-interface thread at start-up (listing starts
+// PortAudio: 50 to 120 ms); the output's rate, presence and opening, the engine's start-up or worker
+// thread.
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "audio/output/OutputBackend.h"
+
+namespace CommandLine {
+struct OutputRequest;
+}
 
 struct OutputDevice {
     enum class Kind { ServerSink, PortAudio };
@@ -36,16 +47,26 @@ std::string formatDeviceList(const std::vector<OutputDevice>& devices);
 // Whatever the libraries print while they look is kept off the terminal.
 std::vector<OutputDevice> listOutputDevices();
 
-// What the command line and the environment ask of the output. The options used here are taken
-// out of argv (argc lowered), so the rest of the command line reads as if they had not been there.
-struct OutputRequest {
-    bool list = false;               // --list-devices
-    std::optional<std::string> name; // --device NAME or --device=NAME; else FADEWELL_DEVICE, if not empty
-    std::string source;              // where the name came from: "--device" or "FADEWELL_DEVICE"
-    std::string error;               // a usage error (--device without a name)
-};
-OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentDevice);
-
 // The device the request names, listed and chosen; nullopt for the default output, also when the
 // name matches no device or more than one (error then says why, and that the default plays).
-std::optional<OutputDevice> requestedOutputDevice(const OutputRequest& request, std::string& error);
+std::optional<OutputDevice> requestedOutputDevice(const CommandLine::OutputRequest& request,
+                                                  std::string& error);
+
+// The default output's sample rate (the sound server's default sink, or PortAudio's default
+// device where no server answers), or 0 when there is no usable default output. Says why in error.
+int defaultOutputRate(std::string& error);
+// The sound server where one answers, otherwise PortAudio's default device. beforeStart as for
+// openPortAudio (PortAudioOutput.h).
+std::unique_ptr<OutputBackend> openDefaultOutput(OutputSource& source, int rate, int framesPerBuffer,
+                                                 std::string& error,
+                                                 const std::function<void()>& beforeStart = {});
+
+// For a chosen device, or for the default output when device is nullptr: its rate, whether it can
+// be opened now (for the default output: defaultOutputPresent, PortAudioOutput.h), and the output
+// opened. A chosen device is only ever that device: when it cannot be had, nothing else is opened in
+// its place.
+int outputRate(const OutputDevice* device, std::string& error);
+bool outputPresent(const OutputDevice* device);
+std::unique_ptr<OutputBackend> openOutput(const OutputDevice* device, OutputSource& source, int rate,
+                                          int framesPerBuffer, std::string& error,
+                                          const std::function<void()>& beforeStart = {});

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "audio/output/SilentClock.h"
+
 namespace {
 // How often the output is looked after: a lost device is noticed, and a device that appears is
 // opened, within about this (plus the backend's own detection time).

@@ -23,7 +23,7 @@
 #include <pulse/pulseaudio.h>
 #include <unistd.h>
 
-#include "audio/output/OutputBackend.h"
+#include "audio/output/PulseOutput.h"
 #include "audio/output/ThreadPriority.h"
 
 namespace {

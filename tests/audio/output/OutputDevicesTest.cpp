@@ -1,6 +1,7 @@
 // Choosing the output device: the name an operator gives matched against the devices there are,
-// the options that ask for it, the list --list-devices prints, and (Pulse* suites, on the private
-// server) the sinks listed, a chosen sink that is not there, and one that goes and comes back.
+// the list --list-devices prints, and (Pulse* suites, on the private server) the sinks listed, a
+// chosen sink that is not there, and one that goes and comes back. (The options that ask for a
+// device are read with the command line's: tests/common/CommandLineTest.cpp.)
 #include <QTest>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -8,7 +9,6 @@
 #include <vector>
 
 #include "audio/PlayerTestSupport.h"
-#include "audio/output/OutputBackend.h"
 #include "audio/output/OutputDevices.h"
 #include "support/PulseServer.h"
 
@@ -86,58 +86,6 @@ TEST(OutputDeviceChoice, ASinkAndADeviceOfOneNameGiveTheSinkAndNoDevicesGiveAnEr
     ASSERT_TRUE(choice.device.has_value());
     EXPECT_EQ(choice.device->kind, OutputDevice::Kind::ServerSink);
     EXPECT_FALSE(chooseOutputDevice({}, "default").device.has_value());
-}
-
-// argv as main receives it, with the null pointer after the last argument.
-struct Args {
-    explicit Args(std::vector<std::string> words) : strings(std::move(words)) {
-        for (auto& s : strings)
-            pointers.push_back(s.data());
-        pointers.push_back(nullptr);
-        argc = static_cast<int>(strings.size());
-    }
-    std::vector<std::string> left() const { return {pointers.begin(), pointers.begin() + argc}; }
-    std::vector<std::string> strings;
-    std::vector<char*> pointers;
-    int argc = 0;
-};
-
-TEST(OutputOptions, AreTakenOutOfTheCommandLineAndTheOptionBeatsTheEnvironment) {
-    Args a({"fadewell", "one.wav", "--device", "other", "two.wav"});
-    OutputRequest r = takeOutputOptions(a.argc, a.pointers.data(), "testsink");
-    EXPECT_EQ(r.name.value_or("-"), "other");
-    EXPECT_EQ(r.source, "--device");
-    EXPECT_FALSE(r.list);
-    EXPECT_EQ(a.left(), (std::vector<std::string>{"fadewell", "one.wav", "two.wav"}));
-    EXPECT_EQ(a.pointers[static_cast<std::size_t>(a.argc)], nullptr);
-
-    Args b({"fadewell", "--device=Scarlett 2i2", "--list-devices"});
-    r = takeOutputOptions(b.argc, b.pointers.data(), nullptr);
-    EXPECT_EQ(r.name.value_or("-"), "Scarlett 2i2");
-    EXPECT_TRUE(r.list);
-    EXPECT_EQ(b.left(), (std::vector<std::string>{"fadewell"}));
-
-    // The environment when no option names a device; an empty variable names none.
-    Args c({"fadewell"});
-    r = takeOutputOptions(c.argc, c.pointers.data(), "other");
-    EXPECT_EQ(r.name.value_or("-"), "other");
-    EXPECT_EQ(r.source, "FADEWELL_DEVICE");
-    Args d({"fadewell"});
-    EXPECT_FALSE(takeOutputOptions(d.argc, d.pointers.data(), "").name.has_value());
-    EXPECT_FALSE(takeOutputOptions(d.argc, d.pointers.data(), nullptr).name.has_value());
-
-    // After "--" everything is a file, whatever its name; an empty --device is kept, to be refused.
-    Args e({"fadewell", "--device=", "--", "--device", "x.wav"});
-    r = takeOutputOptions(e.argc, e.pointers.data(), "other");
-    EXPECT_EQ(r.name.value_or("-"), "");
-    EXPECT_EQ(e.left(), (std::vector<std::string>{"fadewell", "--", "--device", "x.wav"}));
-}
-
-TEST(OutputOptions, DeviceWithoutANameIsAUsageError) {
-    Args a({"fadewell", "song.wav", "--device"});
-    const OutputRequest r = takeOutputOptions(a.argc, a.pointers.data(), "other");
-    EXPECT_NE(r.error.find("--device needs the name of an output device"), std::string::npos) << r.error;
-    EXPECT_EQ(a.left(), (std::vector<std::string>{"fadewell", "song.wav"}));
 }
 
 TEST(OutputDeviceList, ShowsEveryDeviceInAlignedColumns) {

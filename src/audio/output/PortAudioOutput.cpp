@@ -1,11 +1,9 @@
-#include "audio/output/OutputBackend.h"
+#include "audio/output/PortAudioOutput.h"
 
+#include <algorithm>
 #include <alsa/asoundlib.h>
 #include <atomic>
-#include <chrono>
-#include <cstdarg>
-#include <thread>
-#include <vector>
+#include <cstdio>
 
 #include <fcntl.h>
 #include <portaudio.h>
@@ -168,38 +166,22 @@ private:
     pid_t m_promoted = 0;           // worker only
 };
 
-class SilentClock final : public OutputBackend {
-public:
-    SilentClock(OutputSource& source, int rate, int framesPerBuffer)
-        : m_buffer(static_cast<std::size_t>(framesPerBuffer) * 2) {
-        m_thread = std::thread([this, &source, rate, framesPerBuffer] {
-            const auto period = std::chrono::duration<double>(static_cast<double>(framesPerBuffer) / rate);
-            auto next = std::chrono::steady_clock::now();
-            while (!m_stop.load(std::memory_order_acquire)) {
-                source.process(m_buffer.data(), static_cast<std::size_t>(framesPerBuffer));
-                next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(period);
-                std::this_thread::sleep_until(next);
-            }
-        });
-    }
-    ~SilentClock() override {
-        m_stop.store(true, std::memory_order_release);
-        m_thread.join();
-    }
-    double latencySeconds() const override { return 0.0; }
-    bool alive() override { return true; }
-
-private:
-    std::vector<float> m_buffer;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
+// Whether ALSA's device of that name opens for playback now: opened and closed at once.
+bool alsaDeviceOpens(const std::string& pcm) {
+    AlsaQuiet quiet;
+    // ALSA reads its configuration once per process, and what "default" means can depend on what
+    // was running then (a sound server); read it afresh, as PortAudio does on each start.
+    snd_config_update_free_global();
+    snd_pcm_t* handle = nullptr;
+    if (snd_pcm_open(&handle, pcm.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) != 0)
+        return false;
+    snd_pcm_close(handle);
+    return true;
+}
 
 } // namespace
 
-int defaultOutputRate(std::string& error) {
-    if (const int rate = soundServerRate(error); rate > 0)
-        return rate;
+int portAudioDefaultRate(std::string& error) {
     AlsaQuiet quiet;
     PaSession session;
     if (!session.ok()) {
@@ -216,15 +198,17 @@ int defaultOutputRate(std::string& error) {
 }
 
 bool defaultOutputPresent() {
-    AlsaQuiet quiet;
-    // ALSA reads its configuration once per process, and what "default" means can depend on what
-    // was running then (a sound server); read it afresh, as PortAudio does on each start.
-    snd_config_update_free_global();
-    snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) != 0)
-        return false;
-    snd_pcm_close(pcm);
-    return true;
+    return alsaDeviceOpens("default");
+}
+
+bool portAudioDevicePresent(const OutputDevice& device) {
+    if (device.hostApi != "ALSA")
+        return true; // no cheap look: the retries find it
+    // PortAudio names an ALSA card's device "Card: Device (hw:0,0)" and a plugin by its own name.
+    std::string pcm = device.name;
+    if (const auto open = pcm.rfind("(hw:"); open != std::string::npos && pcm.back() == ')')
+        pcm = pcm.substr(open + 1, pcm.size() - open - 2);
+    return alsaDeviceOpens(pcm);
 }
 
 std::unique_ptr<OutputBackend> openPortAudio(OutputSource& source, int rate, int framesPerBuffer,
@@ -240,22 +224,6 @@ std::unique_ptr<OutputBackend> openPortAudio(OutputSource& source, int rate, int
     if (!output->open(rate, framesPerBuffer, error, beforeStart, device))
         return nullptr;
     return output;
-}
-
-std::unique_ptr<OutputBackend> startSilentClock(OutputSource& source, int rate, int framesPerBuffer) {
-    return std::make_unique<SilentClock>(source, rate, framesPerBuffer);
-}
-
-std::unique_ptr<OutputBackend> openDefaultOutput(OutputSource& source, int rate, int framesPerBuffer,
-                                                 std::string& error,
-                                                 const std::function<void()>& beforeStart) {
-    std::string serverError;
-    if (auto output = openSoundServer(source, rate, framesPerBuffer, serverError, beforeStart))
-        return output;
-    if (auto output = openPortAudio(source, rate, framesPerBuffer, error, beforeStart))
-        return output;
-    error = "sound server: " + serverError + "; device: " + error;
-    return nullptr;
 }
 
 std::vector<OutputDevice> listPortAudioOutputs() {
@@ -278,48 +246,4 @@ std::vector<OutputDevice> listPortAudioOutputs() {
         devices.push_back(std::move(d));
     }
     return devices;
-}
-
-int outputRate(const OutputDevice* device, std::string& error) {
-    if (device == nullptr)
-        return defaultOutputRate(error);
-    if (device->kind == OutputDevice::Kind::ServerSink)
-        return soundServerRate(error, device->name);
-    if (device->defaultRate < 1.0) {
-        error = "the device \"" + device->name + "\" has no sample rate";
-        return 0;
-    }
-    return static_cast<int>(device->defaultRate + 0.5);
-}
-
-bool outputPresent(const OutputDevice* device) {
-    if (device == nullptr)
-        return defaultOutputPresent();
-    if (device->kind == OutputDevice::Kind::ServerSink) {
-        std::string error;
-        return soundServerRate(error, device->name) > 0;
-    }
-    if (device->hostApi != "ALSA")
-        return true; // no cheap look: the retries find it
-    // PortAudio names an ALSA card's device "Card: Device (hw:0,0)" and a plugin by its own name.
-    std::string pcm = device->name;
-    if (const auto open = pcm.rfind("(hw:"); open != std::string::npos && pcm.back() == ')')
-        pcm = pcm.substr(open + 1, pcm.size() - open - 2);
-    AlsaQuiet quiet;
-    snd_config_update_free_global();
-    snd_pcm_t* handle = nullptr;
-    if (snd_pcm_open(&handle, pcm.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) != 0)
-        return false;
-    snd_pcm_close(handle);
-    return true;
-}
-
-std::unique_ptr<OutputBackend> openOutput(const OutputDevice* device, OutputSource& source, int rate,
-                                          int framesPerBuffer, std::string& error,
-                                          const std::function<void()>& beforeStart) {
-    if (device == nullptr)
-        return openDefaultOutput(source, rate, framesPerBuffer, error, beforeStart);
-    if (device->kind == OutputDevice::Kind::ServerSink)
-        return openSoundServer(source, rate, framesPerBuffer, error, beforeStart, device->name);
-    return openPortAudio(source, rate, framesPerBuffer, error, beforeStart, device);
 }

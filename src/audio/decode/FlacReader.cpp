@@ -1,0 +1,128 @@
+#include "audio/decode/FlacReader.h"
+
+#include <algorithm>
+#include <vector>
+
+#include <FLAC/stream_decoder.h>
+
+namespace {
+
+class FlacReader final : public FileReader {
+public:
+    // Null when libFLAC cannot open the file or read its header. channels 0: as the header says
+    // (info() then tells the rest). ogg: FLAC in an Ogg stream (.oga).
+    static std::unique_ptr<FlacReader> open(const std::string& path, int channels, bool ogg = false) {
+        std::unique_ptr<FlacReader> r(new FlacReader(channels));
+        if (r->m_decoder == nullptr)
+            return nullptr;
+        FLAC__stream_decoder_set_md5_checking(r->m_decoder, false);
+        const auto init = ogg ? &FLAC__stream_decoder_init_ogg_file : &FLAC__stream_decoder_init_file;
+        if (init(r->m_decoder, path.c_str(), &FlacReader::onWrite, &FlacReader::onMetadata,
+                 &FlacReader::onError, r.get()) != FLAC__STREAM_DECODER_INIT_STATUS_OK ||
+            !FLAC__stream_decoder_process_until_end_of_metadata(r->m_decoder) || r->m_channels <= 0)
+            return nullptr;
+        return r;
+    }
+    // The stream's header (STREAMINFO): rate, channels, frames (0 when the encoder left it unknown).
+    const FLAC__StreamMetadata_StreamInfo& info() const { return m_info; }
+    ~FlacReader() override {
+        if (m_decoder != nullptr)
+            FLAC__stream_decoder_delete(m_decoder); // finishes it, closing the file
+    }
+    FlacReader(const FlacReader&) = delete;
+    FlacReader& operator=(const FlacReader&) = delete;
+
+    std::size_t read(float* out, std::size_t frames) override {
+        const auto channels = static_cast<std::size_t>(m_channels);
+        std::size_t done = 0;
+        while (done < frames && !m_error) {
+            if (m_offset == m_available) {
+                if (m_ended)
+                    break;
+                m_offset = m_available = 0;
+                if (!FLAC__stream_decoder_process_single(m_decoder))
+                    m_error = true;
+                const FLAC__StreamDecoderState state = FLAC__stream_decoder_get_state(m_decoder);
+                m_ended = state == FLAC__STREAM_DECODER_END_OF_STREAM;
+                m_error = m_error || state > FLAC__STREAM_DECODER_END_OF_STREAM;
+                continue;
+            }
+            const std::size_t n = std::min(frames - done, m_available - m_offset);
+            std::copy_n(m_block.data() + m_offset * channels, n * channels, out + done * channels);
+            done += n;
+            m_offset += n;
+        }
+        return done;
+    }
+
+    bool seek(std::int64_t frame) override {
+        m_offset = m_available = 0; // the seek itself delivers the frame it lands in
+        m_ended = false;
+        if (FLAC__stream_decoder_seek_absolute(m_decoder, static_cast<FLAC__uint64>(frame)))
+            return true;
+        if (FLAC__stream_decoder_get_state(m_decoder) == FLAC__STREAM_DECODER_SEEK_ERROR)
+            FLAC__stream_decoder_flush(m_decoder);
+        return false;
+    }
+
+    bool error() const override { return m_error; }
+
+private:
+    explicit FlacReader(int channels) : m_decoder(FLAC__stream_decoder_new()), m_channels(channels) {}
+
+    static FLAC__StreamDecoderWriteStatus onWrite(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+                                                  const FLAC__int32* const buffer[], void* self) {
+        auto* r = static_cast<FlacReader*>(self);
+        const FLAC__FrameHeader& h = frame->header;
+        if (static_cast<int>(h.channels) != r->m_channels || h.bits_per_sample == 0 || h.bits_per_sample > 32)
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT; // not the stream its header announced
+        const auto channels = static_cast<std::size_t>(r->m_channels);
+        const std::size_t frames = h.blocksize;
+        r->m_block.resize(std::max(r->m_block.size(), frames * channels));
+        const float scale = 1.0f / static_cast<float>(std::uint64_t{1} << (h.bits_per_sample - 1));
+        for (std::size_t c = 0; c < channels; ++c) {
+            const FLAC__int32* in = buffer[c];
+            float* out = r->m_block.data() + c;
+            for (std::size_t i = 0; i < frames; ++i)
+                out[i * channels] = static_cast<float>(in[i]) * scale;
+        }
+        r->m_available = frames;
+        r->m_offset = 0;
+        return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+    }
+    static void onMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata, void* self) {
+        auto* r = static_cast<FlacReader*>(self);
+        if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
+            return;
+        r->m_info = metadata->data.stream_info;
+        if (r->m_channels == 0)
+            r->m_channels = static_cast<int>(r->m_info.channels);
+    }
+    // Damage inside the stream (lost sync, a bad frame): libFLAC skips it and reads on, as
+    // libsndfile does; a file that ends early is caught by its length.
+    static void onError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*) {}
+
+    FLAC__StreamDecoder* m_decoder;
+    int m_channels;
+    FLAC__StreamMetadata_StreamInfo m_info{};
+    std::vector<float> m_block; // the last frame libFLAC decoded, interleaved
+    std::size_t m_available = 0;
+    std::size_t m_offset = 0;
+    bool m_ended = false;
+    bool m_error = false;
+};
+
+} // namespace
+
+FlacOpened openFlacReader(const std::string& path, int channels, bool ogg) {
+    FlacOpened opened;
+    std::unique_ptr<FlacReader> reader = FlacReader::open(path, channels, ogg);
+    if (!reader)
+        return opened;
+    const FLAC__StreamMetadata_StreamInfo& info = reader->info();
+    opened.rate = static_cast<int>(info.sample_rate);
+    opened.channels = static_cast<int>(info.channels);
+    opened.frames = static_cast<std::int64_t>(info.total_samples);
+    opened.reader = std::move(reader);
+    return opened;
+}
