@@ -29,10 +29,9 @@ using namespace engine;
 namespace {
 
 // Read-ahead: a deck plays on this long while its file cannot be read (a slow disk, a worker kept
-// from the processor); at the usual rates, more (the rings' sizes are powers of two).
+// from the processor).
 constexpr double kRingSeconds = 1.6;
 constexpr int kRingRate = 96000; // rings can hold kRingSeconds at this rate or the engine's, if higher
-constexpr int kUsualRate = 48000; // and use as much as this rate needs at least: the usual rates share it
 constexpr int kWorkerNice = -10;
 
 int usableRate(int sampleRate, int framesPerBuffer) {
@@ -154,7 +153,7 @@ void AudioEngine::handOver(int index, std::unique_ptr<Decoder> decoder, int grou
         std::lock_guard lock(d.handoff);
         d.pendingDecoder = std::move(decoder); // a decoder the worker never took is freed here
         d.pendingGroup = group;
-        d.pendingRingFrames = ringFramesFor(std::max(d.uiRingRate, kUsualRate));
+        d.pendingRingFrames = ringFramesFor(std::max(d.uiRingRate, m_sampleRate));
         d.pendingSerial = d.loadSerial;
     }
     d.loadRequested.store(d.loadSerial, std::memory_order_release);

@@ -3,7 +3,7 @@
 // audio callback (consumer). Storage is allocated once, on the UI thread, before either side uses
 // it (a ring's frames are not cleared: a page of them becomes resident when it is first written).
 //
-// Indices only grow (64 bits do not wrap in practice); the slot is index & mask. The producer
+// Indices only grow (64 bits do not wrap in practice); the slot is the index modulo the capacity. The producer
 // publishes a write index with release after filling the slots, the consumer reads it with acquire
 // before touching them, and the same pairing in the other direction hands slots back.
 //
@@ -65,13 +65,11 @@ public:
 
     std::size_t capacity() const { return m_capacity.load(std::memory_order_relaxed); }
 
-    // Producer: uses at least the first frames slots of the storage (rounded up to a power of two, at
-    // most all of it), and only those, so that no other page of it is ever touched. It grows only
-    // once everything written has been handed back (where each frame lies changes): false until then.
+    // Producer: uses at least the first frames slots of the storage (at most all of it), and only
+    // those, so that no other page of it is ever touched. It grows only once everything written has
+    // been handed back (where each frame lies changes): false until then.
     bool useAtLeast(std::size_t frames) {
-        std::size_t wanted = 1;
-        while (wanted < frames && wanted < m_allocated)
-            wanted <<= 1;
+        const std::size_t wanted = std::min(frames, m_allocated);
         if (wanted <= capacity())
             return true;
         if (m_write.load(std::memory_order_relaxed) != m_read.load(std::memory_order_acquire))
@@ -89,7 +87,7 @@ public:
     // The free slots in one piece from the write index (up to the wrap; at most writable()), filled
     // by the producer in place and then published with commit().
     float* writeSpace(std::size_t& frames) {
-        const auto slot = static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) & mask());
+        const std::size_t slot = slotOf(m_write.load(std::memory_order_relaxed));
         frames = std::min(writable(), capacity() - slot);
         return &m_data[2 * slot];
     }
@@ -104,11 +102,11 @@ public:
     }
     // Frames readable in one piece from readIndex() + offset, before the storage wraps.
     std::size_t contiguous(std::size_t offset) const {
-        return capacity() - static_cast<std::size_t>((m_cursor.at() + offset) & mask());
+        return capacity() - slotOf(m_cursor.at() + offset);
     }
     // The frame at readIndex() + offset (offset < readable()).
     const float* frame(std::size_t offset) const {
-        return &m_data[static_cast<std::size_t>((m_cursor.at() + offset) & mask()) * 2];
+        return &m_data[slotOf(m_cursor.at() + offset) * 2];
     }
     void consume(std::size_t frames) { m_cursor.advance(frames); }
     // Skips everything before index (an index the producer has published, or an earlier one).
@@ -119,12 +117,12 @@ public:
     void release(std::uint64_t index) { m_cursor.release(index); }
 
 private:
-    std::size_t mask() const { return capacity() - 1; }
+    std::size_t slotOf(std::uint64_t index) const { return static_cast<std::size_t>(index % capacity()); }
     void setCapacity(std::size_t frames) { m_capacity.store(frames, std::memory_order_relaxed); }
 
     std::size_t m_wanted = 0;
     std::size_t m_allocated = 0; // frames of storage
-    // Frames in use, a power of two (0: none yet, nothing is writable). The producer's; the consumer
+    // Frames in use (0: none yet, nothing is writable). The producer's; the consumer
     // reads it after the write index that made it valid (acquire).
     std::atomic<std::size_t> m_capacity{0};
     std::unique_ptr<float[]> m_data;

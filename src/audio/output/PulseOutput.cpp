@@ -10,6 +10,7 @@
 // changed, what nobody has heard yet is made again and written over the old (the engine goes back
 // to where that part began), from a few milliseconds after what is heard now on.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -121,8 +122,7 @@ public:
     // sink: the sink's name, or empty for the server's default sink.
     PulseOutput(OutputSource& source, int rate, int framesPerBuffer, std::string sink)
         : m_source(source), m_rate(rate), m_framesPerBuffer(framesPerBuffer), m_sink(std::move(sink)),
-          m_rewriteFrames(static_cast<std::size_t>(kMostBufferSeconds * 1.5 * rate)),
-          m_rewrite(new float[2 * m_rewriteFrames]) {} // touched only as far as rewrites reach
+          m_rewriteFrames(static_cast<std::size_t>(kMostBufferSeconds * 1.5 * rate)) {}
 
     ~PulseOutput() override {
         m_stop.store(true, std::memory_order_release);
@@ -417,12 +417,29 @@ private:
             return;
         const std::size_t asked = std::min(static_cast<std::size_t>((m_written - from) / frame), m_rewriteFrames);
         const std::size_t back = m_source.rewind(asked);
-        if (back == 0)
-            return;
-        m_source.process(m_rewrite.get(), back);
-        const auto bytes = static_cast<std::int64_t>(back) * frame;
-        pa_stream_write(stream, m_rewrite.get(), static_cast<std::size_t>(bytes), nullptr, m_written - bytes,
-                        PA_SEEK_ABSOLUTE);
+        // Made again in the server's memory, a piece at a time, the first written at its place.
+        std::size_t left = back * m_bytesPerFrame;
+        std::int64_t offset = m_written - static_cast<std::int64_t>(left);
+        pa_seek_mode_t seek = PA_SEEK_ABSOLUTE;
+        while (left > 0) {
+            void* data = nullptr;
+            std::size_t lent = std::min(left, kMostWriteBytes);
+            if (pa_stream_begin_write(stream, &data, &lent) < 0 || data == nullptr || lent < m_bytesPerFrame)
+                break;
+            lent = std::min(lent, left) / m_bytesPerFrame * m_bytesPerFrame;
+            m_source.process(static_cast<float*>(data), lent / m_bytesPerFrame);
+            pa_stream_write(stream, data, lent, nullptr, offset, seek);
+            left -= lent;
+            offset = 0; // the rest follows on
+            seek = PA_SEEK_RELATIVE;
+        }
+        // A stream that lends no memory is going away; what it did not take is made all the same,
+        // so that the engine stays in step with what was written.
+        for (std::size_t frames = left / m_bytesPerFrame; frames > 0;) {
+            const std::size_t n = std::min(frames, m_spare.size() / 2);
+            m_source.process(m_spare.data(), n);
+            frames -= n;
+        }
     }
 
     // The output thread, when the server found the stream empty: counted, and the buffer made
@@ -443,8 +460,8 @@ private:
     const int m_framesPerBuffer;
     const std::string m_sink;
     // The output thread's.
-    const std::size_t m_rewriteFrames;
-    const std::unique_ptr<float[]> m_rewrite; // room to make the whole buffer again
+    const std::size_t m_rewriteFrames; // the most made again at once
+    std::array<float, 512> m_spare{};
     pa_mainloop_api* m_api = nullptr;
     pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;
