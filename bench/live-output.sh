@@ -5,7 +5,8 @@
 #      tones mixed into one file played by paplay and by aplay -D default, each for 40 s while
 #      the machine is loaded as in the busy system test (ten busy processes a core, two of them
 #      compilers), ROUNDS rounds in turns; counted by fadewell_dropout_analyse.
-#   2. key-to-sound: deck A's key pressed 20 times (the deck stopped in between); from the key
+#   2. key-to-sound: deck A's key pressed 20 times (the deck stopped in between, for KEY_PAUSE
+#      seconds, 0.6 unless set: with 2.5 the output has gone quiet before each key); from the key
 #      press to the first sound of the deck in a recording whose samples carry the time they
 #      arrived (timed_record.py).
 #   3. CPU and memory: three decks of 10-minute FLACs of real music (bench/music.sh), the process's
@@ -93,7 +94,7 @@ for _ in $(seq 20); do
   xdotool key a
   sleep 0.6
   fw_click_at $((sx + sw / 2)) $((sy + sh / 2))
-  sleep 0.6
+  sleep "${KEY_PAUSE:-0.6}"
   xdotool windowfocus --sync "$FW_WID"
 done
 kill -INT "$recorder"
