@@ -8,13 +8,17 @@
 #   2. key-to-sound: deck A's key pressed 20 times (the deck stopped in between, for KEY_PAUSE
 #      seconds, 0.6 unless set: with 2.5 the output has gone quiet before each key); from the key
 #      press to the first sound of the deck in a recording whose samples carry the time they
-#      arrived (timed_record.py).
+#      arrived (timed_record.py), and from the click on its Stop to silence. The recorder's buffer
+#      is FW_RECORD_MS (5 ms by default); what the server's sink takes at a time follows the
+#      smallest buffer any client asks for, so a recorder's that is shorter than the program's
+#      shortens the figure. What the server made of the program's stream is printed too.
 #   3. CPU and memory: three decks of 10-minute FLACs of real music (bench/music.sh), the process's
 #      CPU time over 20 s and its resident memory, at rest (alone: with no deck loaded, then) with
 #      the three halted, and playing; then three paplay of the same files on the same server.
 #      MUSIC_RATE=48000 makes the files at 48 kHz (the test server's sink runs at 44.1 kHz, so the
 #      console resamples them); MUSIC_DIR keeps them between runs.
 #   live-output.sh BUILD_DIR [ROUNDS [PARTS]]     (scripts/deps.sh bench first; PARTS: "1 2 3")
+# FW_SOUND_SERVER=pipewire runs it on PipeWire instead of PulseAudio (tests/system/lib.sh).
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 rounds=${2:-3}
@@ -81,25 +85,42 @@ done
 part 1 && for player in console paplay aplay; do echo "dropouts, $player: ${results[$player]}"; done
 
 key_to_sound() {
-echo "## 2. key to sound, 20 presses of A"
-"$FW_PYTHON" "$here/timed_record.py" "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" &
+echo "## 2. key to sound, 20 presses of A ($(pactl info | sed -n 's/^Server Name: //p'), recorder ${FW_RECORD_MS:-5} ms)"
+"$FW_PYTHON" "$here/timed_record.py" "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "${FW_RECORD_MS:-5}" &
 recorder=$!
 fw_track $recorder
 fw_wait_for 10 test -s "$FW_TMP/keys.raw" || die "the timed recorder recorded nothing"
 read -r sx sy sw sh < <(fw_a11y extents "Deck A player/Stop")
 xdotool windowfocus --sync "$FW_WID"
 : >"$FW_TMP/keys.txt"
-for _ in $(seq 20); do
+: >"$FW_TMP/stops.txt"
+for turn in $(seq 20); do
   echo "$EPOCHREALTIME" >>"$FW_TMP/keys.txt"
   xdotool key a
   sleep 0.6
-  fw_click_at $((sx + sw / 2)) $((sy + sh / 2))
+  [ "$turn" = 10 ] && server_view
+  xdotool mousemove $((sx + sw / 2)) $((sy + sh / 2)) sleep 0.05
+  echo "$EPOCHREALTIME" >>"$FW_TMP/stops.txt"
+  xdotool click 1
   sleep "${KEY_PAUSE:-0.6}"
   xdotool windowfocus --sync "$FW_WID"
 done
 kill -INT "$recorder"
 wait "$recorder"
-"$FW_PYTHON" "$here/timed_record.py" --latency "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "$FW_TMP/keys.txt" | tail -1
+"$FW_PYTHON" "$here/timed_record.py" --latency "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "$FW_TMP/keys.txt" | tail -"${FW_BENCH_LINES:-1}"
+"$FW_PYTHON" "$here/timed_record.py" --silence "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "$FW_TMP/stops.txt" | tail -"${FW_BENCH_LINES:-1}"
+}
+# What the server made of the program's stream while a deck plays: its buffer as the server has
+# it, and on PipeWire the stream's latency and the graph's cycle (its quantum), from pw-profiler.
+server_view() {
+  pactl list sink-inputs | awk '/application.name = "Fadewell"/ {f = 1} f && /Latency|pulse.attr|node.latency/ {print "  " $0}
+    /^Sink Input/ {f = 0}'
+  pactl list sink-inputs | grep -E '^\s*(Buffer|Sink) Latency' | head -2 | sed 's/^\s*/  Fadewell: /'
+  if [ "$FW_SOUND_SERVER" = pipewire ]; then
+    (cd "$FW_TMP" && timeout -s INT 1 pw-profiler -o profile.log >/dev/null 2>&1)
+    awk -F'\t' 'NR > 1 {n++; q += $4} END {if (n) printf "  graph cycle: %.2f ms (%d frames at 48 kHz), %d cycles seen\n", q / n / 1000, q / n * 48 / 1000 + 0.5, n}' \
+      "$FW_TMP/profile.log"
+  fi
 }
 part 2 && key_to_sound
 

@@ -68,6 +68,33 @@ int main(int argc, char** argv) {
             }
         }
     }
+    // FLACs that libFLAC misreads or cannot read to the end their header states, and FFmpeg plays:
+    // the header's minimum block size below its maximum in a stream of numbered frames, and a header
+    // stating a few more samples than the frames hold.
+    for (const char* variant : {"flac-minblock", "flac-overstated"}) {
+        std::FILE* in = std::fopen((dir + "/flac-44100-2").c_str(), "rb");
+        if (in == nullptr)
+            break;
+        std::vector<unsigned char> bytes(1 << 16);
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), in));
+        std::fclose(in);
+        // The seed's first byte, "fLaC" and the STREAMINFO block's header: its fields from 9 on.
+        constexpr std::size_t kInfo = 9;
+        if (bytes.size() < kInfo + 18)
+            break;
+        if (variant[5] == 'm') {
+            bytes[kInfo] = 0; // minimum block size 16
+            bytes[kInfo + 1] = 16;
+        } else {
+            bytes[kInfo + 16] = static_cast<unsigned char>(bytes[kInfo + 16] + 1); // 256 more samples
+        }
+        std::FILE* out = std::fopen((dir + "/" + variant).c_str(), "wb");
+        if (out == nullptr)
+            return 1;
+        std::fwrite(bytes.data(), 1, bytes.size(), out);
+        std::fclose(out);
+        ++written;
+    }
     // 50 ms of the tone in each format FFmpeg reads, at 44.1 kHz stereo and 48 kHz mono.
     struct Encoded {
         const char* name;
@@ -76,12 +103,18 @@ int main(int argc, char** argv) {
         int extensionIndex;
     };
     const Encoded encoded[] = {
-        {"aac", "-c:a aac -b:a 64k", "m4a", 7},           {"alac", "-c:a alac", "m4a", 7},
-        {"wma", "-c:a wmav2 -b:a 64k", "wma", 8},         {"wavpack", "-c:a wavpack", "wv", 9},
-        {"ac3", "-c:a ac3 -b:a 96k", "ac3", 11},          {"speex", "-ar 16000 -c:a libspeex", "spx", 12},
-        {"oggflac", "-c:a flac -f ogg", "oga", 13},       {"tta", "-c:a tta", "tta", 14},
-        {"adts", "-c:a aac -b:a 64k -f adts", "aac", 15}, {"mka", "-c:a libopus", "mka", 16},
+        {"aac", "-c:a aac -b:a 64k", "m4a", 7},
+        {"alac", "-c:a alac", "m4a", 7},
+        {"wma", "-c:a wmav2 -b:a 64k", "wma", 8},
+        {"wavpack", "-c:a wavpack", "wv", 9},
+        {"ac3", "-c:a ac3 -b:a 96k", "ac3", 11},
+        {"speex", "-ar 16000 -c:a libspeex", "spx", 12},
+        {"oggflac", "-c:a flac -f ogg", "oga", 13},
+        {"tta", "-c:a tta", "tta", 14},
+        {"adts", "-c:a aac -b:a 64k -f adts", "aac", 15},
+        {"mka", "-c:a libopus", "mka", 16},
         {"mp3inwav", "-c:a libmp3lame -f wav", "wav", 0},
+        {"mp3short", "-t 0.02 -c:a libmp3lame", "mp3", 1}, // a frame or two
     };
     for (const Encoded& e : encoded) {
         const std::pair<const char*, const char*> layouts[] = {{"-ar 44100 -ac 2", "-44100-2"},

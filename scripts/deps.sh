@@ -10,9 +10,11 @@ packages=(
   # build (g++ brings its own ASan, UBSan and TSan runtimes for the asan and tsan presets)
   cmake ninja-build g++ pkg-config
   # libraries
-  qt6-base-dev portaudio19-dev libpulse-dev libsndfile1-dev libflac-dev libsoxr-dev libasound2-dev libmpg123-dev
+  qt6-base-dev portaudio19-dev libpulse-dev libjack-jackd2-dev libsndfile1-dev libflac-dev libsoxr-dev libasound2-dev libmpg123-dev
   # every other format of a music library (AAC, ALAC, WMA, Monkey's Audio, WavPack, Opus, ...)
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  # control from outside: OSC over UDP
+  liblo-dev
   # the seven-segment face of the time displays, and a condensed face for the captions
   fonts-dseg fonts-dejavu-extra
   # tests and benchmarks
@@ -21,6 +23,11 @@ packages=(
   ffmpeg musepack-tools
   # a private sound server, a virtual display and tools to drive and measure them
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox xvfb xauth xdotool
+  # a private JACK server on its dummy backend, its graph listed and recorded (jack_lsp, jack_rec)
+  jackd2
+  # the other sound server desktops run, with its session manager and PulseAudio service
+  # (scripts/pipewire-server.sh)
+  pipewire wireplumber pipewire-pulse
   # the icon's PNGs, rendered from its SVG (the SVG reader is in the -extra library, which a
   # machine with imagemagick alone may lack)
   imagemagick libmagickcore-6.q16-6-extra

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan + UBSan) and runs one of them; never part of the tests.
 #   scripts/fuzz.sh decode [SECONDS]   arbitrary bytes as an audio file on a deck (default 600 s)
+#   scripts/fuzz.sh decoder [SECONDS]  the same bytes to the decoder alone: its readers and fallbacks
 #   scripts/fuzz.sh text [SECONDS]     the auto-fade text, FormatTime, StripPath, fade ticks
 # The corpus grows in build-fuzz/corpus/TARGET, crashing inputs land in build-fuzz/artifacts/.
 # Extra arguments after SECONDS go to libFuzzer (e.g. a crash file to replay it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-target=${1:?decode or text}
+target=${1:?decode, decoder or text}
 seconds=${2:-600}
 shift $(( $# < 2 ? $# : 2 ))
 scripts/deps.sh fuzz
@@ -17,7 +18,7 @@ corpus=build-fuzz/corpus/$target
 artifacts=build-fuzz/artifacts/$target
 mkdir -p "$corpus" "$artifacts"
 case "$target" in
-decode)
+decode | decoder)
   [ -n "$(ls -A "$corpus")" ] || build-fuzz/fuzz/fuzz_seeds "$corpus"
   max_len=32768
   ;;

@@ -6,11 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
+#include <stdexcept>
 
 #include "audio/engine/AudioEngine.h"
 #include "audio/output/OutputDevices.h"
 #include "common/CommandLine.h"
 #include "console/frmConsole.h"
+#include "control/AirLog.h"
+#include "control/OscServer.h"
 #include "platform/AlsaMixer.h"
 #include "platform/Clock.h"
 #include "platform/FileDialog.h"
@@ -26,6 +30,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fadewell: %s\n", output.error.c_str());
         return 2;
     }
+    const CommandLine::ControlRequest control =
+        CommandLine::takeControlOptions(argc, argv, std::getenv("FADEWELL_OSC_PORT"));
+    if (!control.error.empty()) {
+        std::fprintf(stderr, "fadewell: %s\n", control.error.c_str());
+        return 2;
+    }
+    if (!control.warning.empty())
+        std::fprintf(stderr, "fadewell: %s\n", control.warning.c_str());
     const CommandLine::Request request = CommandLine::parse(CommandLine::arguments(argc, argv));
     if (const auto status = CommandLine::answer(request, std::cout, std::cerr))
         return *status;
@@ -52,10 +64,31 @@ int main(int argc, char** argv) {
                              clock,   registry, shell,      [] { QCoreApplication::exit(0); }};
 
     frmConsole console(platform);
+    // The log watches the decks from before the first file is loaded. OSC listens before the load
+    // handler runs, whose message box (no mixer) would otherwise hold a show controller off until
+    // someone answers it. Neither keeps the console from running when it cannot work.
+    std::unique_ptr<AirLog> airLog;
+    if (control.log) {
+        airLog = std::make_unique<AirLog>(control.logFile.empty() ? AirLog::defaultPath()
+                                                                  : QString::fromLocal8Bit(control.logFile));
+        airLog->watch(console);
+    }
+    std::unique_ptr<OscServer> osc;
+    std::string oscError;
+    if (control.oscPort) {
+        try {
+            osc = std::make_unique<OscServer>(console, control.oscHost, *control.oscPort);
+        } catch (const std::runtime_error& e) {
+            oscError = e.what();
+            std::fprintf(stderr, "fadewell: %s (%s)\n", e.what(), control.oscSource.c_str());
+        }
+    }
     console.Form_Load();
     console.show();
     if (!outputError.empty())
         messageBoxes.notify(&console, QString::fromStdString(outputError), {});
+    if (!oscError.empty())
+        messageBoxes.notify(&console, QString::fromStdString(oscError), {});
     QTimer::singleShot(0, &console, [&] {
         for (const QString& file : console.openFiles(request.files))
             std::cerr << "fadewell: not loaded, there are only three decks: " << file.toStdString() << "\n";

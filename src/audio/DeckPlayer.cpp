@@ -133,6 +133,7 @@ void DeckPlayer::onEnded() {
     // The deck stopped by itself at the end: rewind, and say so.
     m_engine.setPlaying(m_deck, false);
     m_engine.seek(m_deck, 0.0);
+    emit ended();
     setPlayState(Stopped);
     emit positionMoved();
 }

@@ -64,6 +64,9 @@ signals:
     // The file or the position changed without a change of state (a seek, a rewind at the end):
     // a display of the position should be drawn again.
     void positionMoved();
+    // The file played to its end: raised just before the play state falls to 0, so that a listener
+    // can tell an end from an operator's stop.
+    void ended();
 
 private:
     class EngineEvents;

@@ -1,6 +1,7 @@
 #include "common/CommandLine.h"
 
 #include <QFile>
+#include <charconv>
 #include <cstring>
 #include <ostream>
 
@@ -121,8 +122,21 @@ QString usage() {
     text += QStringLiteral("  %1  %2\n")
                 .arg(QStringLiteral("    --device NAME"), -20)
                 .arg(QStringLiteral("play on that output device (or a unique part of its name)"));
+    // Control from outside and the log, taken out the same way (takeControlOptions).
+    text += QStringLiteral("  %1  %2\n")
+                .arg(QStringLiteral("    --log [FILE]"), -20)
+                .arg(QStringLiteral(
+                    "log each deck started, halted, stopped or ended in FILE; alone (last,\n"
+                    "                        or before another option): $XDG_STATE_HOME/fadewell/air.log"));
+    text += QStringLiteral("  %1  %2\n")
+                .arg(QStringLiteral("    --osc PORT"), -20)
+                .arg(QStringLiteral("take OSC messages on that UDP port"));
+    text += QStringLiteral("  %1  %2\n")
+                .arg(QStringLiteral("    --osc-host ADDR"), -20)
+                .arg(QStringLiteral("the address OSC listens on (127.0.0.1 unless given)"));
     text += QStringLiteral(
-        "\nThe environment variable FADEWELL_DEVICE names the output device when --device does not.\n");
+        "\nThe environment variable FADEWELL_DEVICE names the output device when --device does not,\n"
+        "FADEWELL_OSC_PORT the OSC port when --osc does not.\n");
     return text;
 }
 
@@ -183,6 +197,83 @@ OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentD
     if (!request.name && environmentDevice != nullptr && *environmentDevice != '\0') {
         request.name = environmentDevice;
         request.source = "FADEWELL_DEVICE";
+    }
+    return request;
+}
+
+namespace {
+std::optional<int> portNumber(const char* text) {
+    int port = 0;
+    const char* end = text + std::strlen(text);
+    const auto [ptr, ec] = std::from_chars(text, end, port);
+    if (ec != std::errc() || ptr != end || port < 1 || port > 65535)
+        return std::nullopt;
+    return port;
+}
+} // namespace
+
+ControlRequest takeControlOptions(int& argc, char** argv, const char* environmentOscPort) {
+    ControlRequest request;
+    std::optional<std::string> host;
+    int kept = 1;
+    int i = 1;
+    // The value of an option given as "--name=value" or "--name value"; nothing when arg is not it.
+    auto valueOf = [&](const char* name, std::optional<std::string>& value) {
+        const std::size_t n = std::strlen(name);
+        if (std::strncmp(argv[i], name, n) != 0)
+            return false;
+        if (argv[i][n] == '=') {
+            value = argv[i] + n + 1;
+            return true;
+        }
+        if (argv[i][n] != '\0')
+            return false;
+        if (i + 1 < argc)
+            value = argv[++i];
+        return true;
+    };
+    for (; i < argc; ++i) {
+        const char* arg = argv[i];
+        std::optional<std::string> value;
+        if (std::strcmp(arg, "--") == 0)
+            break;
+        if (std::strcmp(arg, "--log") == 0) {
+            request.log = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-' && argv[i + 1][0] != '\0')
+                request.logFile = argv[++i];
+        } else if (std::strncmp(arg, "--log=", 6) == 0) {
+            request.log = true;
+            request.logFile = arg + 6;
+            if (request.logFile.empty())
+                request.error = "--log= needs a file name (or --log alone for the default file)";
+        } else if (valueOf("--osc-host", host)) {
+            if (!host || host->empty())
+                request.error = "--osc-host needs an address to listen on (such as 0.0.0.0 for every one)";
+        } else if (valueOf("--osc", value)) {
+            request.oscPort = value ? portNumber(value->c_str()) : std::nullopt;
+            request.oscSource = "--osc";
+            if (!request.oscPort)
+                request.error = "--osc needs a UDP port number from 1 to 65535";
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    for (; i < argc; ++i)
+        argv[kept++] = argv[i];
+    argc = kept;
+    argv[argc] = nullptr;
+    if (request.oscSource.empty() && environmentOscPort != nullptr && *environmentOscPort != '\0') {
+        request.oscPort = portNumber(environmentOscPort);
+        if (request.oscPort)
+            request.oscSource = "FADEWELL_OSC_PORT";
+        else
+            request.warning = "FADEWELL_OSC_PORT=" + std::string(environmentOscPort) +
+                              " is not a UDP port number from 1 to 65535: OSC is off";
+    }
+    if (host) {
+        request.oscHost = *host;
+        if (!request.oscPort && request.error.empty() && request.warning.empty())
+            request.error = "--osc-host needs --osc PORT (or FADEWELL_OSC_PORT)";
     }
     return request;
 }

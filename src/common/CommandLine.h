@@ -55,4 +55,23 @@ struct OutputRequest {
 };
 OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentDevice);
 
+// What the command line and the environment ask of control from outside and of the log of what
+// went on air, taken out of argv as takeOutputOptions() does:
+//   --log FILE, --log=FILE   append the log to FILE
+//   --log                    the default file, when --log is the last argument or the next one is
+//                            an option ("-..."): a following argument is otherwise taken as FILE
+//   --osc PORT               take OSC messages on that UDP port (1 to 65535); else the environment's
+//                            FADEWELL_OSC_PORT, if not empty
+//   --osc-host ADDRESS       the address listened on (127.0.0.1 unless given)
+struct ControlRequest {
+    bool log = false;
+    std::string logFile;        // empty with --log alone: the default file
+    std::optional<int> oscPort; // no OSC without one
+    std::string oscHost = "127.0.0.1";
+    std::string oscSource; // where the port came from: "--osc" or "FADEWELL_OSC_PORT"
+    std::string error;     // a usage error: the program does not start
+    std::string warning;   // a bad FADEWELL_OSC_PORT: said, and the console runs without OSC
+};
+ControlRequest takeControlOptions(int& argc, char** argv, const char* environmentOscPort);
+
 } // namespace CommandLine

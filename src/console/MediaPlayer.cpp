@@ -121,6 +121,7 @@ MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent) : QWidget(parent)
     connect(&m_player, &DeckPlayer::positionMoved, this, &MediaPlayer::playerChanged);
     connect(&m_player, &DeckPlayer::openStateChanged, this, &MediaPlayer::openStateChanged);
     connect(&m_player, &DeckPlayer::playStateChanged, this, &MediaPlayer::playStateChanged);
+    connect(&m_player, &DeckPlayer::ended, this, &MediaPlayer::ended);
 
     m_refresh = new QTimer(this);
     m_refresh->setInterval(kRefreshMs);

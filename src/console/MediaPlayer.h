@@ -54,6 +54,7 @@ signals:
     // The player's own notifications, passed on.
     void openStateChanged(int oldState, int newState);
     void playStateChanged(int oldState, int newState);
+    void ended();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "platform/FailureReporter.h"
 #include "platform/MixerApi.h"
@@ -109,6 +110,12 @@ public:
 
     // Keyboard: keyCode is the platform's code of the pressed key; shift is not read.
     void Form_KeyDown(int keyCode, int shift);
+
+    // A control from outside the window (OSC) runs a handler at the same boundary as the window's
+    // own events: whatever the handler throws is reported as theirs is, and goes no further.
+    template <class Handler> void runHandler(const char* name, Handler&& handler) noexcept {
+        m_failures.run(name, std::forward<Handler>(handler));
+    }
 
     // Read-only views of the window's state, for tests and accessibility tools.
     const QString& liveDeck() const { return mCurrentPlayer; }

@@ -149,3 +149,41 @@ TEST(OutputOptions, DeviceWithoutANameIsAUsageError) {
     EXPECT_NE(r.error.find("--device needs the name of an output device"), std::string::npos) << r.error;
     EXPECT_EQ(a.left(), (std::vector<std::string>{"fadewell", "song.wav"}));
 }
+
+// --log with or without its file, --osc against FADEWELL_OSC_PORT, and what is refused.
+TEST(ControlOptions, AreTakenOutAndRead) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* environmentPort;
+        std::string logFile; // "none": no log; "": the default file
+        int port;            // 0: no OSC
+        std::string host, error, warning;
+        std::vector<std::string> left;
+    };
+    const std::string none = "none";
+    // clang-format off
+    const Case cases[] = {
+        {{"fadewell", "a.wav", "--log", "air.txt", "b.wav"}, nullptr, "air.txt", 0, "127.0.0.1", "", "", {"fadewell", "a.wav", "b.wav"}},
+        {{"fadewell", "--log", "--", "--log"}, nullptr, "", 0, "127.0.0.1", "", "", {"fadewell", "--", "--log"}},
+        {{"fadewell", "a.wav", "--log"}, nullptr, "", 0, "127.0.0.1", "", "", {"fadewell", "a.wav"}},
+        {{"fadewell", "--log=x", "--osc", "9000", "--osc-host=0.0.0.0"}, "7000", "x", 9000, "0.0.0.0", "", "", {"fadewell"}},
+        {{"fadewell", "a.wav"}, "7000", none, 7000, "127.0.0.1", "", "", {"fadewell", "a.wav"}},
+        {{"fadewell"}, "70000", none, 0, "127.0.0.1", "", "FADEWELL_OSC_PORT=70000 is not a UDP port", {"fadewell"}},
+        {{"fadewell", "--osc", "0"}, nullptr, none, 0, "127.0.0.1", "--osc needs a UDP port", "", {"fadewell"}},
+        {{"fadewell", "--osc-host", "::1"}, nullptr, none, 0, "::1", "--osc-host needs --osc", "", {"fadewell"}},
+        {{"fadewell", "--log="}, nullptr, "", 0, "127.0.0.1", "--log= needs a file name", "", {"fadewell"}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        Args a(c.words);
+        const auto r = CommandLine::takeControlOptions(a.argc, a.pointers.data(), c.environmentPort);
+        SCOPED_TRACE(c.words.back());
+        EXPECT_EQ(r.log ? r.logFile : none, c.logFile);
+        EXPECT_EQ(r.oscPort.value_or(0), c.port);
+        EXPECT_EQ(r.oscHost, c.host);
+        EXPECT_EQ(r.error.substr(0, c.error.size()), c.error);
+        EXPECT_EQ(r.error.empty(), c.error.empty());
+        EXPECT_EQ(r.warning.substr(0, c.warning.size()), c.warning);
+        EXPECT_EQ(a.left(), c.left);
+    }
+}

@@ -3,6 +3,7 @@
 // little-endian stereo), and the level of one tone in a window of it.
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -30,9 +31,10 @@ inline RawRecording readRawRecording(const std::string& path) {
     return r;
 }
 
-// Level of one frequency in a Hann window, as the RMS in dB of a sine of that amplitude.
-inline double toneLevel(const std::vector<float>& x, std::size_t start, std::size_t n, double freq,
-                        double rate) {
+// One frequency in a Hann window: its amplitude and its phase against the recording's first
+// sample (the phase of a steady tone is the same in every window of a recording that lost nothing).
+inline std::complex<double> tonePhasor(const std::vector<float>& x, std::size_t start, std::size_t n, double freq,
+                                       double rate) {
     double re = 0, im = 0, wsum = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const double w =
@@ -42,6 +44,12 @@ inline double toneLevel(const std::vector<float>& x, std::size_t start, std::siz
         im -= w * x[start + i] * std::sin(phase);
         wsum += w;
     }
-    const double amplitude = 2 * std::hypot(re, im) / wsum;
+    return {2 * re / wsum, 2 * im / wsum};
+}
+
+// Level of one frequency in a Hann window, as the RMS in dB of a sine of that amplitude.
+inline double toneLevel(const std::vector<float>& x, std::size_t start, std::size_t n, double freq,
+                        double rate) {
+    const double amplitude = std::abs(tonePhasor(x, start, n, freq, rate));
     return 20 * std::log10(std::max(amplitude / std::numbers::sqrt2, 1e-7));
 }

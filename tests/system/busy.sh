@@ -2,7 +2,8 @@
 # Fadewell on air on a machine that is not idle: the built program on a virtual display with a
 # private sound server, decks loaded through the real file-open dialog and started with real keys
 # and clicks, the server's output recorded and searched for dropouts (a tone that falls away, a
-# sample step no tone makes, a run of digital silence).
+# sample step no tone makes, a run of digital silence), where the recording is known to be whole
+# (the reference tones another client plays beside the console are unbroken there).
 #   busy.sh BUILD_DIR cpu        three decks playing tones while busy processes hold every core
 #                                (ten a core, two of them compilers) for 40 s
 #   busy.sh BUILD_DIR disk       the same while one process writes to the disk the files are read
@@ -10,6 +11,7 @@
 #   busy.sh BUILD_DIR handover   the auto-fade hand-over, deck A live and deck B's "auto" and back,
 #                                twelve times on the otherwise idle machine
 # The program runs as an operator starts it: no priority and no sound-server setting from outside.
+# FW_SOUND_SERVER=pipewire runs it all on PipeWire instead of PulseAudio (lib.sh).
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 case=${2:?cpu, disk or handover}
@@ -39,6 +41,8 @@ cpu | disk)
   ok "three decks loaded through the file-open dialog"
   sleep 0.5
   fw_record_start "$recording" || die "parec recorded nothing"
+  fw_reference_start || die "no reference tone"
+  sleep 0.5
   fw_key "$FW_WID" a b c
   sleep 1
   if [ "$case" = cpu ]; then fw_busy_cpu; else fw_busy_disk; fw_busy_memory; fi
@@ -46,9 +50,8 @@ cpu | disk)
   sleep 40
   fw_record_stop
   expect "the program is still running" fw_app_running
-  # Each deck at slider 20 (-8.2 dB): three sines of amplitude 0.5 x 0.389; the largest step the
-  # sum can make is the sum of amplitude x 2 pi f / rate, given 15 % for rounding.
-  max_step=$(awk 'BEGIN {a = 0.5 * 10 ^ (-8.2 / 20); print 1.15 * a * 2 * 3.14159265 * (440 + 1000 + 2500) / 44100}')
+  # Each deck at slider 20 (-8.2 dB): three sines of amplitude 0.5 x 0.389.
+  max_step=$(fw_max_step "$(awk 'BEGIN {print 0.5 * 10 ^ (-8.2 / 20)}')" 440,1000,2500)
   steady=440,1000,2500
   ;;
 handover)
@@ -56,6 +59,7 @@ handover)
   ok "two decks loaded through the file-open dialog"
   sleep 0.5
   fw_record_start "$recording" || die "parec recorded nothing"
+  fw_reference_start || die "no reference tone"
   fw_slider_page_up A
   fw_key "$FW_WID" a
   sleep 1.5
@@ -75,8 +79,8 @@ handover)
   done
   fw_record_stop
   expect "the program is still running" fw_app_running
-  # Both decks at full level: the largest step is that of the two sines together, plus 15 %.
-  max_step=$(awk 'BEGIN {print 1.15 * 0.5 * 2 * 3.14159265 * (440 + 1000) / 44100}')
+  # Both decks at full level.
+  max_step=$(fw_max_step 0.5 440,1000)
   steady=440,1000
   ;;
 *) die "unknown case $case" ;;
@@ -84,9 +88,17 @@ esac
 
 kept=$artifacts/busy-$case.wav
 sox -q -t raw -r 44100 -e signed -b 16 -c 2 "$recording" "$kept"
-"$analyse" "$recording" steady=$steady max_step="$max_step" >"$FW_TMP/analysis.txt"
+"$analyse" "$recording" steady=$steady max_step="$max_step" reference=$FW_REFERENCE_TONES >"$FW_TMP/analysis.txt"
 cat "$FW_TMP/analysis.txt"
 result=$(tail -1 "$FW_TMP/analysis.txt")
-expect "no dropout, jump or silence in the recording ($result; kept as $kept)" test "$result" = "dropouts=0 jumps=0 silences=0"
+# Where the recording itself lost samples, it says nothing of the program; a recording that lost
+# them too often is not judged at all, and fails.
+whole=$(grep '^recording: [wNg]' "$FW_TMP/analysis.txt")
+if [[ $whole != "recording: NOT"* ]]; then
+  ok "the recording is whole, or its few gaps are known (${whole#recording: })"
+  expect "no dropout, jump or silence in the recording ($result; kept as $kept)" test "$result" = "dropouts=0 jumps=0 silences=0"
+else
+  no "the recording can be judged (${whole#recording: }; kept as $kept)"
+fi
 [ "$FW_FAILURES" -eq 0 ] || { echo "## program output"; tail -20 "$FW_TMP/app.log"; }
 fw_done

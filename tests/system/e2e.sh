@@ -16,7 +16,9 @@
 #      one second (100 fade ticks of 10 ms) and playing on at the quiet end; deck A silent after
 #      its new load, then at its slider's level again; no click anywhere.
 #   7. The live-deck indicator shows A; a screenshot and the recording are kept in the build folder.
-#   e2e.sh BUILD_DIR
+# The recording is first found whole (the reference tones another client plays beside the console
+# are unbroken in it), so that what it lacks is the program's doing.
+#   e2e.sh BUILD_DIR        (FW_SOUND_SERVER=pipewire: on PipeWire instead of PulseAudio, lib.sh)
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -48,6 +50,7 @@ fw_client_origin
 # The recorder runs before anything plays: the monitor takes a moment to deliver its first bytes.
 fw_log "recording"
 fw_record_start "$FW_TMP/recording.raw" || die "parec recorded nothing"
+fw_reference_start || die "no reference tone"
 
 # load DECK FILE: through the real file-open dialog.
 load() {
@@ -137,6 +140,12 @@ expect "\"Auto Set Volume\" is ticked again" grep -qw checked <<<"$states"
 # What was heard.
 sox -q -t raw -r 44100 -e signed -b 16 -c 2 "$FW_TMP/recording.raw" "$artifacts/e2e-recording.wav"
 echo "## the recording"
+"$build/tests/fadewell_dropout_analyse" "$FW_TMP/recording.raw" steady=1000 max_step="$(fw_max_step 0.5 440,1000)" \
+  reference=$FW_REFERENCE_TONES >"$FW_TMP/witness.txt"
+whole=$(grep '^recording: [wNg]' "$FW_TMP/witness.txt")
+expect "the recording is whole: the reference tones beside the console are unbroken ($whole)" \
+  test "$whole" = "recording: whole"
+[ "$whole" = "recording: whole" ] || grep -E '^(reference|recording gap)' "$FW_TMP/witness.txt"
 if "$analyse" "$FW_TMP/recording.raw" >"$FW_TMP/analysis.txt"; then ok "the recording sounds as expected"; else
   no "the recording sounds wrong"; fi
 grep -v '^  t=' "$FW_TMP/analysis.txt"

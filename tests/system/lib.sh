@@ -32,7 +32,7 @@ fw_cleanup() {
     wait "$pid" 2>/dev/null || true
   done
   FW_PIDS=()
-  if [ -n "${FW_PULSE_DIR:-}" ]; then "$FW_SOURCE_DIR/scripts/pulse-server.sh" stop "$FW_PULSE_DIR" >/dev/null; fi
+  if [ -n "${FW_PULSE_DIR:-}" ]; then "$(fw_server_script)" stop "$FW_PULSE_DIR" >/dev/null; fi
   [ -n "${FW_KEEP_TMP:-}" ] || rm -rf "${FW_TMP:?}"
   exit "$status"
 }
@@ -67,14 +67,31 @@ fw_wait_for() {
   done
 }
 
-## The sound server: one PulseAudio with a null sink "testsink", the default output and source,
-## ALSA's "default" device and mixer routed to it by the pulse plugin.
+## The sound server: a null sink "testsink", the default output and source, behind the PulseAudio
+## protocol, with ALSA's "default" device and mixer routed to it by the pulse plugin. Which server
+## serves it is FW_SOUND_SERVER's choice: pulseaudio (PulseAudio itself, the default) or pipewire
+## (PipeWire with its session manager and its PulseAudio service, as current desktops run it).
+FW_SOUND_SERVER=${FW_SOUND_SERVER:-pulseaudio}
+fw_server_script() {
+  case $FW_SOUND_SERVER in
+  pulseaudio) echo "$FW_SOURCE_DIR/scripts/pulse-server.sh" ;;
+  pipewire) echo "$FW_SOURCE_DIR/scripts/pipewire-server.sh" ;;
+  *) echo "FW_SOUND_SERVER is pulseaudio or pipewire, not $FW_SOUND_SERVER" >&2; return 1 ;;
+  esac
+}
 fw_pulse_start() {
+  local script pid
+  script=$(fw_server_script) || return 1
   FW_PULSE_DIR=$FW_TMP/pulse
-  "$FW_SOURCE_DIR/scripts/pulse-server.sh" start "$FW_PULSE_DIR" >"$FW_TMP/pulse-start.log" 2>&1 \
-    || { cat "$FW_TMP/pulse-start.log"; return 1; }
+  "$script" start "$FW_PULSE_DIR" >"$FW_TMP/pulse-start.log" 2>&1 || { cat "$FW_TMP/pulse-start.log"; return 1; }
   export XDG_RUNTIME_DIR=$FW_PULSE_DIR PULSE_COOKIE=$FW_PULSE_DIR/cookie PULSE_STATE_PATH=$FW_PULSE_DIR/state
-  fw_track "$(cat "$FW_PULSE_DIR/pulse/pid")"
+  if [ "$FW_SOUND_SERVER" = pipewire ]; then
+    export PIPEWIRE_RUNTIME_DIR=$FW_PULSE_DIR
+    for pid in $(cat "$FW_PULSE_DIR/pids"); do fw_track "$pid"; done
+  else
+    fw_track "$(cat "$FW_PULSE_DIR/pulse/pid")"
+  fi
+  fw_log "sound server: $(pactl info | sed -n 's/^Server Name: //p')"
 }
 
 # No sound server at all: ALSA's default device then has nowhere to go, as on a machine without a
@@ -83,6 +100,22 @@ fw_no_pulse() {
   export XDG_RUNTIME_DIR=$FW_TMP/runtime PULSE_SERVER=unix:$FW_TMP/runtime/no-server
   mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 }
+
+## A JACK server on its dummy backend (no sound card), of this test's own: neither the program nor
+## JACK's tools start one by themselves.
+# fw_jack_start [RATE [-R]]: at RATE (48000), in real time with -R (as studios run it; the default,
+# -r, runs without).
+fw_jack_start() {
+  export JACK_DEFAULT_SERVER=fadewell-test-$$ JACK_NO_START_SERVER=1
+  jackd "${2:--r}" -n "$JACK_DEFAULT_SERVER" -d dummy -r "${1:-48000}" -p 256 >>"$FW_TMP/jackd.log" 2>&1 &
+  FW_JACKD_PID=$!
+  fw_track "$FW_JACKD_PID"
+  fw_wait_for 10 jack_lsp >/dev/null || { echo "the JACK server did not start"; tail -5 "$FW_TMP/jackd.log"; return 1; }
+}
+fw_jack_stop() { kill "$FW_JACKD_PID"; wait "$FW_JACKD_PID" 2>/dev/null; }
+# fw_jack_record FILE SECONDS PORT...: 16-bit, at the server's rate. Its buffer holds 20 s: one of
+# 16384 frames lost sound whenever the machine was busy.
+fw_jack_record() { local file=$1 seconds=$2; shift 2; jack_rec -f "$file" -d "$seconds" -b 16 -B 1048576 "$@" >/dev/null 2>&1; }
 
 ## The virtual display: Xvfb on a free display number, local connections only.
 fw_xvfb_start() {
@@ -159,6 +192,14 @@ fw_find_window() {
   FW_WID=$(timeout 15 xdotool search --sync --all --onlyvisible --pid "$FW_APP_PID" --name '^Fadewell$' | head -1)
   [ -n "$FW_WID" ]
 }
+# Without a sound card ALSA has no mixer, and a box says so before the console shows: closed, and
+# the console's window found.
+fw_close_mixer_box() {
+  [ -n "$(fw_a11y messages 2>/dev/null)" ] || return 0
+  fw_key "$FW_WID" Return
+  sleep 1
+  fw_find_window
+}
 # Visible windows of the program titled Fadewell (a message box carries that title too).
 fw_count_windows() {
   xdotool search --all --onlyvisible --pid "$FW_APP_PID" --name '^Fadewell$' 2>/dev/null | wc -l
@@ -199,11 +240,13 @@ fw_type() { xdotool windowfocus --sync "$1" type --delay 20 "$2"; }
 
 fw_screenshot() { import -window root "$1"; }
 
-## Recording the null sink's monitor: raw signed 16-bit stereo at 44.1 kHz.
+## Recording the null sink's monitor: raw signed 16-bit stereo at 44.1 kHz. The recorder's buffer
+## is 50 ms: on a busy machine a recorder with 5 ms lost samples on PipeWire (and its request would
+## set PipeWire's quantum for the whole graph, the program's sound with it).
 fw_record_start() {
   FW_RECORDING=$1
   : >"$FW_RECORDING"
-  parec --raw --latency-msec=20 -d testsink.monitor --format=s16le --rate=44100 --channels=2 >"$FW_RECORDING" &
+  parec --raw --latency-msec=50 -d testsink.monitor --format=s16le --rate=44100 --channels=2 >"$FW_RECORDING" &
   FW_RECORDER_PID=$!
   fw_track "$FW_RECORDER_PID"
   fw_wait_for 10 test -s "$FW_RECORDING" || { echo "the recorder delivered nothing"; return 1; }
@@ -212,6 +255,28 @@ fw_record_start() {
 fw_record_stop() {
   kill -INT "$FW_RECORDER_PID" 2>/dev/null
   wait "$FW_RECORDER_PID" 2>/dev/null || true
+}
+
+# The recording's witness: two quiet steady tones (each at -37 dB RMS, their frequencies below any
+# deck's), made by sox as long as they are listened to, that pacat, another client, plays into the
+# same sink with four seconds queued (a second was seen to run dry while the whole test ran at nice
+# 19 beside other work). The dropout analysis (reference=) finds in them whether the recording lost
+# samples, so that a gap the recorder made is not blamed on the program.
+FW_REFERENCE_TONES=97,151
+FW_REFERENCE_VOLUME=0.04 # the two tones' peak together, 0.02 each
+fw_reference_start() {
+  sox -D -n -r 44100 -b 16 -c 2 -t raw -e signed - synth sine "${FW_REFERENCE_TONES%,*}" synth sine mix \
+    "${FW_REFERENCE_TONES#*,}" vol "$FW_REFERENCE_VOLUME" 2>/dev/null |
+    pacat --raw --format=s16le --rate=44100 --channels=2 --latency-msec=4000 --client-name=reference &
+  fw_track $! # sox ends with the pipe
+}
+# fw_max_step AMPLITUDE TONES: the largest step between two samples that the tones (Hz, comma
+# separated), each of that amplitude, and the reference make together, plus 15 % for rounding.
+fw_max_step() {
+  awk -v a="$1" -v tones="$2" -v r="$FW_REFERENCE_TONES" -v rv="$FW_REFERENCE_VOLUME" 'BEGIN {
+    n = split(tones, t, ","); for (i = 1; i <= n; i++) s += a * t[i]
+    n = split(r, t, ","); for (i = 1; i <= n; i++) s += rv / 2 * t[i]
+    print 1.15 * 2 * 3.14159265 * s / 44100 }'
 }
 
 # fw_console_start BINARY: the program as an operator starts it, on a private sound server and a

@@ -24,6 +24,8 @@ namespace {
 constexpr std::size_t kBlockFrames = 2048;
 constexpr int kMinFileRate = 1000;   // below the lowest rate audio is recorded at (8 kHz) by far
 constexpr int kMaxFileRate = 768000; // the highest rate any recorder writes
+constexpr const char* kEndUnreadable = "damaged: truncated (its end cannot be read)";
+constexpr const char* kCannotPlay = "a format this program cannot play";
 
 [[noreturn]] void refuse(const std::string& path, const std::string& reason) {
     throw PlayerError("Can't load \"" + path + "\": " + reason);
@@ -186,15 +188,26 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path) {
             std::int64_t length = -1;
             if (type != SF_FORMAT_MPEG && !findWavData(path, offset, length))
                 refuse(path, "damaged: its MP3 data cannot be found");
-            d->openMp3(offset, length);
             mp3 = true;
+            if (!d->openMp3(offset, length)) {
+                const std::string reason = d->fallBackToFfmpeg("damaged: corrupt MP3 data", 0, 0, true);
+                if (!reason.empty())
+                    refuse(path, reason);
+                mp3 = false;
+            }
         } else if (type == SF_FORMAT_OGG && subformat == SF_FORMAT_OPUS) {
             // FFmpeg's Opus decoder: 2.5 times as fast as libsndfile's (bench/README.md).
             sf_close(f);
             d->openWithFfmpeg("damaged: corrupt or truncated file");
         } else {
-            const std::string damage = d->openWithSndfile(f, sfInfo);
-            if (!damage.empty()) {
+            std::int64_t slack = 0;
+            const std::string damage = d->openWithSndfile(f, sfInfo, slack);
+            if (damage == kEndUnreadable && type != SF_FORMAT_OGG) {
+                // The end its header states cannot be reached: FFmpeg's reader, if it gets there.
+                const std::string reason = d->fallBackToFfmpeg(damage, sfInfo.frames, slack);
+                if (!reason.empty())
+                    refuse(path, reason);
+            } else if (!damage.empty()) {
                 if (type != SF_FORMAT_OGG)
                     refuse(path, damage);
                 // Data after the end of an Ogg stream (a tag, a second stream) stops libsndfile at
@@ -204,26 +217,66 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path) {
         }
     }
 
-    if (d->m_info.fileChannels != 2)
-        d->m_raw.resize(kBlockFrames * static_cast<std::size_t>(d->m_info.fileChannels));
-
     // The first block must decode: this catches files whose header is fine but whose data is not.
-    std::vector<float> first(2 * kBlockFrames);
-    d->seek(0);
-    const std::size_t got = d->readFile(first.data(), kBlockFrames);
-    if (got == 0 && (d->m_reader->error() || d->m_info.frames > 0))
-        refuse(path,
-               mp3 ? "damaged: corrupt MP3 data" : "damaged: corrupt audio data (it cannot be decoded)");
-    if (mp3 && got == 0)
-        refuse(path, "no audio in the file");
+    std::string refusal = d->firstBlockRefusal(mp3);
+    if (mp3 && !refusal.empty()) {
+        // libmpg123 finds no audio where FFmpeg may (a stream of a frame or two, a length header
+        // that says almost nothing is there).
+        refusal = d->fallBackToFfmpeg(refusal, 0, 0, true);
+        if (refusal.empty())
+            refusal = d->firstBlockRefusal(false);
+    }
+    if (!refusal.empty())
+        refuse(path, refusal);
     d->seek(0);
     return d;
 }
 
-void Decoder::openMp3(std::int64_t offset, std::int64_t length) {
+std::string Decoder::firstBlockRefusal(bool mp3) {
+    if (m_info.fileChannels != 2)
+        m_raw.resize(kBlockFrames * static_cast<std::size_t>(m_info.fileChannels));
+    std::vector<float> first(2 * kBlockFrames);
+    seek(0);
+    const std::size_t got = readFile(first.data(), kBlockFrames);
+    if (got == 0 && (m_reader->error() || m_info.frames > 0))
+        return mp3 ? "damaged: corrupt MP3 data" : "damaged: corrupt audio data (it cannot be decoded)";
+    if (mp3 && got == 0)
+        return "no audio in the file";
+    return {};
+}
+
+std::string Decoder::fallBackToFfmpeg(const std::string& fastReason, std::int64_t statedFrames,
+                                      std::int64_t slack, bool mp3) {
+    FfmpegOpened opened;
+    try {
+        opened = ::openWithFfmpeg(m_path, mp3);
+    } catch (const FfmpegRefusal& r) {
+        // Its reason where it names what cannot be played; otherwise the fast reader's, which
+        // knew the file for what it is.
+        return r.recognised && r.reason.rfind(kCannotPlay, 0) == 0 ? r.reason : fastReason;
+    }
+    if (statedFrames > 0) {
+        std::int64_t decoded = opened.frames;
+        if (!opened.exactLength) {
+            // Counted now (FLAC decodes at hundreds of times its speed): a file cut short is
+            // refused as the fast reader found it, not played to its cut.
+            decoded = opened.countFrames(nullptr);
+            opened.exactLength = decoded > 0;
+            opened.frames = decoded;
+            opened.countFrames = {};
+        }
+        if (decoded < statedFrames - slack)
+            return fastReason;
+    }
+    m_reader = std::move(opened.reader);
+    m_info = {opened.rate, opened.channels, opened.frames, opened.exactLength, std::move(opened.countFrames)};
+    return {};
+}
+
+bool Decoder::openMp3(std::int64_t offset, std::int64_t length) {
     Mpg123Opened opened = openMpg123Reader(m_path, offset, length);
     if (!opened.reader)
-        refuse(m_path, "damaged: corrupt MP3 data");
+        return false;
     if (!opened.floatOutput)
         refuse(m_path, "MP3 decoder gives no 32-bit float output");
     m_info = {opened.rate, opened.channels, opened.frames, false,
@@ -231,9 +284,10 @@ void Decoder::openMp3(std::int64_t offset, std::int64_t length) {
                   return countMp3Frames(path, cancel, offset, length);
               }};
     m_reader = std::move(opened.reader);
+    return true;
 }
 
-std::string Decoder::openWithSndfile(SNDFILE* f, const SF_INFO& sfInfo) {
+std::string Decoder::openWithSndfile(SNDFILE* f, const SF_INFO& sfInfo, std::int64_t& slack) {
     m_reader = makeSndfileReader(f); // closes f from here on
     m_info = {sfInfo.samplerate, sfInfo.channels, static_cast<std::int64_t>(sfInfo.frames), true, {}};
     if (sfInfo.samplerate <= 0 || sfInfo.channels <= 0)
@@ -247,15 +301,18 @@ std::string Decoder::openWithSndfile(SNDFILE* f, const SF_INFO& sfInfo) {
     if (sfInfo.frames <= 0)
         return "no audio in the file";
     std::unique_ptr<FileReader> flac;
-    if ((sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC)
-        flac = openFlacReader(m_path, sfInfo.channels).reader;
+    if ((sfInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {
+        FlacOpened opened = openFlacReader(m_path, sfInfo.channels);
+        flac = std::move(opened.reader);
+        slack = opened.maxBlockSize; // a frame: what a header's length may be off by
+    }
     // A file cut short (a FLAC or Ogg file whose end is missing) fails to read near its end. A
     // FLAC's end is looked for by libFLAC, which finds it behind an ID3 tag too.
     FileReader& probe = flac ? *flac : *m_reader;
     if (flac || sfInfo.seekable) {
         std::vector<float> last(static_cast<std::size_t>(sfInfo.channels));
         if (sfInfo.frames > 1 && (!probe.seek(sfInfo.frames - 1) || probe.read(last.data(), 1) != 1))
-            return "damaged: truncated (its end cannot be read)";
+            return kEndUnreadable;
     }
     if (flac)
         m_reader = std::move(flac); // libsndfile's handle is closed here
@@ -271,8 +328,12 @@ bool Decoder::openOggFlac() {
     if (frames <= 0 || rate < kMinFileRate || rate > kMaxFileRate)
         return false; // no length to trust, or damage: FFmpeg tells what it makes of it
     std::vector<float> last(static_cast<std::size_t>(flac.channels));
-    if (!flac.reader->seek(frames - 1) || flac.reader->read(last.data(), 1) != 1)
-        refuse(m_path, "damaged: truncated (its end cannot be read)");
+    if (!flac.reader->seek(frames - 1) || flac.reader->read(last.data(), 1) != 1) {
+        const std::string reason = fallBackToFfmpeg(kEndUnreadable, frames, flac.maxBlockSize);
+        if (!reason.empty())
+            refuse(m_path, reason);
+        return true;
+    }
     m_info = {rate, flac.channels, frames, true, {}};
     m_reader = std::move(flac.reader);
     return true;

@@ -3,8 +3,10 @@
 // a Resampler when asked for another rate. WAV, AIFF, Ogg Vorbis and the like are read by
 // libsndfile, FLAC by libFLAC, MP3 (also inside a WAV) by libmpg123, every other format (AAC, ALAC,
 // WMA, Monkey's Audio, WavPack, TTA, Musepack, AC-3, Opus, Speex, Ogg FLAC, ...) by FFmpeg: one
-// reader each (SndfileReader.h, FlacReader.h, Mpg123Reader.h, FfmpegReader.h). Here: which reader
-// reads a file, the checks that refuse it and why, and the reading loop.
+// reader each (SndfileReader.h, FlacReader.h, Mpg123Reader.h, FfmpegReader.h). A file one of the
+// fast readers (libsndfile, libFLAC, libmpg123) refuses or cannot read to the end its header states
+// is tried with FFmpeg before it is refused. Here: which reader reads a file, the checks that
+// refuse it and why, and the reading loop.
 // Mono is spread to both channels; of more than two channels libsndfile's and libFLAC's first two
 // are played, FFmpeg's are mixed down to two.
 //
@@ -60,10 +62,19 @@ public:
 private:
     Decoder() = default;
     // The ways into a file; each sets m_reader and m_info, or refuses.
-    void openMp3(std::int64_t offset, std::int64_t length);
-    // Takes f. Returns why the file cannot be played ("" when it can).
-    std::string openWithSndfile(SNDFILE* f, const SF_INFO& info);
+    bool openMp3(std::int64_t offset, std::int64_t length); // false: libmpg123 cannot open it
+    // Takes f. Returns why the file cannot be played ("" when it can); slack: how far from its
+    // header's length a FLAC may decode (a frame).
+    std::string openWithSndfile(SNDFILE* f, const SF_INFO& info, std::int64_t& slack);
     void openWithFfmpeg(const std::string& reasonIfUnknown);
+    // When a fast reader refused the file (for fastReason), or cannot read it to the end its header
+    // states: FFmpeg's reader instead, if it plays the file. It must then decode to within slack
+    // frames of statedFrames (when > 0). Returns the truest reason the file cannot be played, ""
+    // when FFmpeg's reader took it.
+    std::string fallBackToFfmpeg(const std::string& fastReason, std::int64_t statedFrames = 0,
+                                 std::int64_t slack = 0, bool mp3 = false);
+    // Why the file's first block cannot be played, "" when it decodes.
+    std::string firstBlockRefusal(bool mp3);
     bool openOggFlac(); // false: left to FFmpeg
     // Up to maxFrames frames of the file, as stereo, into out; sets m_fileEnded (and the failure,
     // if any) when the file gives no more.

@@ -89,7 +89,8 @@ void initFfmpeg() {
 }
 
 // The demuxers tried, all of audio files; nothing else is opened (no playlists, pictures or
-// network). MP3 is left to libmpg123, which counts its frames exactly.
+// network). MP3 is left to libmpg123, which counts its frames exactly; FFmpeg takes only the MP3s
+// libmpg123 refuses.
 constexpr const char* kAudioDemuxers[] = {"mov",      "asf", "ape",  "wv",  "tta", "mpc", "mpc8", "ac3",
                                           "eac3",     "ogg", "flac", "aac", "wav", "w64", "aiff", "caf",
                                           "matroska", "dsf", "iff",  "tak", "dts", "shn", "au"};
@@ -206,8 +207,9 @@ std::string codecName(AVCodecID id, unsigned tag) {
 // A demuxer and the audio stream's decoder over the shared file.
 class Stream {
 public:
-    // format: the demuxer, or null to find it. Throws FfmpegRefusal.
-    Stream(std::shared_ptr<const SharedFile> file, const std::string& path, const AVInputFormat* format) {
+    // format: the demuxer, or null to find it (takeMp3: a raw MP3 stream too). Throws FfmpegRefusal.
+    Stream(std::shared_ptr<const SharedFile> file, const std::string& path, const AVInputFormat* format,
+           bool takeMp3 = false) {
         m_cursor.file = std::move(file);
         auto* buffer = static_cast<std::uint8_t*>(ffmpeg().av_malloc(kIoBufferBytes));
         if (buffer == nullptr)
@@ -219,7 +221,7 @@ public:
             throw std::bad_alloc();
         }
         if (format == nullptr)
-            format = probe(path);
+            format = probe(path, takeMp3);
         AVFormatContext* ctx = ffmpeg().avformat_alloc_context();
         if (ctx == nullptr)
             throw std::bad_alloc();
@@ -305,7 +307,7 @@ public:
     }
 
 private:
-    const AVInputFormat* probe(const std::string& path) {
+    const AVInputFormat* probe(const std::string& path, bool takeMp3) {
         const AVInputFormat* found = nullptr;
         const int score = ffmpeg().av_probe_input_buffer2(m_io.get(), &found, path.c_str(), nullptr, 0, 0);
         // A weak guess is what random bytes and text get: nothing recognised.
@@ -314,6 +316,8 @@ private:
         if (named(found, std::begin(kAudioDemuxers), std::end(kAudioDemuxers)))
             return found;
         const std::string name = found->name;
+        if (name == "mp3" && takeMp3)
+            return found;
         if (name == "mp3")
             throw FfmpegRefusal{"", false}; // libmpg123's, which refused it
         if (name == "image2" || name.find("_pipe") != std::string::npos)
@@ -789,7 +793,7 @@ std::int64_t measureLength(const std::shared_ptr<const Source>& source, std::int
 
 } // namespace
 
-FfmpegOpened openWithFfmpeg(const std::string& path) {
+FfmpegOpened openWithFfmpeg(const std::string& path, bool takeMp3) {
     initFfmpeg();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -799,7 +803,7 @@ FfmpegOpened openWithFfmpeg(const std::string& path) {
     auto source = std::make_shared<Source>();
     source->file = file;
     source->path = path;
-    Stream probe(file, path, nullptr);
+    Stream probe(file, path, nullptr, takeMp3);
     source->format = probe.format();
     const AVStream* st = probe.stream();
     source->codec = probe.decoder()->name;

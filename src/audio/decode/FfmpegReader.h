@@ -1,7 +1,7 @@
 #pragma once
 // The formats libsndfile, libFLAC and libmpg123 do not read (AAC and ALAC in MP4, WMA, Monkey's
-// Audio, WavPack, TTA, Musepack, AC-3, Opus, Speex, Ogg FLAC, ...), through FFmpeg's libavformat
-// and libavcodec.
+// Audio, WavPack, TTA, Musepack, AC-3, Opus, Speex, Ogg FLAC, ...), and the files those readers
+// refuse or cannot read to their end, through FFmpeg's libavformat and libavcodec.
 //
 // Streams like the other readers: one packet at a time, nothing kept that grows with the length of
 // the file but the container's own index. Lengths are exact: measured at open by decoding the last
@@ -42,5 +42,6 @@ struct FfmpegRefusal {
 };
 
 // Opens path with FFmpeg, checks that its audio decodes and works out its length. Throws
-// FfmpegRefusal.
-FfmpegOpened openWithFfmpeg(const std::string& path);
+// FfmpegRefusal. A raw MP3 stream is libmpg123's and refused here, unless takeMp3 (libmpg123 has
+// refused it).
+FfmpegOpened openWithFfmpeg(const std::string& path, bool takeMp3 = false);

@@ -12,8 +12,12 @@ class FlacReader final : public FileReader {
 public:
     // Null when libFLAC cannot open the file or read its header. channels 0: as the header says
     // (info() then tells the rest). ogg: FLAC in an Ogg stream (.oga).
-    static std::unique_ptr<FlacReader> open(const std::string& path, int channels, bool ogg = false) {
+    // numberedFrames: the stream's frames carry frame numbers though its header's minimum and
+    // maximum block sizes differ (see framesAreNumbered()); libFLAC is told the block size is fixed.
+    static std::unique_ptr<FlacReader> open(const std::string& path, int channels, bool ogg = false,
+                                            bool numberedFrames = false) {
         std::unique_ptr<FlacReader> r(new FlacReader(channels));
+        r->m_numberedFrames = numberedFrames;
         if (r->m_decoder == nullptr)
             return nullptr;
         FLAC__stream_decoder_set_md5_checking(r->m_decoder, false);
@@ -35,6 +39,25 @@ public:
     }
     // The stream's header (STREAMINFO): rate, channels, frames (0 when the encoder left it unknown).
     const FLAC__StreamMetadata_StreamInfo& info() const { return m_info; }
+
+    // Whether a stream whose header gives different minimum and maximum block sizes numbers its
+    // frames (0, 1, 2, ...: a fixed block size, the last block shorter) rather than its samples.
+    // libFLAC takes the number in such a stream for a sample number (as some early encoders of
+    // variable block sizes wrote it, without the header bit that says so): every frame then sits
+    // at the wrong sample and no seek finds its place. Encoders that count the short last block in
+    // the header's minimum write such streams. The second frame tells: it starts at sample 1 when
+    // its number was a frame number. Reads the first two frames; the reader is spent after it.
+    bool framesAreNumbered() {
+        if (m_info.min_blocksize == m_info.max_blocksize)
+            return false;
+        std::vector<float> frames(static_cast<std::size_t>(m_channels));
+        if (read(frames.data(), 1) != 1 || m_lastBlockSize <= 1)
+            return false;
+        // The rest of the first block and the second block's first frame.
+        const std::uint32_t firstBlock = m_lastBlockSize;
+        frames.resize(static_cast<std::size_t>(m_channels) * firstBlock);
+        return read(frames.data(), firstBlock) == firstBlock && m_lastSampleNumber == 1;
+    }
     ~FlacReader() override {
         if (m_decoder != nullptr)
             FLAC__stream_decoder_delete(m_decoder); // finishes it, closing the file
@@ -98,12 +121,21 @@ private:
         }
         r->m_available = frames;
         r->m_offset = 0;
+        r->m_lastBlockSize = h.blocksize;
+        r->m_lastSampleNumber =
+            h.number_type == FLAC__FRAME_NUMBER_TYPE_SAMPLE_NUMBER ? h.number.sample_number : 0;
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
     }
     static void onMetadata(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* metadata, void* self) {
         auto* r = static_cast<FlacReader*>(self);
         if (metadata->type != FLAC__METADATA_TYPE_STREAMINFO)
             return;
+        if (r->m_numberedFrames) {
+            // The header libFLAC keeps and reads its frames by (its own, handed to this callback):
+            // one block size, so that frame numbers count blocks of it.
+            auto& kept = const_cast<FLAC__StreamMetadata*>(metadata)->data.stream_info;
+            kept.min_blocksize = kept.max_blocksize;
+        }
         r->m_info = metadata->data.stream_info;
         if (r->m_channels == 0)
             r->m_channels = static_cast<int>(r->m_info.channels);
@@ -120,6 +152,9 @@ private:
     std::size_t m_offset = 0;
     bool m_ended = false;
     bool m_error = false;
+    bool m_numberedFrames = false;
+    std::uint32_t m_lastBlockSize = 0;
+    std::uint64_t m_lastSampleNumber = 0;
 };
 
 } // namespace
@@ -127,12 +162,15 @@ private:
 FlacOpened openFlacReader(const std::string& path, int channels, bool ogg) {
     FlacOpened opened;
     std::unique_ptr<FlacReader> reader = FlacReader::open(path, channels, ogg);
+    if (reader && reader->framesAreNumbered())
+        reader = FlacReader::open(path, channels, ogg, true);
     if (!reader)
         return opened;
     const FLAC__StreamMetadata_StreamInfo& info = reader->info();
     opened.rate = static_cast<int>(info.sample_rate);
     opened.channels = static_cast<int>(info.channels);
     opened.frames = static_cast<std::int64_t>(info.total_samples);
+    opened.maxBlockSize = static_cast<int>(info.max_blocksize);
     opened.reader = std::move(reader);
     return opened;
 }

@@ -17,6 +17,7 @@ struct FlacOpened {
     int rate = 0;
     int channels = 0;
     std::int64_t frames = 0; // 0 when the encoder left it unknown
+    int maxBlockSize = 0;    // frames in the largest block
 };
 
 // channels: what the reader gives a frame; 0: as the header says. ogg: FLAC in an Ogg stream.

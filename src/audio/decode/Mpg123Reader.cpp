@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 #include <sys/types.h>
+#include <vector>
 
 #include <mpg123.h>
 
@@ -137,6 +138,26 @@ std::int64_t countMp3Frames(const std::string& path, const std::atomic<bool>* ca
     Mpg123Ptr h = openMpg123(path, offset, length);
     if (!h)
         return -1;
+    // A length header whose frame count leaves less than its own trimming (one frame, say) makes
+    // libmpg123 read the whole stream untrimmed, where a scan would trim it: counted by reading.
+    if (mpg123_framelength(h.get()) > 0 && mpg123_length(h.get()) <= 0) {
+        std::vector<float> block(8192);
+        std::int64_t frames = 0;
+        int r = MPG123_OK;
+        while (r == MPG123_OK || r == MPG123_NEW_FORMAT) {
+            if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+                return -1;
+            std::size_t done = 0;
+            r = mpg123_read(h.get(), block.data(), block.size() * sizeof(float), &done);
+            frames += static_cast<std::int64_t>(done / sizeof(float));
+        }
+        long rate = 0;
+        int channels = 0, encoding = 0;
+        if (r != MPG123_DONE || mpg123_getformat(h.get(), &rate, &channels, &encoding) != MPG123_OK ||
+            channels <= 0)
+            return -1;
+        return frames > 0 ? frames / channels : -1;
+    }
     // mpg123_scan walks every frame header without decoding; with the gapless flag the count is
     // the number of frames reading gives.
     if (cancel != nullptr && cancel->load(std::memory_order_relaxed))

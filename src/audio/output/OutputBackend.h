@@ -1,9 +1,10 @@
 #pragma once
-// Where the engine's callback runs: a stream on the sound server (PulseOutput.h), a PortAudio output
-// stream (PortAudioOutput.h), or the silent clock (SilentClock.h: a thread that runs the callback in
-// real time and throws the sound away); OutputDevices.h chooses between them. Here: what every one
-// of them is and uses. Created and destroyed on the engine's start-up or worker thread; the callback
-// then runs on the backend's own thread.
+// Where the engine's callback runs: a stream on the sound server (PulseOutput.h), a client of the
+// JACK server (JackOutput.h), a PortAudio output stream (PortAudioOutput.h), or the silent clock
+// (SilentClock.h: a thread that runs the callback in real time and throws the sound away);
+// OutputDevices.h chooses between them. Here: what every one of them is and uses. Created and
+// destroyed on the engine's start-up or worker thread; the callback then runs on the backend's own
+// thread.
 #include <atomic>
 #include <chrono>
 #include <cstddef>

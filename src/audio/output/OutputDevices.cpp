@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "audio/output/JackOutput.h"
 #include "audio/output/PortAudioOutput.h"
 #include "audio/output/PulseOutput.h"
 #include "common/CommandLine.h"
@@ -94,8 +95,8 @@ std::string formatDeviceList(const std::vector<OutputDevice>& devices) {
 
 std::vector<OutputDevice> listOutputDevices() {
     std::vector<OutputDevice> devices = listServerSinks();
-    std::vector<OutputDevice> portAudio = listPortAudioOutputs();
-    devices.insert(devices.end(), portAudio.begin(), portAudio.end());
+    for (auto& more : {listJackOutputs(), listPortAudioOutputs()})
+        devices.insert(devices.end(), more.begin(), more.end());
     return devices;
 }
 
@@ -134,6 +135,8 @@ int outputRate(const OutputDevice* device, std::string& error) {
         return defaultOutputRate(error);
     if (device->kind == OutputDevice::Kind::ServerSink)
         return soundServerRate(error, device->name);
+    if (device->kind == OutputDevice::Kind::Jack)
+        return jackRate(error);
     if (device->defaultRate < 1.0) {
         error = "the device \"" + device->name + "\" has no sample rate";
         return 0;
@@ -148,6 +151,8 @@ bool outputPresent(const OutputDevice* device) {
         std::string error;
         return soundServerRate(error, device->name) > 0;
     }
+    if (device->kind == OutputDevice::Kind::Jack)
+        return jackDevicePresent(*device);
     return portAudioDevicePresent(*device);
 }
 
@@ -158,5 +163,7 @@ std::unique_ptr<OutputBackend> openOutput(const OutputDevice* device, OutputSour
         return openDefaultOutput(source, rate, framesPerBuffer, error, beforeStart);
     if (device->kind == OutputDevice::Kind::ServerSink)
         return openSoundServer(source, rate, framesPerBuffer, error, beforeStart, device->name);
+    if (device->kind == OutputDevice::Kind::Jack)
+        return openJack(source, rate, error, beforeStart, *device);
     return openPortAudio(source, rate, framesPerBuffer, error, beforeStart, device);
 }

@@ -1,8 +1,8 @@
 #pragma once
-// The output devices an operator can choose from: the sound server's sinks (where a server answers)
-// and PortAudio's output devices, and the choice of one by the name the command line's output
-// options ask for (common/CommandLine.h); then, for the output the engine opens, the choice between
-// the sound server and PortAudio.
+// The output devices an operator can choose from: the sound server's sinks (where a server answers),
+// the JACK server's playback clients (where one runs) and PortAudio's output devices, and the choice
+// of one by the name the command line's output options ask for (common/CommandLine.h); then, for the
+// output the engine opens, the choice between the sound server and PortAudio.
 //
 // Threads: listing and choosing by name, the user-interface thread at start-up (listing starts
 // PortAudio: 50 to 120 ms); the output's rate, presence and opening, the engine's start-up or worker
@@ -21,11 +21,11 @@ struct OutputRequest;
 }
 
 struct OutputDevice {
-    enum class Kind { ServerSink, PortAudio };
+    enum class Kind { ServerSink, Jack, PortAudio };
     Kind kind = Kind::PortAudio;
-    std::string name;        // the sink's name, or PortAudio's device name: what --device matches first
-    std::string description; // the sink's description; empty for PortAudio's devices
-    std::string hostApi;     // "PulseAudio" for the server's sinks, PortAudio's host API otherwise
+    std::string name;        // the sink's, JACK client's or PortAudio device's: what --device matches first
+    std::string description; // the sink's description; empty for JACK's and PortAudio's devices
+    std::string hostApi;     // "PulseAudio" for the server's sinks, "JACK", or PortAudio's host API
     int channels = 0;
     double defaultRate = 0.0;
 };
@@ -43,7 +43,8 @@ DeviceChoice chooseOutputDevice(const std::vector<OutputDevice>& devices, const 
 // The devices as --list-devices prints them: one a line under a heading, columns aligned.
 std::string formatDeviceList(const std::vector<OutputDevice>& devices);
 
-// Every output device there is now: the sound server's sinks, then PortAudio's output devices.
+// Every output device there is now: the sound server's sinks, JACK's playback clients, then
+// PortAudio's output devices.
 // Whatever the libraries print while they look is kept off the terminal.
 std::vector<OutputDevice> listOutputDevices();
 

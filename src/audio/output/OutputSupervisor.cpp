@@ -113,9 +113,17 @@ void OutputSupervisor::supervise() {
     std::string error;
     if (auto device = openInPlace(chosen(), error)) {
         replace(std::move(device), true);
+        m_refusal.clear();
         std::fprintf(stderr, "Fadewell: the audio output device is back\n");
         return;
     }
+    // Said once for each reason: a device back in another form (a JACK server started at another
+    // rate) would otherwise leave the operator without sound and without a word why.
+    if (error != m_refusal)
+        std::fprintf(stderr,
+                     "Fadewell: the audio output device is there but does not open (%s); trying again\n",
+                     error.c_str());
+    m_refusal = error;
     if (!m_backend) // the stream opened but did not start
         replace(startSilentClock(m_source, m_rate, m_framesPerBuffer), false);
     m_nextRetry = now + std::chrono::milliseconds(static_cast<long>(m_retryDelay * 1000));

@@ -60,6 +60,7 @@ private:
     std::chrono::steady_clock::time_point m_nextSupervise{};
     std::chrono::steady_clock::time_point m_nextRetry{};
     bool m_lookForDevice = true;
+    std::string m_refusal;          // why the device that is there did not open, as last said on stderr
     bool m_deviceAway = false;      // the server moved our stream off the chosen sink because it went
     bool m_movedByOperator = false; // our stream was moved off it while it was there
 };

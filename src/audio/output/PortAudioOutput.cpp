@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <pa_jack.h>
 #include <portaudio.h>
 #include <unistd.h>
 
@@ -60,6 +61,9 @@ class PaSession {
 public:
     PaSession() {
         StderrSilenced quiet;
+        // PortAudio's JACK host API is a client of the JACK server for as long as the session
+        // lasts: under the program's name, not "PortAudio".
+        PaJack_SetClientName("Fadewell");
         m_ok = Pa_Initialize() == paNoError;
     }
     ~PaSession() {
@@ -121,6 +125,7 @@ public:
     }
 
     double latencySeconds() const override { return m_latency; }
+    unsigned long underflows() const override { return m_underflows.load(std::memory_order_relaxed); }
 
     bool alive() override {
         // The callback's thread is PortAudio's, made when the stream started: it is given its
@@ -148,8 +153,10 @@ private:
     }
 
     static int onAudio(const void*, void* out, unsigned long frames, const PaStreamCallbackTimeInfo*,
-                       PaStreamCallbackFlags, void* self) {
+                       PaStreamCallbackFlags flags, void* self) {
         auto* me = static_cast<PortAudioOutput*>(self);
+        if ((flags & paOutputUnderflow) != 0) // the device ran dry before this callback
+            me->m_underflows.fetch_add(1, std::memory_order_relaxed);
         if (me->m_thread.load(std::memory_order_relaxed) == 0) // the first callback only
             me->m_thread.store(ThreadPriority::currentThread(), std::memory_order_release);
         me->m_source.process(static_cast<float*>(out), frames);
@@ -162,6 +169,7 @@ private:
     PaStream* m_stream = nullptr;
     double m_latency = 0.0;
     CallbackWatch m_watch;
+    std::atomic<unsigned long> m_underflows{0};
     std::atomic<pid_t> m_thread{0}; // the callback's, once it has run
     pid_t m_promoted = 0;           // worker only
 };
@@ -235,7 +243,8 @@ std::vector<OutputDevice> listPortAudioOutputs() {
     for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
         const PaHostApiInfo* api = info != nullptr ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
-        if (api == nullptr || info->maxOutputChannels < 1)
+        // JACK is played on by a client of our own (JackOutput.h), listed apart.
+        if (api == nullptr || info->maxOutputChannels < 1 || api->type == paJACK)
             continue;
         OutputDevice d;
         d.kind = OutputDevice::Kind::PortAudio;

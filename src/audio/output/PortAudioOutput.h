@@ -1,7 +1,8 @@
 #pragma once
 // The output through PortAudio, where no sound server answers or a device of its own is chosen:
-// JACK by name, bare ALSA. PortAudio's own thread runs the engine's callback; the engine's worker
-// gives that thread its real-time priority once the first callback has said who it is.
+// bare ALSA (JACK has an output of its own, JackOutput.h). PortAudio's own thread runs the engine's
+// callback; the engine's worker gives that thread its real-time priority once the first callback
+// has said who it is.
 //
 // Threads: every function here on the engine's start-up or worker thread (listing: the
 // user-interface thread at start-up); each starts PortAudio afresh (50 to 120 ms), so it sees the
@@ -22,7 +23,8 @@ std::unique_ptr<OutputBackend> openPortAudio(OutputSource& source, int rate, int
                                              std::string& error,
                                              const std::function<void()>& beforeStart = {},
                                              const OutputDevice* device = nullptr);
-// PortAudio's output devices (its host APIs' names: "ALSA", ...), found without a word on stderr.
+// PortAudio's output devices but JACK's (its host APIs' names: "ALSA", ...), found without a word
+// on stderr.
 std::vector<OutputDevice> listPortAudioOutputs();
 // The sample rate of PortAudio's default device, or 0 (and why in error) when there is none.
 int portAudioDefaultRate(std::string& error);

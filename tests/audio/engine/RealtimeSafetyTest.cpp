@@ -4,15 +4,22 @@
 // callback (and the wait for the worker) does, through play, halt, seek, volume ramps, resampling and
 // end of file.
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <new>
 #include <pthread.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include "audio/PlayerTestSupport.h"
+#include "audio/output/JackOutput.h"
 #include "realtime/RealtimeDetector.h"
 
 namespace {
@@ -126,6 +133,53 @@ TEST(RealtimeSafety, CallbackNeverAllocatesLocksOrDoesIo) {
     }
     EXPECT_EQ(b.playState(), DeckPlayer::Stopped);
     EXPECT_GT(loudest, 0.3f); // and it made sound
+}
+
+// What JACK's thread hears: a steady value, and from its first call on that thread armed for good,
+// so the output's own work around it (the ports' buffers, a period split into pieces) and libjack's
+// cycle are watched too.
+class ArmingSource final : public OutputSource {
+public:
+    void process(float* out, std::size_t frames) noexcept override {
+        realtime::t_armed = true;
+        std::fill(out, out + 2 * frames, 0.25f);
+        calls.fetch_add(1, std::memory_order_relaxed);
+    }
+    std::size_t rewind(std::size_t) noexcept override { return 0; }
+    int changeSignal() const override { return -1; }
+    std::atomic<int> calls{0};
+};
+
+TEST(RealtimeSafety, JackCallbackNeverAllocatesLocksOrDoesIo) {
+    // A private server on the dummy backend, its periods longer than the output's pieces.
+    const std::string name = "fadewell-rt-" + std::to_string(::getpid());
+    ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    const char* argv[] = {"jackd", "-r",    "-n", name.c_str(), "-d",   "dummy",
+                          "-r",    "48000", "-p", "4096",       nullptr};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t server = -1;
+    const int spawned = posix_spawnp(&server, "jackd", &quiet, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    ASSERT_EQ(spawned, 0) << "jackd (scripts/deps.sh installs it)";
+    std::string error;
+    for (int i = 0; i < 100 && jackRate(error) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+
+    const OutputDevice system{OutputDevice::Kind::Jack, "system", "", "JACK", 2, 48000};
+    ArmingSource source;
+    g_hits = 0;
+    auto output = openJack(source, 48000, error, {}, system);
+    EXPECT_NE(output, nullptr) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    output.reset(); // no callback after this
+    EXPECT_GE(source.calls.load(), 6) << "JACK's thread ran the callback";
+    EXPECT_EQ(g_hits.load(), 0);
+    ::kill(server, SIGTERM);
+    ::waitpid(server, nullptr, 0);
+    ::unsetenv("JACK_DEFAULT_SERVER");
 }
 
 } // namespace

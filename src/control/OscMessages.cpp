@@ -1,0 +1,123 @@
+#include "control/OscMessages.h"
+
+#include <QString>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <lo/lo.h>
+#include <memory>
+
+#include "common/Numeric.h"
+
+namespace osc {
+namespace {
+
+using Message = std::unique_ptr<std::remove_pointer_t<lo_message>, decltype(&lo_message_free)>;
+
+// A sender's text as it can be shown on one line of stderr, cut short.
+std::string shown(const std::string& text) {
+    std::string out;
+    for (const unsigned char c : text.substr(0, 80))
+        out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    return text.size() > 80 ? out + "..." : out;
+}
+
+Fault fault(const std::string& kind, const std::string& address, const std::string& message) {
+    return {kind + " " + shown(address), message};
+}
+
+std::variant<Command, Fault> withArguments(Command command, const std::string& path, const std::string& types,
+                                           lo_arg** argv) {
+    using Kind = Command::Kind;
+    const char* wanted = command.kind == Kind::Volume ? "i" : command.kind == Kind::FadeSeconds ? "s" : "";
+    if (types != wanted)
+        return fault("types", path,
+                     shown(path) + " takes " +
+                         (*wanted == '\0' ? std::string("no argument")
+                                          : std::string("one argument of type '") + wanted + "'") +
+                         ", not '" + shown(types) + "'; nothing changed");
+    if (command.kind == Kind::Volume) {
+        // liblo's arguments lie 4-aligned in the message, below the alignment of its lo_arg union:
+        // read them as bytes, never through the union's members.
+        std::int32_t value = 0;
+        std::memcpy(&value, argv[0], sizeof value);
+        command.value = value;
+        if (command.value < kVolumeTop || command.value > kVolumeBottom)
+            return fault("range", path,
+                         shown(path) + " " + std::to_string(command.value) +
+                             " is not a slider position from 0 (top, loudest) to 100; nothing changed");
+    } else if (command.kind == Kind::FadeSeconds) {
+        command.text = reinterpret_cast<const char*>(argv[0]);
+        const double seconds = Numeric::numericValue(QString::fromUtf8(command.text));
+        if (command.text.size() > kLongestFadeText || !(seconds > 0) || !std::isfinite(seconds))
+            return fault(
+                "range", path,
+                shown(path) + " \"" + shown(command.text) +
+                    "\" is not a number of seconds above 0 of at most 16 characters; nothing changed");
+    }
+    return command;
+}
+
+} // namespace
+
+std::variant<Command, Fault> parse(const void* data, std::size_t size) {
+    if (size >= 8 && std::memcmp(data, "#bundle", 8) == 0)
+        return Fault{"bundle", "an OSC bundle is not taken: send its messages one by one; nothing changed"};
+    int result = 0;
+    // liblo copies the datagram and checks every string and argument against its length.
+    const Message message(lo_message_deserialise(const_cast<void*>(data), size, &result), &lo_message_free);
+    if (!message)
+        return Fault{"malformed " + std::to_string(result),
+                     "a datagram that is not a whole OSC message (liblo's error " + std::to_string(result) +
+                         "); nothing changed"};
+    const std::string path = static_cast<const char*>(data); // deserialise found it terminated
+    const char* typeTags = lo_message_get_types(message.get());
+    const std::string types = typeTags != nullptr ? typeTags : "";
+    lo_arg** argv = lo_message_get_argv(message.get());
+
+    using Kind = Command::Kind;
+    static const struct {
+        const char* path;
+        Kind kind;
+    } kGlobal[] = {{"/fadewell/fade/seconds", Kind::FadeSeconds},
+                   {"/fadewell/reset", Kind::Reset},
+                   {"/fadewell/status", Kind::Status}};
+    for (const auto& g : kGlobal)
+        if (path == g.path)
+            return withArguments({g.kind}, path, types, argv);
+
+    static const struct {
+        const char* name;
+        Kind kind;
+    } kDeck[] = {{"play", Kind::Play}, {"auto", Kind::Auto}, {"stop", Kind::Stop}, {"volume", Kind::Volume}};
+    constexpr std::string_view kDeckPrefix = "/fadewell/deck/";
+    if (path.size() > kDeckPrefix.size() + 2 && path.compare(0, kDeckPrefix.size(), kDeckPrefix) == 0 &&
+        path[kDeckPrefix.size() + 1] == '/') {
+        const char letter = path[kDeckPrefix.size()];
+        const int deck = letter >= 'A' && letter <= 'C'   ? letter - 'A'
+                         : letter >= 'a' && letter <= 'c' ? letter - 'a'
+                                                          : -1;
+        const std::string name = path.substr(kDeckPrefix.size() + 2);
+        for (const auto& d : kDeck)
+            if (deck >= 0 && name == d.name)
+                return withArguments({d.kind, deck}, path, types, argv);
+    }
+    return fault("unknown", path, "unknown address " + shown(path) + "; nothing changed");
+}
+
+std::vector<char> statusMessage(const DeckStatus& deck) {
+    const Message message(lo_message_new(), &lo_message_free);
+    lo_message_add_string(message.get(), deck.letter.c_str());
+    lo_message_add_string(message.get(), deck.title.c_str());
+    lo_message_add_string(message.get(), deck.state.c_str());
+    lo_message_add_float(message.get(), deck.remainingSeconds);
+    lo_message_add_int32(message.get(), deck.live ? 1 : 0);
+    const char* path = "/fadewell/status/deck";
+    std::vector<char> bytes(lo_message_length(message.get(), path));
+    std::size_t size = bytes.size();
+    lo_message_serialise(message.get(), path, bytes.data(), &size);
+    bytes.resize(size);
+    return bytes;
+}
+
+} // namespace osc
