@@ -5,14 +5,18 @@
 #      tones mixed into one file played by paplay and by aplay -D default, each for 40 s while
 #      the machine is loaded as in the busy system test (ten busy processes a core, two of them
 #      compilers), ROUNDS rounds in turns; counted by fadewell_dropout_analyse.
-#   2. key-to-sound: deck A's key pressed 20 times (the deck stopped in between); from the key
+#   2. key-to-sound: deck A's key pressed 20 times (the deck stopped in between, for KEY_PAUSE
+#      seconds, 0.6 unless set: with 2.5 the output has gone quiet before each key); from the key
 #      press to the first sound of the deck in a recording whose samples carry the time they
 #      arrived (timed_record.py), and from the click on its Stop to silence. The recorder's buffer
 #      is FW_RECORD_MS (5 ms by default); what the server's sink takes at a time follows the
 #      smallest buffer any client asks for, so a recorder's that is shorter than the program's
 #      shortens the figure. What the server made of the program's stream is printed too.
-#   3. CPU while playing: three decks of 10-minute FLACs of real music (a game's orchestral
-#      soundtrack, from the wesnoth-1.16-music package), the process's CPU time over 20 s.
+#   3. CPU and memory: three decks of 10-minute FLACs of real music (bench/music.sh), the process's
+#      CPU time over 20 s and its resident memory, at rest (alone: with no deck loaded, then) with
+#      the three halted, and playing; then three paplay of the same files on the same server.
+#      MUSIC_RATE=48000 makes the files at 48 kHz (the test server's sink runs at 44.1 kHz, so the
+#      console resamples them); MUSIC_DIR keeps them between runs.
 #   live-output.sh BUILD_DIR [ROUNDS [PARTS]]     (scripts/deps.sh bench first; PARTS: "1 2 3")
 # FW_SOUND_SERVER=pipewire runs it on PipeWire instead of PulseAudio (tests/system/lib.sh).
 set -uo pipefail
@@ -38,7 +42,9 @@ sox -D -m -v 0.389 "$FW_TMP/toneA.wav" -v 0.389 "$FW_TMP/toneB.wav" -v 0.389 "$F
 max_step=$(awk 'BEGIN {a = 0.5 * 10 ^ (-8.2 / 20); print 1.15 * a * 2 * 3.14159265 * (440 + 1000 + 2500) / 44100}')
 
 fw_console_start "$bin" || die "$FW_START_FAILURE"
-for deck in A B C; do fw_load_deck "$deck" "$FW_TMP/tone$deck.wav" || die "deck $deck not loaded"; done
+if part 1 || part 2; then
+  for deck in A B C; do fw_load_deck "$deck" "$FW_TMP/tone$deck.wav" || die "deck $deck not loaded"; done
+fi
 
 # load_for SECONDS: the busy test's load for that long, then ended (its pids only).
 load_for() {
@@ -96,7 +102,7 @@ for turn in $(seq 20); do
   xdotool mousemove $((sx + sw / 2)) $((sy + sh / 2)) sleep 0.05
   echo "$EPOCHREALTIME" >>"$FW_TMP/stops.txt"
   xdotool click 1
-  sleep 0.6
+  sleep "${KEY_PAUSE:-0.6}"
   xdotool windowfocus --sync "$FW_WID"
 done
 kill -INT "$recorder"
@@ -118,27 +124,41 @@ server_view() {
 }
 part 2 && key_to_sound
 
-cpu_while_playing() {
-echo "## 3. CPU while three decks of real music play"
-music=/usr/share/games/wesnoth/1.16/data/core/music
-[ -d "$music" ] || die "no music: scripts/deps.sh bench installs wesnoth-1.16-music"
-mapfile -t tracks < <(ls "$music"/*.ogg | sort)
-for deck in A B C; do
-  offset=$((($(printf '%d' "'$deck") - 65) * 7))
-  : >"$FW_TMP/list$deck.txt"
-  for ((i = 0; i < 14; i++)); do echo "file '${tracks[(offset + i) % ${#tracks[@]}]}'" >>"$FW_TMP/list$deck.txt"; done
-  ffmpeg -loglevel error -f concat -safe 0 -i "$FW_TMP/list$deck.txt" -t 600 -ar 44100 -ac 2 -c:a flac \
-    "$FW_TMP/music$deck.flac" || die "ffmpeg made no FLAC"
-  fw_load_deck "$deck" "$FW_TMP/music$deck.flac" || die "deck $deck not loaded"
-done
+cpu_and_memory() {
+echo "## 3. CPU and resident memory: the console, then three paplay of the same three files of real music"
+music=${MUSIC_DIR:-$FW_TMP/music}
+"$here/music.sh" "$music" flac || die "no music"
+ticks_of() { local s=0 p; for p in "$@"; do s=$((s + $(awk '{print $14 + $15}' "/proc/$p/stat"))); done; echo $s; }
+rss_of() { local s=0 p; for p in "$@"; do s=$((s + $(awk '/^VmRSS/ {print $2}' "/proc/$p/status"))); done; echo $s; }
+measure() { # LABEL PID...: their CPU time over 20 s as a share of one core, and their resident memory
+  local label=$1 before after
+  shift
+  before=$(ticks_of "$@")
+  sleep 20
+  after=$(ticks_of "$@")
+  awk -v l="$label" -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v r="$(rss_of "$@")" \
+    'BEGIN {printf "%-38s CPU %5.2f %% of one core over 20 s, resident %5.1f MiB\n", l ":", 100 * t / hz / 20, r / 1024}'
+}
+sleep 3
+part 1 || part 2 || measure "console at rest, no deck loaded" "$FW_APP_PID"
+for deck in A B C; do fw_load_deck "$deck" "$music/music$deck.flac" || die "deck $deck not loaded"; done
+sleep 3
+measure "console at rest, three decks halted" "$FW_APP_PID"
 fw_key "$FW_WID" a b c
 sleep 3
-ticks() { awk '{print $14 + $15}' "/proc/$FW_APP_PID/stat"; }
-before=$(ticks)
-sleep 20
-after=$(ticks)
-awk -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "CPU: %.2f %% of one core over 20 s\n", 100 * t / hz / 20}'
+measure "console, three decks playing" "$FW_APP_PID"
 expect "the program ran throughout" fw_app_running
+stop_decks
+local pids=() p
+for deck in A B C; do
+  paplay "$music/music$deck.flac" &
+  pids+=($!)
+  fw_track $!
+done
+sleep 3
+for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null || die "paplay did not play"; done
+measure "three paplay of the same files" "${pids[@]}"
+for p in "${pids[@]}"; do kill "$p"; done
 }
-part 3 && cpu_while_playing
+part 3 && cpu_and_memory
 exit 0

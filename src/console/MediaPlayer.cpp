@@ -18,6 +18,9 @@
 
 namespace {
 constexpr int kRefreshMs = 100;
+// A player that is not playing is refreshed this many times more and then only when it changes:
+// what is heard settles within the output's queue (a second or two) after a halt.
+constexpr int kStillRefreshes = 30;
 } // namespace
 
 // A bar filled up to the position; a click or a drag seeks there.
@@ -33,7 +36,10 @@ public:
 
     void setFraction(double fraction) {
         fraction = std::clamp(std::isfinite(fraction) ? fraction : 0.0, 0.0, 1.0);
-        if (std::abs(fraction - m_fraction) * width() < 0.5 && fraction != 0.0)
+        // Drawn again only when it changed by half a pixel, or came back to the start: the bar is
+        // not opaque, so each drawing also draws the frame behind it (the display refreshes ten
+        // times a second, and an empty or halted player's bar stands still).
+        if (fraction == m_fraction || (std::abs(fraction - m_fraction) * width() < 0.5 && fraction != 0.0))
             return;
         m_fraction = fraction;
         update();
@@ -110,16 +116,16 @@ MediaPlayer::MediaPlayer(AudioEngine& engine, QWidget* parent) : QWidget(parent)
     m_positionBar->onSeek = [this](double fraction) { setCurrentPosition(fraction * duration()); };
 
     // The display follows the player; its notifications go on to the console.
-    connect(&m_player, &DeckPlayer::playStateChanged, this, &MediaPlayer::updateDisplay);
-    connect(&m_player, &DeckPlayer::openStateChanged, this, &MediaPlayer::updateDisplay);
-    connect(&m_player, &DeckPlayer::positionMoved, this, &MediaPlayer::updateDisplay);
+    connect(&m_player, &DeckPlayer::playStateChanged, this, &MediaPlayer::playerChanged);
+    connect(&m_player, &DeckPlayer::openStateChanged, this, &MediaPlayer::playerChanged);
+    connect(&m_player, &DeckPlayer::positionMoved, this, &MediaPlayer::playerChanged);
     connect(&m_player, &DeckPlayer::openStateChanged, this, &MediaPlayer::openStateChanged);
     connect(&m_player, &DeckPlayer::playStateChanged, this, &MediaPlayer::playStateChanged);
     connect(&m_player, &DeckPlayer::ended, this, &MediaPlayer::ended);
 
     m_refresh = new QTimer(this);
     m_refresh->setInterval(kRefreshMs);
-    connect(m_refresh, &QTimer::timeout, this, &MediaPlayer::updateDisplay);
+    connect(m_refresh, &QTimer::timeout, this, &MediaPlayer::refresh);
     m_refresh->start();
     updateDisplay();
 }
@@ -189,6 +195,20 @@ void MediaPlayer::focusInEvent(QFocusEvent* event) {
 void MediaPlayer::focusOutEvent(QFocusEvent* event) {
     QWidget::focusOutEvent(event);
     update();
+}
+
+void MediaPlayer::refresh() {
+    updateDisplay();
+    if (playState() != Playing && ++m_stillTicks > kStillRefreshes)
+        m_refresh->stop();
+}
+
+// Every change of the player shows at once, and the position is followed for as long as it moves.
+void MediaPlayer::playerChanged() {
+    m_stillTicks = 0;
+    if (!m_refresh->isActive())
+        m_refresh->start();
+    updateDisplay();
 }
 
 void MediaPlayer::updateDisplay() {

@@ -66,6 +66,8 @@ private:
     class PositionBar;
 
     void updateDisplay();
+    void refresh();       // the refresh timer's tick
+    void playerChanged(); // a notification of the player
 
     DeckPlayer m_player;
     QWidget* m_transport = nullptr;
@@ -74,6 +76,7 @@ private:
     QToolButton* m_stopButton = nullptr;
     PositionBar* m_positionBar = nullptr;
     QTimer* m_refresh = nullptr;
+    int m_stillTicks = 0; // refreshes in a row with the player not playing
     bool m_transportVisible = true;
     bool m_positionBarVisible = true;
 };

@@ -215,6 +215,9 @@ void frmConsole::createControls() {
         *remainings[i] = label(client, ("lblRemaining" + letter.toStdString()).c_str(), QString(),
                                Twips::rect(2640, buttonTop[i], 765, 285), kYellow,
                                QStringLiteral("Deck %1 remaining time").arg(letter));
+        // Its text changes ten times a second while the deck plays: on a background of its own, the
+        // client area's colour, it is drawn alone instead of with everything behind it.
+        setColours(*remainings[i], kYellow, &kButtonShadow);
     }
 
     // The three elbow connectors from the deck rows to the deck sliders, two strokes each.

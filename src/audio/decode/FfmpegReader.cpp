@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
+#include <libavutil/macros.h>
 #include <libswresample/swresample.h>
 }
 
@@ -13,6 +14,7 @@ extern "C" {
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <limits>
 #include <mutex>
@@ -30,6 +32,62 @@ constexpr int kMaxBadPackets = 64;        // in a row: past that, the stream is 
 constexpr std::size_t kMaxAnchors = 4096; // points noted by a count, thinned when full
 constexpr std::int64_t kNoLength = -1;
 
+// FFmpeg's libraries, and the hundred libraries of codecs and protocols they bring with them (some
+// 25 MB resident), are loaded when the first file needs them, not when the program starts: a
+// console that plays WAV, FLAC and MP3 never loads them.
+// clang-format off
+#define FADEWELL_FFMPEG_FUNCTIONS(X) X(av_channel_layout_copy) X(av_channel_layout_default) X(av_channel_layout_uninit) X(av_find_best_stream) X(av_frame_alloc) X(av_frame_free) X(av_free) X(av_freep) X(av_get_packed_sample_fmt) X(av_log_set_level) X(av_malloc) X(av_match_name) X(av_packet_alloc) X(av_packet_free) X(av_packet_unref) X(av_probe_input_buffer2) X(av_read_frame) X(av_rescale) X(av_rescale_q) X(av_sample_fmt_is_planar) X(av_seek_frame) X(avcodec_alloc_context3) X(avcodec_descriptor_get) X(avcodec_flush_buffers) X(avcodec_free_context) X(avcodec_get_name) X(avcodec_open2) X(avcodec_parameters_to_context) X(avcodec_receive_frame) X(avcodec_send_packet) X(avformat_alloc_context) X(avformat_close_input) X(avformat_find_stream_info) X(avformat_open_input) X(avio_alloc_context) X(avio_context_free) X(swr_alloc_set_opts2) X(swr_convert) X(swr_free) X(swr_init)
+// clang-format on
+
+struct FfmpegApi {
+#define FADEWELL_FFMPEG_FIELD(name) decltype(&::name) name = nullptr;
+    FADEWELL_FFMPEG_FUNCTIONS(FADEWELL_FFMPEG_FIELD)
+#undef FADEWELL_FFMPEG_FIELD
+};
+
+FfmpegApi g_ffmpeg; // complete once loadFfmpeg() has succeeded; never changed after
+
+// The libraries by the names of the versions this program was built with.
+std::string loadFfmpeg() {
+    const std::string names[] = {
+        "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR), "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
+        "libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR), "libswresample.so." AV_STRINGIFY(LIBSWRESAMPLE_VERSION_MAJOR)};
+    std::vector<void*> libraries;
+    for (const std::string& name : names) {
+        void* library = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr)
+            return "FFmpeg's libraries could not be loaded (" + std::string(::dlerror()) + ")";
+        libraries.push_back(library); // kept for the life of the program
+    }
+    FfmpegApi api;
+    const auto find = [&](const char* symbol) -> void* {
+        for (void* library : libraries)
+            if (void* found = ::dlsym(library, symbol))
+                return found;
+        return nullptr;
+    };
+#define FADEWELL_FFMPEG_FIND(name)                                                                     \
+    if ((api.name = reinterpret_cast<decltype(api.name)>(find(#name))) == nullptr)                     \
+        return "FFmpeg's libraries lack " #name;
+    FADEWELL_FFMPEG_FUNCTIONS(FADEWELL_FFMPEG_FIND)
+#undef FADEWELL_FFMPEG_FIND
+    g_ffmpeg = api;
+    // FFmpeg's warnings about damaged files would go to the program's stderr, one per packet.
+    g_ffmpeg.av_log_set_level(AV_LOG_QUIET);
+    return {};
+}
+
+const FfmpegApi& ffmpeg() {
+    return g_ffmpeg;
+}
+
+// Loads FFmpeg once (any thread); throws FfmpegRefusal when it cannot be.
+void initFfmpeg() {
+    static const std::string failure = loadFfmpeg();
+    if (!failure.empty())
+        throw FfmpegRefusal{failure, false};
+}
+
 // The demuxers tried, all of audio files; nothing else is opened (no playlists, pictures or
 // network). MP3 is left to libmpg123, which counts its frames exactly; FFmpeg takes only the MP3s
 // libmpg123 refuses.
@@ -43,14 +101,10 @@ constexpr const char* kSampleExactDemuxers[] = {"mov",  "ape", "wv",   "tta", "m
                                                 "mpc8", "ogg", "flac", "aac"};
 
 bool named(const AVInputFormat* format, const char* const* begin, const char* const* end) {
-    return std::any_of(begin, end, [format](const char* name) { return av_match_name(name, format->name); });
+    return std::any_of(begin, end, [format](const char* name) { return ffmpeg().av_match_name(name, format->name); });
 }
 
-void initFfmpeg() {
-    static std::once_flag once;
-    // FFmpeg's warnings about damaged files would go to the program's stderr, one per packet.
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
+
 
 struct SharedFile {
     explicit SharedFile(int d) : fd(d) {}
@@ -114,24 +168,24 @@ int refuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictio
 
 struct IoFree {
     void operator()(AVIOContext* io) const {
-        av_freep(&io->buffer);
-        avio_context_free(&io);
+        ffmpeg().av_freep(&io->buffer);
+        ffmpeg().avio_context_free(&io);
     }
 };
 struct FormatClose {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+    void operator()(AVFormatContext* f) const { ffmpeg().avformat_close_input(&f); }
 };
 struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    void operator()(AVCodecContext* c) const { ffmpeg().avcodec_free_context(&c); }
 };
 struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
+    void operator()(AVPacket* p) const { ffmpeg().av_packet_free(&p); }
 };
 struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
+    void operator()(AVFrame* f) const { ffmpeg().av_frame_free(&f); }
 };
 struct SwrFree {
-    void operator()(SwrContext* s) const { swr_free(&s); }
+    void operator()(SwrContext* s) const { ffmpeg().swr_free(&s); }
 };
 
 std::string codecName(AVCodecID id, unsigned tag) {
@@ -146,8 +200,8 @@ std::string codecName(AVCodecID id, unsigned tag) {
             std::snprintf(text, sizeof text, "audio coded 0x%04X", tag);
         return text;
     }
-    const AVCodecDescriptor* d = avcodec_descriptor_get(id);
-    return d != nullptr && d->long_name != nullptr ? d->long_name : avcodec_get_name(id);
+    const AVCodecDescriptor* d = ffmpeg().avcodec_descriptor_get(id);
+    return d != nullptr && d->long_name != nullptr ? d->long_name : ffmpeg().avcodec_get_name(id);
 }
 
 // A demuxer and the audio stream's decoder over the shared file.
@@ -157,33 +211,33 @@ public:
     Stream(std::shared_ptr<const SharedFile> file, const std::string& path, const AVInputFormat* format,
            bool takeMp3 = false) {
         m_cursor.file = std::move(file);
-        auto* buffer = static_cast<std::uint8_t*>(av_malloc(kIoBufferBytes));
+        auto* buffer = static_cast<std::uint8_t*>(ffmpeg().av_malloc(kIoBufferBytes));
         if (buffer == nullptr)
             throw std::bad_alloc();
         m_io.reset(
-            avio_alloc_context(buffer, kIoBufferBytes, 0, &m_cursor, &readPacket, nullptr, &seekPacket));
+            ffmpeg().avio_alloc_context(buffer, kIoBufferBytes, 0, &m_cursor, &readPacket, nullptr, &seekPacket));
         if (!m_io) {
-            av_free(buffer);
+            ffmpeg().av_free(buffer);
             throw std::bad_alloc();
         }
         if (format == nullptr)
             format = probe(path, takeMp3);
-        AVFormatContext* ctx = avformat_alloc_context();
+        AVFormatContext* ctx = ffmpeg().avformat_alloc_context();
         if (ctx == nullptr)
             throw std::bad_alloc();
         ctx->pb = m_io.get();
         ctx->io_open = &refuseNestedOpen;
-        if (avformat_open_input(&ctx, path.c_str(), format, nullptr) < 0) // frees ctx on failure
+        if (ffmpeg().avformat_open_input(&ctx, path.c_str(), format, nullptr) < 0) // frees ctx on failure
             throw FfmpegRefusal{std::string("damaged: its ") +
                                     (format->long_name != nullptr ? format->long_name : format->name) +
                                     " header is corrupt or cut short",
                                 true};
         m_format.reset(ctx);
-        if (avformat_find_stream_info(ctx, nullptr) < 0)
+        if (ffmpeg().avformat_find_stream_info(ctx, nullptr) < 0)
             throw FfmpegRefusal{"damaged: its streams cannot be read", true};
         openAudioStream();
-        m_packet.reset(av_packet_alloc());
-        m_frame.reset(av_frame_alloc());
+        m_packet.reset(ffmpeg().av_packet_alloc());
+        m_frame.reset(ffmpeg().av_frame_alloc());
         if (!m_packet || !m_frame)
             throw std::bad_alloc();
     }
@@ -201,7 +255,7 @@ public:
     // frames; a long run of them ends the stream as failed.
     AVFrame* next() {
         while (!m_ended) {
-            const int r = avcodec_receive_frame(m_codec.get(), m_frame.get());
+            const int r = ffmpeg().avcodec_receive_frame(m_codec.get(), m_frame.get());
             if (r == 0) {
                 m_badPackets = 0;
                 return m_frame.get();
@@ -217,24 +271,24 @@ public:
                 break;
             }
             if (!m_pending) {
-                const int got = av_read_frame(m_format.get(), m_packet.get());
+                const int got = ffmpeg().av_read_frame(m_format.get(), m_packet.get());
                 if (got < 0) {
                     m_failed = got == AVERROR(EIO) || got == AVERROR(ENOMEM);
                     m_draining = true;
-                    avcodec_send_packet(m_codec.get(), nullptr);
+                    ffmpeg().avcodec_send_packet(m_codec.get(), nullptr);
                     continue;
                 }
                 if (m_packet->stream_index != m_index) {
-                    av_packet_unref(m_packet.get());
+                    ffmpeg().av_packet_unref(m_packet.get());
                     continue;
                 }
                 m_pending = true;
             }
-            const int sent = avcodec_send_packet(m_codec.get(), m_packet.get());
+            const int sent = ffmpeg().avcodec_send_packet(m_codec.get(), m_packet.get());
             if (sent == AVERROR(EAGAIN))
                 continue; // frames first; the packet stays pending
             m_pending = false;
-            av_packet_unref(m_packet.get());
+            ffmpeg().av_packet_unref(m_packet.get());
             if (sent < 0 && !badPacket())
                 break;
         }
@@ -243,10 +297,10 @@ public:
 
     // To the last point at or before ts (in the stream's time base); the decoder starts afresh.
     bool seek(std::int64_t ts) {
-        if (av_seek_frame(m_format.get(), m_index, ts, AVSEEK_FLAG_BACKWARD) < 0)
+        if (ffmpeg().av_seek_frame(m_format.get(), m_index, ts, AVSEEK_FLAG_BACKWARD) < 0)
             return false;
-        avcodec_flush_buffers(m_codec.get());
-        av_packet_unref(m_packet.get());
+        ffmpeg().avcodec_flush_buffers(m_codec.get());
+        ffmpeg().av_packet_unref(m_packet.get());
         m_pending = m_draining = m_ended = m_failed = false;
         m_badPackets = 0;
         return true;
@@ -255,7 +309,7 @@ public:
 private:
     const AVInputFormat* probe(const std::string& path, bool takeMp3) {
         const AVInputFormat* found = nullptr;
-        const int score = av_probe_input_buffer2(m_io.get(), &found, path.c_str(), nullptr, 0, 0);
+        const int score = ffmpeg().av_probe_input_buffer2(m_io.get(), &found, path.c_str(), nullptr, 0, 0);
         // A weak guess is what random bytes and text get: nothing recognised.
         if (score < AVPROBE_SCORE_RETRY || found == nullptr)
             throw FfmpegRefusal{"", false};
@@ -277,7 +331,7 @@ private:
     void openAudioStream() {
         AVFormatContext* ctx = m_format.get();
         const AVCodec* decoder = nullptr;
-        const int index = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+        const int index = ffmpeg().av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
         if (index < 0 || decoder == nullptr) {
             for (unsigned i = 0; i < ctx->nb_streams; ++i) {
                 const AVCodecParameters* p = ctx->streams[i]->codecpar;
@@ -292,7 +346,7 @@ private:
                     !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
                     throw FfmpegRefusal{
                         std::string("a format this program cannot play (video without sound: ") +
-                            avcodec_get_name(s->codecpar->codec_id) + ")",
+                            ffmpeg().avcodec_get_name(s->codecpar->codec_id) + ")",
                         true};
             }
             throw FfmpegRefusal{"no audio in the file", true};
@@ -302,14 +356,14 @@ private:
             if (static_cast<int>(i) != index)
                 ctx->streams[i]->discard = AVDISCARD_ALL;
         AVStream* st = ctx->streams[index];
-        m_codec.reset(avcodec_alloc_context3(decoder));
+        m_codec.reset(ffmpeg().avcodec_alloc_context3(decoder));
         if (!m_codec)
             throw std::bad_alloc();
-        if (avcodec_parameters_to_context(m_codec.get(), st->codecpar) < 0)
+        if (ffmpeg().avcodec_parameters_to_context(m_codec.get(), st->codecpar) < 0)
             throw FfmpegRefusal{"damaged: its audio stream's parameters cannot be read", true};
         m_codec->pkt_timebase = st->time_base;
         m_codec->thread_count = 1; // the worker is the one thread decoding
-        if (avcodec_open2(m_codec.get(), decoder, nullptr) < 0)
+        if (ffmpeg().avcodec_open2(m_codec.get(), decoder, nullptr) < 0)
             throw FfmpegRefusal{"damaged: its " + codecName(st->codecpar->codec_id, 0) +
                                     " stream cannot be decoded (its parameters are refused)",
                                 true};
@@ -354,10 +408,10 @@ struct Source {
     std::int64_t length = kNoLength;                                 // exact, when measured at open
 
     std::int64_t sampleOf(std::int64_t pts) const {
-        return av_rescale_q(pts - originPts, timeBase, AVRational{1, rate});
+        return ffmpeg().av_rescale_q(pts - originPts, timeBase, AVRational{1, rate});
     }
     std::int64_t ptsOf(std::int64_t sample) const {
-        return originPts + av_rescale_q(sample, AVRational{1, rate}, timeBase);
+        return originPts + ffmpeg().av_rescale_q(sample, AVRational{1, rate}, timeBase);
     }
 };
 
@@ -509,7 +563,7 @@ private:
             m_anchor = anchor;
             // From before the point, so that the frame at the point is decoded whole.
             const std::int64_t back =
-                av_rescale_q(m_source->preroll + 1, AVRational{1, m_source->rate}, m_source->timeBase);
+                ffmpeg().av_rescale_q(m_source->preroll + 1, AVRational{1, m_source->rate}, m_source->timeBase);
             if (!m_stream->seek(anchor.pts - back))
                 restart(m_target);
             return;
@@ -615,13 +669,13 @@ private:
         }
         const auto channels = static_cast<std::size_t>(m_source->fileChannels);
         const auto format = static_cast<AVSampleFormat>(f->format);
-        const bool planar = av_sample_fmt_is_planar(format) != 0;
+        const bool planar = ffmpeg().av_sample_fmt_is_planar(format) != 0;
         for (std::size_t c = 0; c < channels; ++c) {
             const std::uint8_t* data = planar ? f->extended_data[c] : f->extended_data[0];
             const std::size_t step = planar ? 1 : channels;
             const std::size_t first = planar ? 0 : c;
             float* dst = m_block.data() + c;
-            switch (av_get_packed_sample_fmt(format)) {
+            switch (ffmpeg().av_get_packed_sample_fmt(format)) {
             case AV_SAMPLE_FMT_FLT:
                 copySamples(reinterpret_cast<const float*>(data), first, step, n, dst, out, 1.0f);
                 break;
@@ -666,17 +720,17 @@ private:
         if (!m_swr) {
             AVChannelLayout in{};
             if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-                av_channel_layout_default(&in, f->ch_layout.nb_channels);
+                ffmpeg().av_channel_layout_default(&in, f->ch_layout.nb_channels);
             else
-                av_channel_layout_copy(&in, &f->ch_layout);
+                ffmpeg().av_channel_layout_copy(&in, &f->ch_layout);
             AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
             SwrContext* s = nullptr;
             const int made =
-                swr_alloc_set_opts2(&s, &stereo, AV_SAMPLE_FMT_FLT, m_source->rate, &in,
+                ffmpeg().swr_alloc_set_opts2(&s, &stereo, AV_SAMPLE_FMT_FLT, m_source->rate, &in,
                                     static_cast<AVSampleFormat>(f->format), m_source->rate, 0, nullptr);
-            av_channel_layout_uninit(&in);
+            ffmpeg().av_channel_layout_uninit(&in);
             m_swr.reset(s);
-            if (made < 0 || swr_init(s) < 0) {
+            if (made < 0 || ffmpeg().swr_init(s) < 0) {
                 m_swr.reset();
                 std::fill_n(m_block.data(), 2 * static_cast<std::size_t>(f->nb_samples), 0.0f);
                 m_error = m_ended = true;
@@ -684,7 +738,7 @@ private:
             }
         }
         auto* dst = reinterpret_cast<std::uint8_t*>(m_block.data());
-        const int got = swr_convert(m_swr.get(), &dst, f->nb_samples,
+        const int got = ffmpeg().swr_convert(m_swr.get(), &dst, f->nb_samples,
                                     const_cast<const std::uint8_t**>(f->extended_data), f->nb_samples);
         if (got < f->nb_samples)
             std::fill(m_block.begin() + 2 * std::max(got, 0), m_block.begin() + 2 * f->nb_samples, 0.0f);
@@ -776,14 +830,14 @@ FfmpegOpened openWithFfmpeg(const std::string& path, bool takeMp3) {
     const bool wholeTicks = tb.den % (tb.num * rate) == 0 || (rate * tb.num) % tb.den == 0;
     // In Ogg, FFmpeg 5.1 stamps the packets after a seek right for Vorbis and Opus only (FLAC and
     // Speex a few packets off): the others are read again from the start to be placed.
-    const bool ogg = av_match_name("ogg", source->format->name);
+    const bool ogg = ffmpeg().av_match_name("ogg", source->format->name);
     const AVCodecID id = st->codecpar->codec_id;
     source->sampleExact =
         first->pts != AV_NOPTS_VALUE && wholeTicks &&
         named(source->format, std::begin(kSampleExactDemuxers), std::end(kSampleExactDemuxers)) &&
         (!ogg || id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS);
     source->seekFromStart = ogg && !source->sampleExact;
-    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(st->codecpar->codec_id);
+    const AVCodecDescriptor* descriptor = ffmpeg().avcodec_descriptor_get(st->codecpar->codec_id);
     const bool lossless = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS) &&
                           !(descriptor->props & AV_CODEC_PROP_LOSSY);
     // A lossy decoder needs the frames before a point to decode it as from the start (overlapping
@@ -795,10 +849,10 @@ FfmpegOpened openWithFfmpeg(const std::string& path, bool takeMp3) {
     if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
         estimate = source->sampleOf(start + st->duration);
     else if (probe.formatDuration() != AV_NOPTS_VALUE && probe.formatDuration() > 0)
-        estimate = av_rescale(probe.formatDuration(), rate, AV_TIME_BASE);
+        estimate = ffmpeg().av_rescale(probe.formatDuration(), rate, AV_TIME_BASE);
     // An MP4's index says where the audio ends; what the codec decodes after it is the encoder's
     // padding.
-    if (av_match_name("mov", source->format->name) && st->duration > 0 && estimate > 0)
+    if (ffmpeg().av_match_name("mov", source->format->name) && st->duration > 0 && estimate > 0)
         source->trimEnd = estimate;
 
     FfmpegOpened opened;

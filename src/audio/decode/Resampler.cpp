@@ -1,6 +1,7 @@
 #include "audio/decode/Resampler.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -351,13 +352,14 @@ double PolyphaseResampler::inputAhead() const {
 
 PolyphaseResampler::State PolyphaseResampler::makeState() const {
     State state;
-    state.left.resize(m_left.size());
-    state.right.resize(m_right.size());
+    state.left.resize(m_taps);
+    state.right.resize(m_taps);
     return state;
 }
 
 void PolyphaseResampler::save(State& state) const {
-    state.held = m_end - m_base;
+    assert(m_end - m_base <= state.left.size());
+    state.held = std::min(m_end - m_base, state.left.size());
     std::copy_n(m_left.begin() + static_cast<std::ptrdiff_t>(m_base), state.held, state.left.begin());
     std::copy_n(m_right.begin() + static_cast<std::ptrdiff_t>(m_base), state.held, state.right.begin());
     state.phase = m_phase;

@@ -68,7 +68,9 @@ public:
     std::size_t maxWrite() const { return m_chunk; }
 
     // Where the filter stands, kept so it can go back there: what save() copies takes no
-    // allocation once makeState() has made room for it.
+    // allocation once makeState() has made room for it. Room for one window of input: what the
+    // filter holds after a read() of every frame the input written covers (as a rate group's block
+    // asks, writing inputFor() frames), and after clear().
     struct State {
         std::vector<float> left, right; // the frames from the next window's start on
         std::size_t held = 0;

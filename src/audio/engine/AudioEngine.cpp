@@ -29,10 +29,9 @@ using namespace engine;
 namespace {
 
 // Read-ahead: a deck plays on this long while its file cannot be read (a slow disk, a worker kept
-// from the processor); at the usual rates, more (the rings' sizes are powers of two).
+// from the processor).
 constexpr double kRingSeconds = 1.6;
-constexpr int kRingRate = 96000; // rings hold kRingSeconds at this rate or the engine's, if higher
-constexpr auto kWorkerPeriod = std::chrono::milliseconds(5);
+constexpr int kRingRate = 96000; // rings can hold kRingSeconds at this rate or the engine's, if higher
 constexpr int kWorkerNice = -10;
 
 int usableRate(int sampleRate, int framesPerBuffer) {
@@ -41,14 +40,16 @@ int usableRate(int sampleRate, int framesPerBuffer) {
     return sampleRate;
 }
 
+// What the callback may go back to stays in the ring too, on top of the read-ahead. A ring uses
+// what its file's rate needs of its storage (see StereoRing::useAtLeast()).
+std::size_t ringFramesFor(int rate) {
+    return static_cast<std::size_t>((kRingSeconds + History::kMostRewindSeconds) * rate) + 4 * kFillChunk;
+}
+
 std::vector<std::unique_ptr<Deck>> makeDecks(int sampleRate) {
-    // What the callback may go back to stays in the ring too, on top of the read-ahead.
-    const auto ringFrames = static_cast<std::size_t>((kRingSeconds + History::kMostRewindSeconds) *
-                                                     std::max(sampleRate, kRingRate)) +
-                            4 * kFillChunk;
     std::vector<std::unique_ptr<Deck>> decks;
     for (int i = 0; i < kMaxDecks; ++i)
-        decks.push_back(std::make_unique<Deck>(ringFrames, sampleRate));
+        decks.push_back(std::make_unique<Deck>(ringFramesFor(std::max(sampleRate, kRingRate)), sampleRate));
     return decks;
 }
 
@@ -96,6 +97,7 @@ int AudioEngine::attachDeck(Listener& listener) {
     for (int i = 0; i < kMaxDecks; ++i) {
         Deck& d = deck(i);
         if (!d.attached) {
+            d.ring.allocate(false); // before the deck is handed to the worker and the callback
             d.attached = true;
             d.listener = &listener;
             d.endReported = false;
@@ -151,6 +153,7 @@ void AudioEngine::handOver(int index, std::unique_ptr<Decoder> decoder, int grou
         std::lock_guard lock(d.handoff);
         d.pendingDecoder = std::move(decoder); // a decoder the worker never took is freed here
         d.pendingGroup = group;
+        d.pendingRingFrames = ringFramesFor(std::max(d.uiRingRate, m_sampleRate));
         d.pendingSerial = d.loadSerial;
     }
     d.loadRequested.store(d.loadSerial, std::memory_order_release);
@@ -210,6 +213,7 @@ void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
     m_history->take();
     std::fill(out, out + 2 * frames, 0.0f);
     m_groups->beginBlock(frames);
+    bool idle = true;
     for (auto& deckPtr : m_decks) {
         Deck& d = *deckPtr;
         // A deck that is silent takes up a requested seek (or new file) before its target is
@@ -227,8 +231,10 @@ void AudioEngine::processBlock(float* out, std::size_t frames) noexcept {
             if (mix != nullptr && m_playback->mix(d, mix, needed))
                 m_groups->fed(group);
         }
+        idle = idle && !d.playing.load(std::memory_order_relaxed) && d.cb.fades.transport == 0;
     }
     m_groups->endBlock(out, frames);
+    m_cbIdle = idle && !m_groups->anyRunning();
     m_history->advance(frames);
 }
 
@@ -294,7 +300,7 @@ void AudioEngine::workerLoop() {
         watchEvents();
         m_supervisor->supervise();
         std::unique_lock lock(m_wakeMutex);
-        m_wake.wait_for(lock, kWorkerPeriod, [this] { return m_wakeRequested; });
+        m_wake.wait_for(lock, nextPassWithin(m_decks), [this] { return m_wakeRequested; });
         m_wakeRequested = false;
     }
 }

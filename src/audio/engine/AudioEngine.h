@@ -111,6 +111,9 @@ public:
     // Readable when a deck was changed (started, halted, its gain, a seek or a file) or the worker
     // has the frames of a new position ready: what an output has queued may no longer be right.
     int changeSignal() const override { return m_changeSignal; }
+    // The audio thread: no deck played or faded out in the last block (nor will one, until a deck
+    // changes).
+    bool idle() const noexcept override { return m_cbIdle; }
 
 private:
     using Deck = engine::Deck;
@@ -147,6 +150,7 @@ private:
 
     std::unique_ptr<OutputSupervisor> m_supervisor; // none offline; the worker's after start-up
     int m_changeSignal = -1;                        // an eventfd; written on every change of a deck
+    bool m_cbIdle = false;                          // the callback's
     std::atomic<double> m_latencySeconds{0.0};
     std::atomic<bool> m_latencyStale{false}; // the output changed: its latency to be taken up
 

@@ -14,9 +14,11 @@ Fed feed(Deck& d) {
             d.workerSerial = d.pendingSerial;
             std::unique_ptr<Decoder> next = std::move(d.pendingDecoder);
             const int group = d.pendingGroup;
+            const std::size_t ringFrames = d.pendingRingFrames;
             lock.unlock();
             d.decoder = std::move(next); // the previous file is closed here, off the callback
             d.group = group;
+            d.ringFrames = ringFrames;
             d.producerGen = -1;
             d.loadServed.store(d.workerSerial, std::memory_order_release);
         }
@@ -35,6 +37,11 @@ Fed feed(Deck& d) {
     }
     d.feeding.store(d.decoder && !d.atEnd, std::memory_order_release);
     if (!d.decoder || d.atEnd)
+        return fed;
+    // A file at a higher rate than the ring was used for: once the callback has taken up its
+    // position (and handed back everything before it), the ring uses more of its storage.
+    d.awaitingRoom = !d.ring.useAtLeast(d.ringFrames);
+    if (d.awaitingRoom)
         return fed;
 
     while (d.ring.writable() > 0) {
@@ -57,6 +64,16 @@ Fed feed(Deck& d) {
         return fed;
     }
     return fed;
+}
+
+std::chrono::milliseconds nextPassWithin(const std::vector<std::unique_ptr<Deck>>& decks) {
+    bool playing = false;
+    for (const auto& d : decks) {
+        if (!d->markers.allHandedBack() || d->awaitingRoom)
+            return std::chrono::milliseconds(5);
+        playing = playing || d->playing.load(std::memory_order_relaxed);
+    }
+    return std::chrono::milliseconds(playing ? 50 : 250);
 }
 
 } // namespace engine

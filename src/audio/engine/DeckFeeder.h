@@ -3,8 +3,11 @@
 // requested seek (a marker where the new position's frames begin), reads ahead until the deck's
 // ring is full, and marks the file's end. Runs on the engine's worker thread, a pass at a time; a
 // pass never waits for the callback (a full ring or marker queue waits for the next pass).
+#include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace engine {
 
@@ -17,5 +20,11 @@ struct Fed {
 };
 
 Fed feed(Deck& d);
+
+// How long the worker may sleep after a pass over decks before it must look again (a change of a
+// deck wakes it sooner): briefly while the callback has yet to take up a new position (the ring
+// has room again only once it has), a refill's interval while a deck plays (its ring reads far
+// further ahead), and the output supervisor's own interval while nothing plays.
+std::chrono::milliseconds nextPassWithin(const std::vector<std::unique_ptr<Deck>>& decks);
 
 } // namespace engine

@@ -51,9 +51,9 @@ struct CallbackDeck {
 
 // One deck. Fields are grouped by the thread that writes them.
 struct Deck {
-    Deck(std::size_t ringFrames, int sampleRate) : ring(ringFrames), uiRingRate(sampleRate) {}
+    Deck(std::size_t ringFrames, int sampleRate) : ring(ringFrames, false), uiRingRate(sampleRate) {}
 
-    StereoRing ring; // worker -> callback
+    StereoRing ring; // worker -> callback; its storage allocated when the deck is first attached
     // Worker -> callback: where seeks and the end take effect. Kept for as long as the callback may
     // go back (two seconds): room for a seek every two milliseconds, as a dragged position bar asks.
     SpscQueue<Marker, 1024> markers;
@@ -82,11 +82,14 @@ struct Deck {
     std::mutex handoff;
     std::unique_ptr<Decoder> pendingDecoder;
     int pendingGroup = -1;
+    std::size_t pendingRingFrames = 0; // what the ring holds at least for the file's rate
     std::uint32_t pendingSerial = 0;
 
     // Worker only.
     std::unique_ptr<Decoder> decoder;
     int group = -1; // the decoder's rate group
+    std::size_t ringFrames = 0;
+    bool awaitingRoom = false; // the ring grows once the callback hands back what it holds
     std::uint32_t workerSerial = 0;
     int producerGen = 0;
     bool atEnd = false;

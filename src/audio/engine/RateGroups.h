@@ -40,6 +40,13 @@ public:
     void fed(int g) noexcept { m_fed[static_cast<std::size_t>(g)] = true; }
     // Resamples every group that holds sound (or the tail of it) and adds it to out.
     void endBlock(float* out, std::size_t frames) noexcept;
+    // Whether any group still has sound (or the tail of it) to put out.
+    bool anyRunning() const noexcept {
+        for (const Group& group : m_groups)
+            if (group.running)
+                return true;
+        return false;
+    }
     // Input frames of group g that its filter holds back: given, not heard yet.
     std::uint64_t heldBack(int g) const noexcept;
     // Input frames group g needs for frames output frames.

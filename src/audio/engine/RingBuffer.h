@@ -1,8 +1,9 @@
 #pragma once
 // Lock-free single-producer, single-consumer queues between the worker thread (producer) and the
-// audio callback (consumer). Storage is allocated once, in the constructor, on the UI thread.
+// audio callback (consumer). Storage is allocated once, on the UI thread, before either side uses
+// it (a ring's frames are not cleared: a page of them becomes resident when it is first written).
 //
-// Indices only grow (64 bits do not wrap in practice); the slot is index & mask. The producer
+// Indices only grow (64 bits do not wrap in practice); the slot is the index modulo the capacity. The producer
 // publishes a write index with release after filling the slots, the consumer reads it with acquire
 // before touching them, and the same pairing in the other direction hands slots back.
 //
@@ -45,27 +46,49 @@ private:
 class StereoRing {
 public:
     // capacityFrames is rounded up to a power of two.
-    explicit StereoRing(std::size_t capacityFrames) {
-        m_capacity = 1;
-        while (m_capacity < capacityFrames)
-            m_capacity <<= 1;
-        m_mask = m_capacity - 1;
-        m_data = std::make_unique<float[]>(m_capacity * 2);
+    explicit StereoRing(std::size_t capacityFrames, bool allocateNow = true) : m_wanted(capacityFrames) {
+        if (allocateNow)
+            allocate();
+    }
+    // The storage of a ring made without it; before the producer or the consumer first uses the ring.
+    // Used whole unless limited (useAtLeast()).
+    void allocate(bool whole = true) {
+        if (m_data)
+            return;
+        m_allocated = 1;
+        while (m_allocated < m_wanted)
+            m_allocated <<= 1;
+        m_data.reset(new float[m_allocated * 2]);
+        if (whole)
+            setCapacity(m_allocated);
     }
 
-    std::size_t capacity() const { return m_capacity; }
+    std::size_t capacity() const { return m_capacity.load(std::memory_order_relaxed); }
+
+    // Producer: uses at least the first frames slots of the storage (at most all of it), and only
+    // those, so that no other page of it is ever touched. It grows only once everything written has
+    // been handed back (where each frame lies changes): false until then.
+    bool useAtLeast(std::size_t frames) {
+        const std::size_t wanted = std::min(frames, m_allocated);
+        if (wanted <= capacity())
+            return true;
+        if (m_write.load(std::memory_order_relaxed) != m_read.load(std::memory_order_acquire))
+            return false;
+        setCapacity(wanted); // published to the consumer with the next commit()
+        return true;
+    }
 
     // Producer side (worker thread).
     std::uint64_t writeIndex() const { return m_write.load(std::memory_order_relaxed); }
     std::size_t writable() const {
-        return m_capacity - static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) -
+        return capacity() - static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) -
                                                      m_read.load(std::memory_order_acquire));
     }
     // The free slots in one piece from the write index (up to the wrap; at most writable()), filled
     // by the producer in place and then published with commit().
     float* writeSpace(std::size_t& frames) {
-        const auto slot = static_cast<std::size_t>(m_write.load(std::memory_order_relaxed) & m_mask);
-        frames = std::min(writable(), m_capacity - slot);
+        const std::size_t slot = slotOf(m_write.load(std::memory_order_relaxed));
+        frames = std::min(writable(), capacity() - slot);
         return &m_data[2 * slot];
     }
     void commit(std::size_t frames) {
@@ -79,11 +102,11 @@ public:
     }
     // Frames readable in one piece from readIndex() + offset, before the storage wraps.
     std::size_t contiguous(std::size_t offset) const {
-        return m_capacity - static_cast<std::size_t>((m_cursor.at() + offset) & m_mask);
+        return capacity() - slotOf(m_cursor.at() + offset);
     }
     // The frame at readIndex() + offset (offset < readable()).
     const float* frame(std::size_t offset) const {
-        return &m_data[static_cast<std::size_t>((m_cursor.at() + offset) & m_mask) * 2];
+        return &m_data[slotOf(m_cursor.at() + offset) * 2];
     }
     void consume(std::size_t frames) { m_cursor.advance(frames); }
     // Skips everything before index (an index the producer has published, or an earlier one).
@@ -94,8 +117,14 @@ public:
     void release(std::uint64_t index) { m_cursor.release(index); }
 
 private:
-    std::size_t m_capacity = 0;
-    std::size_t m_mask = 0;
+    std::size_t slotOf(std::uint64_t index) const { return static_cast<std::size_t>(index % capacity()); }
+    void setCapacity(std::size_t frames) { m_capacity.store(frames, std::memory_order_relaxed); }
+
+    std::size_t m_wanted = 0;
+    std::size_t m_allocated = 0; // frames of storage
+    // Frames in use (0: none yet, nothing is writable). The producer's; the consumer
+    // reads it after the write index that made it valid (acquire).
+    std::atomic<std::size_t> m_capacity{0};
     std::unique_ptr<float[]> m_data;
     alignas(64) std::atomic<std::uint64_t> m_write{0};
     alignas(64) std::atomic<std::uint64_t> m_read{0}; // released: the producer's to fill again
@@ -126,6 +155,10 @@ public:
     std::uint64_t readIndex() const { return m_cursor.at(); }
     void rewindTo(std::uint64_t index) { m_cursor.rewindTo(index); }
     void release(std::uint64_t index) { m_cursor.release(index); }
+    // Producer: whether every item pushed has been handed back.
+    bool allHandedBack() const {
+        return m_write.load(std::memory_order_relaxed) == m_read.load(std::memory_order_acquire);
+    }
 
 private:
     T m_items[Capacity]{};

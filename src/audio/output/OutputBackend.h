@@ -22,6 +22,9 @@ public:
     // A descriptor that becomes readable when what process() made may no longer be what should be
     // heard (a key changed it); reading it clears it. Any thread; -1 when there is none.
     virtual int changeSignal() const = 0;
+    // True while process() makes nothing but silence, and will until changeSignal() becomes
+    // readable (no deck playing, nothing fading out): an output may then stop asking for sound.
+    virtual bool idle() const noexcept { return false; }
 };
 
 class OutputBackend {

@@ -10,6 +10,7 @@
 // changed, what nobody has heard yet is made again and written over the old (the engine goes back
 // to where that part began), from a few milliseconds after what is heard now on.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -57,6 +58,8 @@ constexpr pa_usec_t kSinkHoldsMuch = 100 * PA_USEC_PER_MSEC;
 // A server whose answers never let a rewrite be placed is not asked over and over: the change is
 // then heard behind what is queued.
 constexpr int kMostRetries = 3;
+// The most written in one piece: a request of the server is answered with as few writes as it takes.
+constexpr std::size_t kMostWriteBytes = 256 * 1024;
 
 struct MainloopDeleter {
     void operator()(pa_mainloop* m) const { pa_mainloop_free(m); }
@@ -157,8 +160,7 @@ public:
     // sink: the sink's name, or empty for the server's default sink.
     PulseOutput(OutputSource& source, int rate, int framesPerBuffer, std::string sink)
         : m_source(source), m_rate(rate), m_framesPerBuffer(framesPerBuffer), m_sink(std::move(sink)),
-          m_block(static_cast<std::size_t>(framesPerBuffer) * 2),
-          m_rewrite(2 * static_cast<std::size_t>(kMostBufferSeconds * 1.5 * rate)) {}
+          m_rewriteFrames(static_cast<std::size_t>(kMostBufferSeconds * 1.5 * rate)) {}
 
     ~PulseOutput() override {
         m_stop.store(true, std::memory_order_release);
@@ -189,7 +191,11 @@ public:
     double latencySeconds() const override { return m_latency.load(std::memory_order_relaxed); }
     unsigned long underflows() const override { return m_underflows.load(std::memory_order_relaxed); }
 
-    bool alive() override { return !m_failed.load(std::memory_order_acquire) && !m_watch.stalled(); }
+    // A stream kept quiet asks for nothing, and is not taken for lost for that.
+    bool alive() override {
+        const bool stalled = m_watch.stalled();
+        return !m_failed.load(std::memory_order_acquire) && (m_quiet.load(std::memory_order_acquire) || !stalled);
+    }
     bool movedElsewhere() const override { return m_elsewhere.load(std::memory_order_acquire); }
 
 private:
@@ -278,7 +284,22 @@ private:
         pa_stream_set_underflow_callback(
             stream.get(), [](pa_stream* s, void* self) { static_cast<PulseOutput*>(self)->onUnderflow(s); },
             this);
+        // A server that went away shows in the states; its stream then has no writable size
+        // ((size_t)-1), which must never be taken for room to fill.
+        const auto broken = [](auto*, void* self) {
+            auto* me = static_cast<PulseOutput*>(self);
+            me->m_broken = me->m_broken || pa_context_get_state(me->m_context) != PA_CONTEXT_READY ||
+                           pa_stream_get_state(me->m_stream) != PA_STREAM_READY;
+        };
+        m_context = context.get();
         m_stream = stream.get();
+        m_attrLength = attrLength;
+        pa_context_set_state_callback(context.get(), broken, this);
+        pa_stream_set_state_callback(stream.get(), broken, this);
+        // Every request of the server is answered at once and in full.
+        pa_stream_set_write_callback(
+            stream.get(), [](pa_stream* s, std::size_t bytes, void* self) { static_cast<PulseOutput*>(self)->fill(s, bytes); },
+            this);
         pa_mainloop_api* const api = pa_mainloop_get_api(mainloop);
         pa_io_event* const changes =
             m_source.changeSignal() < 0
@@ -290,41 +311,82 @@ private:
                       },
                       this);
         timeval now{};
-        pa_time_event* const asking = api->time_new(
+        m_askingEvent = api->time_new(
             api, pa_gettimeofday(&now),
             [](pa_mainloop_api* a, pa_time_event* e, const timeval*, void* self) {
                 static_cast<PulseOutput*>(self)->onClock(a, e);
             },
             this);
-        if (pa_operation* uncork = pa_stream_cork(stream.get(), 0, nullptr, nullptr))
-            pa_operation_unref(uncork);
-        while (!m_stop.load(std::memory_order_acquire)) {
-            // A server that went away shows in the states; its stream then has no writable size
-            // ((size_t)-1), which must never be taken for room to fill.
-            if (pa_context_get_state(context.get()) != PA_CONTEXT_READY ||
-                pa_stream_get_state(stream.get()) != PA_STREAM_READY) {
-                m_failed.store(true, std::memory_order_release);
-                break;
-            }
-            // Every request of the server is answered at once and in full, a block at a time.
-            std::size_t writable = std::min<std::size_t>(pa_stream_writable_size(stream.get()), attrLength);
-            while (writable >= bytesPerFrame) {
-                const std::size_t bytes =
-                    std::min<std::size_t>(writable, block) / bytesPerFrame * bytesPerFrame;
-                m_source.process(m_block.data(), bytes / bytesPerFrame);
-                if (pa_stream_write(stream.get(), m_block.data(), bytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
-                    break;
-                m_written += static_cast<std::int64_t>(bytes);
-                m_watch.counted();
-                writable -= bytes;
-            }
-            pa_mainloop_iterate(mainloop, 1, nullptr);
+        m_api = api;
+        broken(context.get(), this);
+        if (!m_broken) {
+            fill(stream.get(), pa_stream_writable_size(stream.get())); // what was asked while it was corked
+            if (pa_operation* uncork = pa_stream_cork(stream.get(), 0, nullptr, nullptr))
+                pa_operation_unref(uncork);
         }
+        while (!m_stop.load(std::memory_order_acquire) && !m_broken)
+            pa_mainloop_iterate(mainloop, 1, nullptr);
+        if (m_broken)
+            m_failed.store(true, std::memory_order_release);
+        pa_stream_set_write_callback(stream.get(), nullptr, nullptr);
+        pa_stream_set_state_callback(stream.get(), nullptr, nullptr);
+        pa_context_set_state_callback(context.get(), nullptr, nullptr);
         if (changes != nullptr)
             api->io_free(changes);
-        if (asking != nullptr)
-            api->time_free(asking);
+        if (m_askingEvent != nullptr)
+            api->time_free(m_askingEvent);
         m_stream = nullptr;
+        m_context = nullptr;
+    }
+
+    // The output thread, when the server asks for bytes more: the engine's next frames, made in the
+    // server's own memory where it lends it, in one write. Once the engine has made nothing but
+    // silence for longer than the server holds of ours, the stream is corked: a console at rest
+    // answers no requests at all (the next change of a deck uncorks it, see onChange()).
+    void fill(pa_stream* stream, std::size_t bytes) {
+        if (m_broken || bytes == static_cast<std::size_t>(-1))
+            return;
+        bytes = std::min(bytes, m_attrLength) / m_bytesPerFrame * m_bytesPerFrame;
+        while (bytes > 0 && !m_quiet.load(std::memory_order_relaxed)) {
+            void* data = nullptr;
+            std::size_t lent = std::min(bytes, kMostWriteBytes);
+            if (pa_stream_begin_write(stream, &data, &lent) < 0 || data == nullptr)
+                return;
+            lent = std::min(lent, bytes) / m_bytesPerFrame * m_bytesPerFrame;
+            if (lent == 0) {
+                pa_stream_cancel_write(stream);
+                return;
+            }
+            const bool wasIdle = m_source.idle();
+            m_source.process(static_cast<float*>(data), lent / m_bytesPerFrame);
+            if (pa_stream_write(stream, data, lent, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                return;
+            m_written += static_cast<std::int64_t>(lent);
+            m_watch.counted();
+            bytes -= lent;
+            m_silentBytes = wasIdle && m_source.idle() ? m_silentBytes + lent : 0;
+            if (m_silentBytes > m_attr.tlength / 4 * 5) // all that is queued is silence
+                quieten(stream);
+        }
+    }
+
+    void quieten(pa_stream* stream) {
+        if (pa_operation* cork = pa_stream_cork(stream, 1, nullptr, nullptr))
+            pa_operation_unref(cork);
+        m_quiet.store(true, std::memory_order_release);
+        m_api->time_restart(m_askingEvent, nullptr); // nothing to ask while nothing plays
+    }
+
+    void wake(pa_stream* stream) {
+        m_quiet.store(false, std::memory_order_release);
+        m_silentBytes = 0;
+        m_watch.counted(); // the callbacks' absence while it was quiet is no stall
+        if (pa_operation* uncork = pa_stream_cork(stream, 0, nullptr, nullptr))
+            pa_operation_unref(uncork);
+        timeval next{};
+        m_api->time_restart(m_askingEvent, pa_timeval_add(pa_gettimeofday(&next), m_askEvery));
+        // What was asked while it was quiet (the server does not ask twice).
+        fill(stream, pa_stream_writable_size(stream));
     }
 
     // The output thread, when the engine says a deck changed: asks the server where it is
@@ -333,6 +395,8 @@ private:
     void onChange(int fd) {
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
+        if (m_quiet.load(std::memory_order_relaxed))
+            wake(m_stream);
         m_wantRewrite = true;
         if (!m_asking)
             ask();
@@ -391,15 +455,31 @@ private:
         const std::int64_t from = timing.read_index + ahead;
         if (from >= m_written)
             return;
-        const std::size_t asked =
-            std::min(static_cast<std::size_t>((m_written - from) / frame), m_rewrite.size() / 2);
+        const std::size_t asked = std::min(static_cast<std::size_t>((m_written - from) / frame), m_rewriteFrames);
         const std::size_t back = m_source.rewind(asked);
-        if (back == 0)
-            return;
-        m_source.process(m_rewrite.data(), back);
-        const auto bytes = static_cast<std::int64_t>(back) * frame;
-        pa_stream_write(stream, m_rewrite.data(), static_cast<std::size_t>(bytes), nullptr, m_written - bytes,
-                        PA_SEEK_ABSOLUTE);
+        // Made again in the server's memory, a piece at a time, the first written at its place.
+        std::size_t left = back * m_bytesPerFrame;
+        std::int64_t offset = m_written - static_cast<std::int64_t>(left);
+        pa_seek_mode_t seek = PA_SEEK_ABSOLUTE;
+        while (left > 0) {
+            void* data = nullptr;
+            std::size_t lent = std::min(left, kMostWriteBytes);
+            if (pa_stream_begin_write(stream, &data, &lent) < 0 || data == nullptr || lent < m_bytesPerFrame)
+                break;
+            lent = std::min(lent, left) / m_bytesPerFrame * m_bytesPerFrame;
+            m_source.process(static_cast<float*>(data), lent / m_bytesPerFrame);
+            pa_stream_write(stream, data, lent, nullptr, offset, seek);
+            left -= lent;
+            offset = 0; // the rest follows on
+            seek = PA_SEEK_RELATIVE;
+        }
+        // A stream that lends no memory is going away; what it did not take is made all the same,
+        // so that the engine stays in step with what was written.
+        for (std::size_t frames = left / m_bytesPerFrame; frames > 0;) {
+            const std::size_t n = std::min(frames, m_spare.size() / 2);
+            m_source.process(m_spare.data(), n);
+            frames -= n;
+        }
     }
 
     // The output thread, when the server found the stream empty: counted, and the buffer made
@@ -420,9 +500,15 @@ private:
     const int m_framesPerBuffer;
     const std::string m_sink;
     // The output thread's.
-    std::vector<float> m_block;
-    std::vector<float> m_rewrite; // room to make the whole buffer again
+    const std::size_t m_rewriteFrames; // the most made again at once
+    std::array<float, 512> m_spare{};
+    pa_mainloop_api* m_api = nullptr;
+    pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;
+    pa_time_event* m_askingEvent = nullptr;
+    std::size_t m_attrLength = 0; // the most the server can ever ask for at once
+    bool m_broken = false;        // the server or the stream went away
+    std::size_t m_silentBytes = 0; // written in a row while the engine was idle
     std::int64_t m_written = 0; // bytes, the stream's write index
     bool m_asking = false;      // a timing question is on its way
     bool m_askedForRewrite = false;
@@ -441,6 +527,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_failed{false};
     std::atomic<bool> m_elsewhere{false}; // moved off the sink asked for by name
+    std::atomic<bool> m_quiet{false};     // corked while the engine is idle; the output thread writes it
     std::mutex m_mutex;                   // opening only
     std::condition_variable m_changed;
     Phase m_phase = Phase::Opening;

@@ -133,6 +133,56 @@ TEST(PulseEngine, AKeyIsHeardLongBeforeTheQueuedSoundHasPlayed) {
     EXPECT_LT(delays.back(), 250.0);
 }
 
+// Waking up costs far more than the little an idle engine does: at rest, the output asks the server
+// for nothing (its stream corked) and the worker sleeps between the supervisor's looks; a key still
+// sounds at once.
+TEST(PulseEngine, AtRestTheOutputAndTheWorkerSleepAndAKeyStillSoundsAtOnce) {
+    ASSERT_TRUE(usePulseServer());
+    TempDir dir;
+    auto engine = AudioEngine::createDefault();
+    ASSERT_EQ(engine->output(), AudioEngine::Output::Device);
+    DeckPlayer player(*engine);
+    player.setFileName(q(writeConstant(dir.file("level.wav"), 10.0, 0.25f, 44100)));
+    const auto switches = [](const char* thread) {
+        long count = 0;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(task.path() / "comm"), status(task.path() / "status");
+            std::string name, line;
+            std::getline(comm, name);
+            while (name == thread && std::getline(status, line))
+                if (line.find("ctxt_switches:") != std::string::npos)
+                    count += std::stol(line.substr(line.find(':') + 1));
+        }
+        return count;
+    };
+    QTest::qWait(3000); // more than the queue: all of it is silence
+    const long output = switches("fadewell-output"), worker = switches("fadewell-worker");
+    QTest::qWait(2000);
+    EXPECT_LT(switches("fadewell-output") - output, 10) << "it answered requests: 100 in 2 s";
+    EXPECT_LT(switches("fadewell-worker") - worker, 20) << "every 5 ms: 400 in 2 s";
+
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, 44100, 2};
+    const pa_buffer_attr attr{static_cast<std::uint32_t>(-1), 0, 0, 0, 441 * 8};
+    int error = 0;
+    pa_simple* recorder = pa_simple_new(nullptr, "test", PA_STREAM_RECORD, "testsink.monitor", "monitor",
+                                        &format, nullptr, &attr, &error);
+    ASSERT_NE(recorder, nullptr) << pa_strerror(error);
+    std::vector<float> piece(2 * 441);
+    for (int i = 0; i < 20; ++i) // the recorder's first pieces come in a burst
+        pa_simple_read(recorder, piece.data(), piece.size() * sizeof(float), &error);
+    const auto pressed = std::chrono::steady_clock::now();
+    player.play();
+    double heardMs = 1e9;
+    for (int i = 0; i < 200 && heardMs > 1e8; ++i) {
+        if (pa_simple_read(recorder, piece.data(), piece.size() * sizeof(float), &error) < 0)
+            break;
+        if (*std::max_element(piece.begin(), piece.end()) > 0.2f)
+            heardMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - pressed).count();
+    }
+    pa_simple_free(recorder);
+    EXPECT_LT(heardMs, 150.0) << "behind the queue it would take a second";
+}
+
 TEST(SilentClock, PositionsAdvanceInRealTimeAndTheEndIsReported) {
     TempDir dir;
     auto engine = AudioEngine::createSilentClock(48000, 256);
