@@ -17,7 +17,8 @@
 #      its new load, then at its slider's level again; no click anywhere.
 #   7. The live-deck indicator shows A; a screenshot and the recording are kept in the build folder.
 # The recording is first found whole (the reference tones another client plays beside the console
-# are unbroken in it), so that what it lacks is the program's doing.
+# are unbroken in it), so that what it lacks is the program's doing; a fault in a recording that
+# lost samples of its own is inconclusive (exit 77, skipped).
 #   e2e.sh BUILD_DIR        (FW_SOUND_SERVER=pipewire: on PipeWire instead of PulseAudio, lib.sh)
 set -uo pipefail
 build=$(cd "${1:?build dir}" && pwd)
@@ -143,11 +144,22 @@ echo "## the recording"
 "$build/tests/fadewell_dropout_analyse" "$FW_TMP/recording.raw" steady=1000 max_step="$(fw_max_step 0.5 440,1000)" \
   reference=$FW_REFERENCE_TONES >"$FW_TMP/witness.txt"
 whole=$(grep '^recording: [wNg]' "$FW_TMP/witness.txt")
-expect "the recording is whole: the reference tones beside the console are unbroken ($whole)" \
-  test "$whole" = "recording: whole"
-[ "$whole" = "recording: whole" ] || grep -E '^(reference|recording gap)' "$FW_TMP/witness.txt"
+if [ "$whole" = "recording: whole" ]; then
+  ok "the recording is whole: the reference tones beside the console are unbroken"
+else
+  echo "note: the recording lost samples of its own ($whole): the reference tones beside the console"
+  echo "      are broken, so a gap or a click below may be the recording's, not the program's"
+  grep -E '^(reference|recording gap)' "$FW_TMP/witness.txt"
+fi
 if "$analyse" "$FW_TMP/recording.raw" >"$FW_TMP/analysis.txt"; then ok "the recording sounds as expected"; else
   no "the recording sounds wrong"; fi
 grep -v '^  t=' "$FW_TMP/analysis.txt"
 [ "$FW_FAILURES" -eq 0 ] || { echo "## timeline"; grep '^  t=' "$FW_TMP/analysis.txt"; echo "## program output"; tail -20 "$FW_TMP/app.log"; }
+# A fault found in a recording that lost samples of its own cannot be laid at the program's door:
+# the run says so and counts as skipped (77), not passed.
+if [ "$FW_FAILURES" -ne 0 ] && [ "$whole" != "recording: whole" ]; then
+  fw_done
+  echo "inconclusive: the recording itself was not whole"
+  exit 77
+fi
 fw_done

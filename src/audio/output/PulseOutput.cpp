@@ -219,8 +219,8 @@ private:
         std::string error;
         if (!connectContext(mainloop, context.get(), error))
             return fail(error);
-        m_margin =
-            onPipeWire(mainloop, context.get()) ? kPipeWireRewriteMarginSeconds : kRewriteMarginSeconds;
+        m_onPipeWire = onPipeWire(mainloop, context.get());
+        m_margin = m_onPipeWire ? kPipeWireRewriteMarginSeconds : kRewriteMarginSeconds;
 
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(m_rate), 2};
         std::unique_ptr<pa_stream, StreamDeleter> stream(pa_stream_new_with_proplist(
@@ -341,8 +341,9 @@ private:
 
     // The output thread, when the server asks for bytes more: the engine's next frames, made in the
     // server's own memory where it lends it, in one write. Once the engine has made nothing but
-    // silence for longer than the server holds of ours, the stream is corked: a console at rest
-    // answers no requests at all (the next change of a deck uncorks it, see onChange()).
+    // silence for longer than the server holds of ours, the stream is corked (but on PipeWire): a
+    // console at rest answers no requests at all (the next change of a deck uncorks it, see
+    // onChange()).
     void fill(pa_stream* stream, std::size_t bytes) {
         if (m_broken || bytes == static_cast<std::size_t>(-1))
             return;
@@ -365,7 +366,10 @@ private:
             m_watch.counted();
             bytes -= lent;
             m_silentBytes = wasIdle && m_source.idle() ? m_silentBytes + lent : 0;
-            if (m_silentBytes > m_attr.tlength / 4 * 5) // all that is queued is silence
+            // All that is queued is silence. Not on PipeWire: there a stream that stops and starts
+            // again changes the whole graph's cycle, and every client on it (a recorder, another
+            // program) loses a cycle of sound each time.
+            if (m_silentBytes > m_attr.tlength / 4 * 5 && !m_onPipeWire)
                 quieten(stream);
         }
     }
@@ -515,6 +519,7 @@ private:
     bool m_wantRewrite = false;
     int m_retries = 0;                       // answers in a row that could not be used
     double m_margin = kRewriteMarginSeconds; // where a rewrite begins after what is heard
+    bool m_onPipeWire = false;               // the server is PipeWire's PulseAudio service
     pa_usec_t m_askEvery = kAskOftenEvery;
     std::atomic<double> m_latency{0.0}; // the stream's buffer as the server has it; any thread
     pa_buffer_attr m_attr{};            // the output thread's: what it last asked for
