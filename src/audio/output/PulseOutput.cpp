@@ -117,6 +117,30 @@ bool connectContext(pa_mainloop* m, pa_context* c, std::string& error) {
     }
 }
 
+// Whether the server is PipeWire's PulseAudio service ("PulseAudio (on PipeWire 0.3.65)").
+bool servedByPipeWire(pa_mainloop* m, pa_context* c) {
+    struct Answer {
+        bool pipeWire = false;
+        bool done = false;
+    } answer;
+    pa_operation* op = pa_context_get_server_info(
+        c,
+        [](pa_context*, const pa_server_info* info, void* data) {
+            auto* a = static_cast<Answer*>(data);
+            a->pipeWire = info != nullptr && info->server_name != nullptr &&
+                          std::strstr(info->server_name, "PipeWire") != nullptr;
+            a->done = true;
+        },
+        &answer);
+    if (op == nullptr)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
+    while (!answer.done && std::chrono::steady_clock::now() < deadline)
+        iterateBefore(m, deadline);
+    pa_operation_unref(op);
+    return answer.pipeWire;
+}
+
 class PulseOutput final : public OutputBackend {
 public:
     // sink: the sink's name, or empty for the server's default sink.
@@ -181,6 +205,7 @@ private:
         std::string error;
         if (!connectContext(mainloop, context.get(), error))
             return fail(error);
+        m_mayCork = !servedByPipeWire(mainloop, context.get());
 
         const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(m_rate), 2};
         std::unique_ptr<pa_stream, StreamDeleter> stream(pa_stream_new_with_proplist(
@@ -325,7 +350,7 @@ private:
             m_watch.counted();
             bytes -= lent;
             m_silentBytes = wasIdle && m_source.idle() ? m_silentBytes + lent : 0;
-            if (m_silentBytes > m_attr.tlength / 4 * 5) // all that is queued is silence
+            if (m_mayCork && m_silentBytes > m_attr.tlength / 4 * 5) // all that is queued is silence
                 quieten(stream);
         }
     }
@@ -468,6 +493,9 @@ private:
     pa_time_event* m_askingEvent = nullptr;
     std::size_t m_attrLength = 0; // the most the server can ever ask for at once
     bool m_broken = false;        // the server or the stream went away
+    // PipeWire's PulseAudio service changes its whole graph when a stream corks or uncorks (the
+    // other streams and the recorders heard gaps): there the stream plays on at rest.
+    bool m_mayCork = true;
     std::size_t m_silentBytes = 0; // written in a row while the engine was idle
     std::int64_t m_written = 0; // bytes, the stream's write index
     bool m_asking = false;      // a timing question is on its way
