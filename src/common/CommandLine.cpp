@@ -165,14 +165,30 @@ std::optional<int> answer(const Request& request, std::ostream& out, std::ostrea
     return 2;
 }
 
-OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentDevice) {
-    OutputRequest request;
+namespace {
+// Takes the options that take(i) knows out of argv, up to a "--" (what follows is not an option,
+// whatever it looks like): take(i) says whether argv[i] is one of them, and moves i past any value
+// it took. The rest stays in argv, in order, argc lowered.
+template <class Take> void takeOptions(int& argc, char** argv, Take take) {
     int kept = 1;
     int i = 1;
     for (; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            break;
+        if (!take(i))
+            argv[kept++] = argv[i];
+    }
+    for (; i < argc; ++i)
+        argv[kept++] = argv[i];
+    argc = kept;
+    argv[argc] = nullptr;
+}
+} // namespace
+
+OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentDevice) {
+    OutputRequest request;
+    takeOptions(argc, argv, [&](int& i) {
         const char* arg = argv[i];
-        if (std::strcmp(arg, "--") == 0)
-            break; // what follows is not an option, whatever it looks like
         if (std::strcmp(arg, "--list-devices") == 0) {
             request.list = true;
         } else if (std::strcmp(arg, "--device") == 0) {
@@ -187,13 +203,10 @@ OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentD
             request.name = arg + 9;
             request.source = "--device";
         } else {
-            argv[kept++] = argv[i];
+            return false;
         }
-    }
-    for (; i < argc; ++i)
-        argv[kept++] = argv[i];
-    argc = kept;
-    argv[argc] = nullptr;
+        return true;
+    });
     if (!request.name && environmentDevice != nullptr && *environmentDevice != '\0') {
         request.name = environmentDevice;
         request.source = "FADEWELL_DEVICE";
@@ -215,28 +228,24 @@ std::optional<int> portNumber(const char* text) {
 ControlRequest takeControlOptions(int& argc, char** argv, const char* environmentOscPort) {
     ControlRequest request;
     std::optional<std::string> host;
-    int kept = 1;
-    int i = 1;
-    // The value of an option given as "--name=value" or "--name value"; nothing when arg is not it.
-    auto valueOf = [&](const char* name, std::optional<std::string>& value) {
-        const std::size_t n = std::strlen(name);
-        if (std::strncmp(argv[i], name, n) != 0)
-            return false;
-        if (argv[i][n] == '=') {
-            value = argv[i] + n + 1;
+    takeOptions(argc, argv, [&](int& i) {
+        // The value of an option given as "--name=value" or "--name value"; nothing when arg is not it.
+        const auto valueOf = [&](const char* name, std::optional<std::string>& value) {
+            const std::size_t n = std::strlen(name);
+            if (std::strncmp(argv[i], name, n) != 0)
+                return false;
+            if (argv[i][n] == '=') {
+                value = argv[i] + n + 1;
+                return true;
+            }
+            if (argv[i][n] != '\0')
+                return false;
+            if (i + 1 < argc)
+                value = argv[++i];
             return true;
-        }
-        if (argv[i][n] != '\0')
-            return false;
-        if (i + 1 < argc)
-            value = argv[++i];
-        return true;
-    };
-    for (; i < argc; ++i) {
+        };
         const char* arg = argv[i];
         std::optional<std::string> value;
-        if (std::strcmp(arg, "--") == 0)
-            break;
         if (std::strcmp(arg, "--log") == 0) {
             request.log = true;
             if (i + 1 < argc && argv[i + 1][0] != '-' && argv[i + 1][0] != '\0')
@@ -255,13 +264,10 @@ ControlRequest takeControlOptions(int& argc, char** argv, const char* environmen
             if (!request.oscPort)
                 request.error = "--osc needs a UDP port number from 1 to 65535";
         } else {
-            argv[kept++] = argv[i];
+            return false;
         }
-    }
-    for (; i < argc; ++i)
-        argv[kept++] = argv[i];
-    argc = kept;
-    argv[argc] = nullptr;
+        return true;
+    });
     if (request.oscSource.empty() && environmentOscPort != nullptr && *environmentOscPort != '\0') {
         request.oscPort = portNumber(environmentOscPort);
         if (request.oscPort)
