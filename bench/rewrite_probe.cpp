@@ -149,16 +149,16 @@ int main(int argc, char** argv) {
         pa_mainloop_iterate(p.loop, 1, nullptr);
     pa_operation_unref(op);
 
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(p.rate), 2};
+    const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(p.rate), 2};
     pa_buffer_attr attr{};
     attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(p.rate) * 8; // a second, as the output queues
-    p.play = pa_stream_new(p.context, "probe", &spec, nullptr);
+    p.play = pa_stream_new(p.context, "probe", &format, nullptr);
     pa_stream_connect_playback(p.play, nullptr, &attr, PA_STREAM_EARLY_REQUESTS, nullptr, nullptr);
     pa_buffer_attr recordAttr{};
     recordAttr.maxlength = recordAttr.tlength = recordAttr.prebuf = recordAttr.minreq = static_cast<std::uint32_t>(-1);
     recordAttr.fragsize = static_cast<std::uint32_t>(p.rate * recordMs / 1000 * 8);
-    p.record = pa_stream_new(p.context, "probe-recorder", &spec, nullptr);
+    p.record = pa_stream_new(p.context, "probe-recorder", &format, nullptr);
     pa_stream_connect_record(p.record, "testsink.monitor", &recordAttr, PA_STREAM_ADJUST_LATENCY);
     p.iterate(2.0);
     if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(p.play))
