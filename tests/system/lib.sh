@@ -113,6 +113,9 @@ fw_jack_start() {
   fw_wait_for 10 jack_lsp >/dev/null || { echo "the JACK server did not start"; tail -5 "$FW_TMP/jackd.log"; return 1; }
 }
 fw_jack_stop() { kill "$FW_JACKD_PID"; wait "$FW_JACKD_PID" 2>/dev/null; }
+# The xruns the server has reported so far: cycles in which it, or a client, ran late (the client
+# skipped for that cycle, what it sent missing from every recording).
+fw_jack_xruns() { grep -c XRun "$FW_TMP/jackd.log"; }
 # fw_jack_record FILE SECONDS PORT...: 16-bit, at the server's rate. Its buffer holds 20 s: one of
 # 16384 frames lost sound whenever the machine was busy.
 fw_jack_record() { local file=$1 seconds=$2; shift 2; jack_rec -f "$file" -d "$seconds" -b 16 -B 1048576 "$@" >/dev/null 2>&1; }

@@ -39,10 +39,9 @@ fw_key "$FW_WID" a b c
 sleep 1
 fw_busy_cpu
 fw_log "load started"
-xruns() { grep -c XRun "$FW_TMP/jackd.log"; }
-xruns_before=$(xruns)
+xruns_before=$(fw_jack_xruns)
 fw_jack_record "$FW_TMP/recording.wav" 30 $ports
-xruns=$(($(xruns) - xruns_before))
+xruns=$(($(fw_jack_xruns) - xruns_before))
 expect "the program is still running" fw_app_running
 # Each deck at slider 20 (-8.2 dB), as in busy.sh.
 max_step=$(awk 'BEGIN {a = 0.5 * 10 ^ (-8.2 / 20); print 1.15 * a * 2 * 3.14159265 * (440 + 1000 + 2500) / 48000}')
