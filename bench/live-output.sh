@@ -11,7 +11,9 @@
 #      arrived (timed_record.py), and from the click on its Stop to silence. The recorder's buffer
 #      is FW_RECORD_MS (5 ms by default); what the server's sink takes at a time follows the
 #      smallest buffer any client asks for, so a recorder's that is shorter than the program's
-#      shortens the figure. What the server made of the program's stream is printed too.
+#      shortens the figure. What the server made of the program's stream is printed too. KEY_LOAD=1
+#      presses under the busy test's load. Each figure twice: from just before the event was sent,
+#      and from when the X server had it (bench/x_sender.py).
 #   3. CPU and memory: three decks of 10-minute FLACs of real music (bench/music.sh), the process's
 #      CPU time over 20 s and its resident memory, at rest (alone: with no deck loaded, then) with
 #      the three halted, and playing; then three paplay of the same files on the same server.
@@ -46,16 +48,19 @@ if part 1 || part 2; then
   for deck in A B C; do fw_load_deck "$deck" "$FW_TMP/tone$deck.wav" || die "deck $deck not loaded"; done
 fi
 
-# load_for SECONDS: the busy test's load for that long, then ended (its pids only).
-load_for() {
-  local first=${#FW_PIDS[@]} i
+# load_start, load_stop: the busy test's load, then ended (its pids only); load_for SECONDS: both.
+load_start() {
+  load_first=${#FW_PIDS[@]}
   fw_busy_cpu
-  sleep "$1"
-  for ((i = ${#FW_PIDS[@]} - 1; i >= first; i--)); do kill "${FW_PIDS[i]}" 2>/dev/null; done
-  for ((i = ${#FW_PIDS[@]} - 1; i >= first; i--)); do wait "${FW_PIDS[i]}" 2>/dev/null; done
-  FW_PIDS=("${FW_PIDS[@]:0:first}")
+}
+load_stop() {
+  local i
+  for ((i = ${#FW_PIDS[@]} - 1; i >= load_first; i--)); do kill "${FW_PIDS[i]}" 2>/dev/null; done
+  for ((i = ${#FW_PIDS[@]} - 1; i >= load_first; i--)); do wait "${FW_PIDS[i]}" 2>/dev/null; done
+  FW_PIDS=("${FW_PIDS[@]:0:load_first}")
   sleep 2 # the compilers it started finish
 }
+load_for() { load_start; sleep "$1"; load_stop; }
 stop_decks() { for deck in A B C; do fw_click_named "Deck $deck player/Stop"; done; }
 count() { # count RAW: dropouts + jumps + silences
   "$analyse" "$1" steady=440,1000,2500 max_step="$max_step" | tail -1 |
@@ -85,7 +90,7 @@ done
 part 1 && for player in console paplay aplay; do echo "dropouts, $player: ${results[$player]}"; done
 
 key_to_sound() {
-echo "## 2. key to sound, 20 presses of A ($(pactl info | sed -n 's/^Server Name: //p'), recorder ${FW_RECORD_MS:-5} ms)"
+echo "## 2. key to sound, 20 presses of A ($(pactl info | sed -n 's/^Server Name: //p'), recorder ${FW_RECORD_MS:-5} ms${KEY_LOAD:+, under the busy load})"
 "$FW_PYTHON" "$here/timed_record.py" "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "${FW_RECORD_MS:-5}" &
 recorder=$!
 fw_track $recorder
@@ -94,21 +99,40 @@ read -r sx sy sw sh < <(fw_a11y extents "Deck A player/Stop")
 xdotool windowfocus --sync "$FW_WID"
 : >"$FW_TMP/keys.txt"
 : >"$FW_TMP/stops.txt"
+: >"$FW_TMP/keys-sent.txt"
+: >"$FW_TMP/stops-sent.txt"
+# Presses and clicks come from one sender that is already connected (in real time, as the
+# measuring instrument), timed just before each is sent and once the X server has handled it: on a
+# busy machine starting a program such as xdotool takes longer than the program takes to answer.
+coproc SENDER { chrt -f 30 "$FW_PYTHON" "$here/x_sender.py"; }
+fw_track "$SENDER_PID"
+send() { # send COMMAND FILE: the command, its two times appended to FILE and FILE-sent
+  local before after
+  echo "$1" >&"${SENDER[1]}"
+  read -r before after <&"${SENDER[0]}"
+  echo "$before" >>"$FW_TMP/$2.txt"
+  echo "$after" >>"$FW_TMP/$2-sent.txt"
+}
+[ -n "${KEY_LOAD:-}" ] && { load_start; sleep 2; }
 for turn in $(seq 20); do
-  echo "$EPOCHREALTIME" >>"$FW_TMP/keys.txt"
-  xdotool key a
+  send "key a" keys
   sleep 0.6
   [ "$turn" = 10 ] && server_view
-  xdotool mousemove $((sx + sw / 2)) $((sy + sh / 2)) sleep 0.05
-  echo "$EPOCHREALTIME" >>"$FW_TMP/stops.txt"
-  xdotool click 1
+  send "move $((sx + sw / 2)) $((sy + sh / 2))" moves
+  sleep 0.05
+  send click stops
   sleep "${KEY_PAUSE:-0.6}"
   xdotool windowfocus --sync "$FW_WID"
 done
+[ -n "${KEY_LOAD:-}" ] && load_stop
 kill -INT "$recorder"
 wait "$recorder"
-"$FW_PYTHON" "$here/timed_record.py" --latency "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "$FW_TMP/keys.txt" | tail -"${FW_BENCH_LINES:-1}"
-"$FW_PYTHON" "$here/timed_record.py" --silence "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "$FW_TMP/stops.txt" | tail -"${FW_BENCH_LINES:-1}"
+timed() { "$FW_PYTHON" "$here/timed_record.py" "$1" "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "$FW_TMP/$2" | tail -"${FW_BENCH_LINES:-1}"; }
+timed --latency keys.txt
+timed --silence stops.txt
+echo "from the moment the X server had each:"
+timed --latency keys-sent.txt
+timed --silence stops-sent.txt
 }
 # What the server made of the program's stream while a deck plays: its buffer as the server has
 # it, and on PipeWire the stream's latency and the graph's cycle (its quantum), from pw-profiler.
