@@ -92,7 +92,7 @@ expect "the program is still running" fw_app_running
 sox -q -t raw -r 44100 -e signed -b 16 -c 2 "$FW_TMP/recording.raw" "$artifacts/osc-recording.wav"
 failed_before_sound=$FW_FAILURES
 "$build/tests/fadewell_dropout_analyse" "$FW_TMP/recording.raw" steady=440,1000 \
-  max_step="$(fw_max_step 0.32 440,1000)" reference=$FW_REFERENCE_TONES >"$FW_TMP/dropouts.txt"
+  max_step="$(fw_max_step 0.32 440,1000)" reference="$FW_REFERENCE_TONES" >"$FW_TMP/dropouts.txt"
 whole=$(grep '^recording: [wNg]' "$FW_TMP/dropouts.txt")
 dropouts=$(tail -1 "$FW_TMP/dropouts.txt")
 if [ "$whole" = "recording: whole" ]; then
