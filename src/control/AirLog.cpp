@@ -56,6 +56,13 @@ bool looksLikeText(int fd) {
     return n <= 0 || std::memchr(head, '\0', static_cast<std::size_t>(n)) == nullptr;
 }
 
+// Whether the file's last line has no end: the last byte of a file that is not empty.
+bool endsMidLine(int fd) {
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    char last = '\n';
+    return size > 0 && ::pread(fd, &last, 1, size - 1) == 1 && last != '\n';
+}
+
 } // namespace
 
 AirLog::Clock AirLog::systemClock() {
@@ -142,12 +149,16 @@ void AirLog::writeLine(const Deck& deck, const QString& event, const QString& pl
         u'\n';
     if (!open())
         return;
-    const QByteArray bytes = line.toUtf8();
+    // A line that a crash, a full disk or a kill cut short is closed first, so that it is not
+    // glued to this one.
+    const QByteArray bytes = (m_endsMidLine ? QByteArray("\n") : QByteArray()) + line.toUtf8();
     // One write() for the whole line; a short write (a full disk) leaves the rest unwritten rather
     // than a torn line followed by the next one.
     const ssize_t written = ::write(m_fd, bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    if (written == bytes.size())
+    if (written == bytes.size()) {
+        m_endsMidLine = false;
         return;
+    }
     const int error = written < 0 ? errno : ENOSPC;
     sayOnce("write:" + std::to_string(error), "the log " + m_path.toStdString() + " could not be written (" +
                                                   std::strerror(error) + "); the console plays on");
@@ -176,6 +187,7 @@ bool AirLog::open() {
                                 " is not a text file; nothing is written to it; the console plays on");
         return false;
     }
+    m_endsMidLine = endsMidLine(m_fd);
     return true;
 }
 

@@ -12,7 +12,8 @@
 //
 // Each line is written whole by a single write() to a file opened for appending, as the player
 // reports the change on the user-interface thread (never on the audio thread): a crash loses at
-// most the line being written. A file that cannot be opened or written is said once on stderr; the
+// most the line being written; a line cut short so is ended before the next line is written, by
+// this run or the next. A file that cannot be opened or written is said once on stderr; the
 // console plays on and each later line tries again. A deck still on air when the log ends (the
 // program quits) gets its stop line then. A file that is not text (an audio file named by
 // mistake) is never written to.
@@ -80,6 +81,7 @@ private:
     Say m_say;
     std::array<Deck, 3> m_decks;
     int m_fd = -1;
-    bool m_refused = false; // the file is not text: nothing is ever written to it
+    bool m_refused = false;     // the file is not text: nothing is ever written to it
+    bool m_endsMidLine = false; // the file's last line was cut short: the next write ends it first
     std::set<std::string> m_said;
 };

@@ -1,6 +1,7 @@
 #include "control/OscMessages.h"
 
 #include <QString>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -26,41 +27,97 @@ Fault fault(const std::string& kind, const std::string& address, const std::stri
     return {kind + " " + shown(address), message};
 }
 
-std::variant<Command, Fault> withArguments(Command command, const std::string& path, const std::string& types,
-                                           lo_arg** argv) {
+// liblo's arguments lie 4-aligned in the message, below the alignment of its lo_arg union: read
+// them as bytes, never through the union's members.
+template <typename T> T argument(const lo_arg* arg) {
+    T value;
+    std::memcpy(&value, arg, sizeof value);
+    return value;
+}
+
+// A float as the shortest text that reads back as it, never with an exponent: 2.5f is "2.5", 4.0f
+// "4".
+std::string floatText(float value) {
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    return end.ec == std::errc() ? std::string(text, end.ptr) : std::string("a float too long to show");
+}
+
+// The arguments each kind of message takes. A button (play, auto, stop, reset) takes none, or one
+// number as a button box sends it: 1 on the press, 0 on the release.
+bool takes(Command::Kind kind, const std::string& types) {
     using Kind = Command::Kind;
-    const char* wanted = command.kind == Kind::Volume ? "i" : command.kind == Kind::FadeSeconds ? "s" : "";
-    if (types != wanted)
+    if (kind == Kind::Status)
+        return types.empty();
+    if (types == "i" || types == "f")
+        return true;
+    if (kind == Kind::FadeSeconds)
+        return types == "s";
+    return kind != Kind::Volume && types.empty();
+}
+
+std::string takesText(Command::Kind kind) {
+    using Kind = Command::Kind;
+    switch (kind) {
+    case Kind::Volume:
+        return "one argument: 'i' 0 to 100 or 'f' 0.0 to 1.0";
+    case Kind::FadeSeconds:
+        return "one argument: 's', 'i' or 'f'";
+    case Kind::Status:
+        return "no argument";
+    default:
+        return "no argument, or one 'i' or 'f' (1 a press, 0 a release)";
+    }
+}
+
+std::variant<Command, Fault, Release> withArguments(Command command, const std::string& path,
+                                                    const std::string& types, lo_arg** argv) {
+    using Kind = Command::Kind;
+    if (!takes(command.kind, types))
         return fault("types", path,
-                     shown(path) + " takes " +
-                         (*wanted == '\0' ? std::string("no argument")
-                                          : std::string("one argument of type '") + wanted + "'") +
-                         ", not '" + shown(types) + "'; nothing changed");
-    if (command.kind == Kind::Volume) {
-        // liblo's arguments lie 4-aligned in the message, below the alignment of its lo_arg union:
-        // read them as bytes, never through the union's members.
-        std::int32_t value = 0;
-        std::memcpy(&value, argv[0], sizeof value);
-        command.value = value;
-        if (command.value < kVolumeTop || command.value > kVolumeBottom)
+                     shown(path) + " takes " + takesText(command.kind) + ", not '" + shown(types) +
+                         "'; nothing changed");
+    const bool isInt = types == "i";
+    const std::int32_t i = isInt ? argument<std::int32_t>(argv[0]) : 0;
+    const float f = types == "f" ? argument<float>(argv[0]) : 0.0f;
+    const std::string number = isInt ? std::to_string(i) : floatText(f);
+    switch (command.kind) {
+    case Kind::Volume:
+        // A float is a fader's travel as show controllers send it: 1.0 at the top (position 0, the
+        // loudest) down to 0.0 at the quiet end (100), so a fader up is the volume up.
+        if (isInt ? i < kVolumeTop || i > kVolumeBottom : !(f >= 0.0f && f <= 1.0f))
             return fault("range", path,
-                         shown(path) + " " + std::to_string(command.value) +
-                             " is not a slider position from 0 (top, loudest) to 100; nothing changed");
-    } else if (command.kind == Kind::FadeSeconds) {
-        command.text = reinterpret_cast<const char*>(argv[0]);
+                         shown(path) + " " + number +
+                             " is neither a slider position from 0 (top, loudest) to 100 nor a fader from "
+                             "0.0 (the quiet end) to 1.0 (the top); nothing changed");
+        command.value = isInt ? i : static_cast<int>(std::lround((1.0 - f) * kVolumeBottom));
+        return command;
+    case Kind::FadeSeconds: {
+        command.text = types == "s" ? reinterpret_cast<const char*>(argv[0]) : number;
         const double seconds = Numeric::numericValue(QString::fromUtf8(command.text));
         if (command.text.size() > kLongestFadeText || !(seconds > 0) || !std::isfinite(seconds))
             return fault(
                 "range", path,
                 shown(path) + " \"" + shown(command.text) +
                     "\" is not a number of seconds above 0 of at most 16 characters; nothing changed");
+        return command;
     }
-    return command;
+    case Kind::Status:
+        return command;
+    default:
+        if (types.empty() || (isInt ? i == 1 : f == 1.0f))
+            return command;
+        if (isInt ? i == 0 : f == 0.0f)
+            return Release{};
+        return fault("range", path,
+                     shown(path) + " " + number +
+                         " is neither 1 (a press) nor 0 (a release); nothing changed");
+    }
 }
 
 } // namespace
 
-std::variant<Command, Fault> parse(const void* data, std::size_t size) {
+std::variant<Command, Fault, Release> parse(const void* data, std::size_t size) {
     if (size >= 8 && std::memcmp(data, "#bundle", 8) == 0)
         return Fault{"bundle", "an OSC bundle is not taken: send its messages one by one; nothing changed"};
     int result = 0;

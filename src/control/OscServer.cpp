@@ -117,6 +117,8 @@ void OscServer::receive() {
                 sayOnce(fault->key, fault->message);
                 continue;
             }
+            if (std::holds_alternative<osc::Release>(parsed))
+                continue;
             pending.command = std::get<osc::Command>(std::move(parsed));
             queue(std::move(pending));
         }

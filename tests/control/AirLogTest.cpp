@@ -43,6 +43,11 @@ private:
 
 TEST_F(AirLogTest, HandOverLogsBothStartsTheHaltOfTheDeckThatWasLiveAndAStopAtTheEnd) {
     const QString path = dirPath() + "/air.log";
+    // What a run killed in mid-line left: the new lines start on a line of their own.
+    QFile killed(path);
+    ASSERT_TRUE(killed.open(QIODevice::WriteOnly));
+    killed.write("2026-12-09T20:58:00+01:00\tC\tstart\t-\tC\t/c.wav\n2026-12-09T20:59");
+    killed.close();
     auto log = std::make_unique<AirLog>(path, clock(), listener());
     log->watch(start());
     loadTone('A');
@@ -58,8 +63,10 @@ TEST_F(AirLogTest, HandOverLogsBothStartsTheHaltOfTheDeckThatWasLiveAndAStopAtTh
     pass(0.5);
     log.reset(); // the program quits with B on air
 
-    const auto got = lines(path);
-    ASSERT_EQ(got.size(), 4u);
+    auto got = lines(path);
+    ASSERT_EQ(got.size(), 6u);
+    EXPECT_EQ(got[1], QStringList{"2026-12-09T20:59"});
+    got.erase(got.begin(), got.begin() + 2);
     const QStringList expected[] = {
         {"2026-12-09T21:04:05+01:00", "A", "start", "-", "A", dirPath() + "/A.wav"},
         {"2026-12-09T21:04:06+01:00", "B", "start", "-", "B", dirPath() + "/B.wav"},

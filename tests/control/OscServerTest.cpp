@@ -3,7 +3,9 @@
 #include <QLineEdit>
 #include <QTest>
 #include <arpa/inet.h>
+#include <cmath>
 #include <cstring>
+#include <functional>
 #include <lo/lo.h>
 #include <mutex>
 #include <netinet/in.h>
@@ -107,6 +109,24 @@ protected:
 TEST_F(OscTest, PlayVolumeAutoStopAndStatusActAsTheOperatorsOwn) {
     loadTone('A');
     loadTone('B');
+    // What show controllers send: a fader's float (1.0 the top), seconds as numbers, a button box's
+    // release (0: nothing) before its press.
+    const std::pair<std::string, std::function<bool()>> forms[] = {
+        {message("/fadewell/deck/A/volume", {0.8f}), [&] { return console->SliderA->value() == 20; }},
+        {message("/fadewell/deck/A/volume", {0.0f}), [&] { return console->SliderA->value() == 100; }},
+        {message("/fadewell/deck/A/volume", {1.0f}), [&] { return console->SliderA->value() == 0; }},
+        {message("/fadewell/fade/seconds", {2.5f}), [&] { return console->txtAutoFade->text() == "2.5"; }},
+        {message("/fadewell/fade/seconds", {3}), [&] { return console->txtAutoFade->text() == "3"; }},
+    };
+    for (const auto& [bytes, done] : forms) {
+        send(bytes);
+        EXPECT_TRUE(QTest::qWaitFor(done, 2000));
+    }
+    EXPECT_EQ(console->MediaPlayerA->volume(), Globals::PlayerVolumeFromSlider(0));
+    send(message("/fadewell/deck/A/play", {0}));
+    send(message("/fadewell/deck/B/auto", {0.0f}));
+    ASSERT_EQ(status().size(), 3u);
+    EXPECT_EQ(console->liveDeck(), "");
 
     send(message("/fadewell/deck/A/play"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return console->liveDeck() == "A"; }, 2000));
@@ -116,7 +136,7 @@ TEST_F(OscTest, PlayVolumeAutoStopAndStatusActAsTheOperatorsOwn) {
 
     send(message("/fadewell/deck/b/volume", {60}));
     send(message("/fadewell/fade/seconds", {std::string("2")}));
-    send(message("/fadewell/deck/B/auto"));
+    send(message("/fadewell/deck/B/auto", {1.0f}));
     ASSERT_TRUE(QTest::qWaitFor([&] { return console->liveDeck() == "B"; }, 2000));
     EXPECT_EQ(console->SliderB->value(), 60);
     EXPECT_EQ(console->MediaPlayerB->volume(), Globals::PlayerVolumeFromSlider(60));
@@ -134,7 +154,7 @@ TEST_F(OscTest, PlayVolumeAutoStopAndStatusActAsTheOperatorsOwn) {
     EXPECT_NEAR(answers[1].remaining, 3.0, 0.02);
     EXPECT_EQ(answers[2].state, "empty");
 
-    send(message("/fadewell/deck/A/stop"));
+    send(message("/fadewell/deck/A/stop", {1}));
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return console->MediaPlayerA->playState() == MediaPlayer::Stopped; }, 2000));
     EXPECT_EQ(console->MediaPlayerA->currentPosition(), 0.0);
@@ -155,12 +175,12 @@ TEST_F(OscTest, HostileDatagramsChangeNothingAndTheWindowStillAnswers) {
         message("/fadewell/deck/A/volume", {101}),
         message("/fadewell/deck/A/volume", {-1}),
         message("/fadewell/deck/A/volume", {50, 50}),
-        message("/fadewell/deck/A/play", {1}),
+        message("/fadewell/deck/A/play", {2}),
         message("/fadewell/deck/D/play"),
         message("/fadewell/deck/A/"),
         message("/fadewell/fade/seconds", {std::string("0")}),
         message("/fadewell/fade/seconds", {std::string(4000, '9')}),
-        message("/fadewell/fade/seconds", {4}),
+        message("/fadewell/fade/seconds", {-4}),
         std::string("#bundle\0"
                     "\0\0\0\0\0\0\0\1",
                     16) +
@@ -168,10 +188,18 @@ TEST_F(OscTest, HostileDatagramsChangeNothingAndTheWindowStillAnswers) {
         std::string("/fadewell/deck/A/volume\0,i\0\0", 28), // an int promised, none sent
         "/" + std::string(60000, 'a'),                      // no end to the path
     };
+    for (const float f : {1.5f, -0.1f, std::nanf("")})
+        hostile.push_back(message("/fadewell/deck/A/volume", {f}));
+    hostile.push_back(message("/fadewell/deck/A/stop", {0.5f}));
+    hostile.push_back(message("/fadewell/fade/seconds", {1e30f}));
+    hostile.push_back(message("/fadewell/fade/seconds", {0.0f}));
+    hostile.push_back(message("/fadewell/status", {1}));
     std::mt19937 random(21);
     for (int i = 0; i < 200; ++i) {
-        // Out of range, so that no flip of the path or the type tag can make a move of a slider.
-        std::string bytes = message("/fadewell/deck/A/volume", {101 + static_cast<int>(random() % 1000)});
+        // Out of range read as an int or (a NaN) as a float, so that no flip of the path or the type
+        // tag can make a move of a slider.
+        std::string bytes =
+            message("/fadewell/deck/A/volume", {0x7FC00000 | static_cast<int>(random() % 1000)});
         for (int flips = 0; flips < 3; ++flips)
             bytes[random() % 28] = static_cast<char>(random());
         hostile.push_back(bytes.substr(0, random() % (bytes.size() + 1)));

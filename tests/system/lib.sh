@@ -282,14 +282,14 @@ fw_max_step() {
     print 1.15 * 2 * 3.14159265 * s / 44100 }'
 }
 
-# fw_console_start BINARY: the program as an operator starts it, on a private sound server and a
-# virtual display with the accessibility bus, its window found and its client area measured. On
-# failure, FW_START_FAILURE says what failed.
+# fw_console_start BINARY [ARGS...]: the program as an operator starts it, on a private sound
+# server and a virtual display with the accessibility bus, its window found and its client area
+# measured. On failure, FW_START_FAILURE says what failed.
 fw_console_start() {
   fw_pulse_start || { FW_START_FAILURE="no sound server"; return 1; }
   fw_xvfb_start || { FW_START_FAILURE="no virtual display"; return 1; }
   fw_a11y_start || { FW_START_FAILURE="no accessibility bus"; return 1; }
-  fw_launch "$1"
+  fw_launch "$@"
   fw_find_window || { FW_START_FAILURE="the console's window did not appear"; return 1; }
   fw_wait_for 10 fw_a11y menubar >/dev/null || { FW_START_FAILURE="the console is not on the accessibility bus"; return 1; }
   fw_client_origin
