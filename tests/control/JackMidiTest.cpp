@@ -62,18 +62,21 @@ protected:
 TEST_F(JackMidiTest, ANoteAndAFaderStartThroughJackDriveTheConsole) {
     loadTone('A');
     loadTone('B');
+    // JACK's inputs are the test's own; a machine with a sequencer lists ALSA's beside them.
     const MidiInputList list = listMidiInputs();
-    ASSERT_EQ(list.ports.size(), 1u) << formatMidiInputList(list);
-    EXPECT_EQ(list.ports[0].name, "Fader Box:midi out");
-    EXPECT_EQ(list.ports[0].api, "JACK");
+    std::vector<std::string> jackInputs;
+    for (const MidiInputPort& p : list.ports)
+        if (p.api == "JACK")
+            jackInputs.push_back(p.name);
+    EXPECT_EQ(jackInputs, std::vector<std::string>{"Fader Box:midi out"}) << formatMidiInputList(list);
 
     try {
         MidiPort wrong("mixing desk", [](const unsigned char*, std::size_t) {});
         ADD_FAILURE() << "connected to a port that is not there";
     } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("the MIDI inputs are \"Fader Box:midi out\" (JACK)"),
-                  std::string::npos)
-            << e.what();
+        const std::string said = e.what();
+        EXPECT_NE(said.find("no MIDI input is named \"mixing desk\""), std::string::npos) << said;
+        EXPECT_NE(said.find("\"Fader Box:midi out\" (JACK)"), std::string::npos) << said;
     }
 
     control = std::make_unique<MidiControl>(*console, midi::defaultMap());
