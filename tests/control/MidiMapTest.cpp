@@ -76,14 +76,4 @@ TEST(MidiMap, AFileMapTranslatesNotesAndFadersAndReplacesTheDefault) {
     EXPECT_EQ(unmapped.fault, "note 60 on channel 1 is not in the MIDI map; nothing changed");
 }
 
-TEST(MidiMap, AControllersRangeCoversTheSliderTopToBottom) {
-    // 0 is the bottom (100, silent), 127 the top (0, the loudest); the steps in between are even.
-    EXPECT_EQ(midi::sliderPosition(0), 100);
-    EXPECT_EQ(midi::sliderPosition(127), 0);
-    for (int v = 1; v <= 127; ++v) {
-        const int step = midi::sliderPosition(v - 1) - midi::sliderPosition(v);
-        EXPECT_TRUE(step == 0 || step == 1) << v;
-    }
-}
-
 } // namespace
