@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fadewell: %s\n", output.error.c_str());
         return 2;
     }
-    const CommandLine::ControlRequest control =
-        CommandLine::takeControlOptions(argc, argv, std::getenv("FADEWELL_OSC_PORT"), std::getenv("FADEWELL_MIDI"));
+    const CommandLine::ControlRequest control = CommandLine::takeControlOptions(
+        argc, argv, std::getenv("FADEWELL_OSC_PORT"), std::getenv("FADEWELL_MIDI"));
     if (!control.error.empty()) {
         std::fprintf(stderr, "fadewell: %s\n", control.error.c_str());
         return 2;

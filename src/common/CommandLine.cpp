@@ -277,7 +277,8 @@ ControlRequest takeControlOptions(int& argc, char** argv, const char* environmen
                 request.error = "--midi-map needs the name of a MIDI map file";
         } else if (valueOf("--midi", value)) {
             if (!value || value->empty())
-                request.error = "--midi needs the name of a MIDI input (\"fadewell --list-devices\" lists them)";
+                request.error =
+                    "--midi needs the name of a MIDI input (\"fadewell --list-devices\" lists them)";
             request.midiName = value;
             request.midiSource = "--midi";
         } else {

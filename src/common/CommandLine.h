@@ -71,12 +71,12 @@ struct ControlRequest {
     std::string logFile;        // empty with --log alone: the default file
     std::optional<int> oscPort; // no OSC without one
     std::string oscHost = "127.0.0.1";
-    std::string oscSource; // where the port came from: "--osc" or "FADEWELL_OSC_PORT"
+    std::string oscSource;               // where the port came from: "--osc" or "FADEWELL_OSC_PORT"
     std::optional<std::string> midiName; // no MIDI without one
     std::string midiSource;              // where the name came from: "--midi" or "FADEWELL_MIDI"
     std::string midiMapFile;             // empty: the default map
-    std::string error;     // a usage error: the program does not start
-    std::string warning;   // a bad FADEWELL_OSC_PORT: said, and the console runs without OSC
+    std::string error;                   // a usage error: the program does not start
+    std::string warning;                 // a bad FADEWELL_OSC_PORT: said, and the console runs without OSC
 };
 ControlRequest takeControlOptions(int& argc, char** argv, const char* environmentOscPort,
                                   const char* environmentMidi = nullptr);

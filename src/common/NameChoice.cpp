@@ -37,9 +37,9 @@ Choice choose(const std::vector<Candidate>& candidates, const std::string& wante
     const std::string key = lowered(wanted);
     const auto whole = matching(candidates, [&](const std::string& text) { return text == key; });
     const auto part =
-        whole.empty()
-            ? matching(candidates, [&](const std::string& text) { return text.find(key) != std::string::npos; })
-            : whole;
+        whole.empty() ? matching(candidates,
+                                 [&](const std::string& text) { return text.find(key) != std::string::npos; })
+                      : whole;
     if (part.size() == 1)
         return {part.front(), {}};
     if (part.empty())
@@ -47,7 +47,8 @@ Choice choose(const std::vector<Candidate>& candidates, const std::string& wante
     std::string named;
     for (const std::size_t i : part)
         named += (named.empty() ? "" : ", ") + quoted(candidates[i].name) + " (" + candidates[i].source + ")";
-    return {std::nullopt, quoted(wanted) + " could mean " + std::to_string(part.size()) + " " + things + ": " + named};
+    return {std::nullopt,
+            quoted(wanted) + " could mean " + std::to_string(part.size()) + " " + things + ": " + named};
 }
 
 } // namespace NameChoice

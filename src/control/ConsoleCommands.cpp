@@ -15,9 +15,12 @@ void runConsoleCommand(frmConsole& k, const osc::Command& c) {
         void (frmConsole::*scroll)();
     };
     static const DeckHandlers kHandlers[] = {
-        {"cmdAudoFadeA_Click", &frmConsole::cmdAudoFadeA_Click, "SliderA_Scroll", &frmConsole::SliderA_Scroll},
-        {"cmdAudoFadeB_Click", &frmConsole::cmdAudoFadeB_Click, "SliderB_Scroll", &frmConsole::SliderB_Scroll},
-        {"cmdAudoFadeC_Click", &frmConsole::cmdAudoFadeC_Click, "SliderC_Scroll", &frmConsole::SliderC_Scroll},
+        {"cmdAudoFadeA_Click", &frmConsole::cmdAudoFadeA_Click, "SliderA_Scroll",
+         &frmConsole::SliderA_Scroll},
+        {"cmdAudoFadeB_Click", &frmConsole::cmdAudoFadeB_Click, "SliderB_Scroll",
+         &frmConsole::SliderB_Scroll},
+        {"cmdAudoFadeC_Click", &frmConsole::cmdAudoFadeC_Click, "SliderC_Scroll",
+         &frmConsole::SliderC_Scroll},
     };
     const int deck = c.deck;
     switch (c.kind) {

@@ -4,9 +4,10 @@
 
 MidiControl::MidiControl(frmConsole& console, midi::Map map, Say say)
     : m_console(console), m_translator(std::move(map)),
-      m_faults(kMaxFaultsSaid, say ? std::move(say) : [](const std::string& message) {
-          std::fprintf(stderr, "fadewell: MIDI: %s\n", message.c_str());
-      }) {}
+      m_faults(
+          kMaxFaultsSaid, say ? std::move(say) : [](const std::string& message) {
+              std::fprintf(stderr, "fadewell: MIDI: %s\n", message.c_str());
+          }) {}
 
 void MidiControl::receive(const unsigned char* bytes, std::size_t size) {
     midi::Translator::Result result = m_translator.translate(bytes, size);

@@ -39,7 +39,8 @@ std::vector<std::string_view> words(std::string_view line) {
 int number(std::string_view word, int low, int high) {
     int value = 0;
     const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    return error == std::errc() && end == word.data() + word.size() && value >= low && value <= high ? value : -1;
+    return error == std::errc() && end == word.data() + word.size() && value >= low && value <= high ? value
+                                                                                                     : -1;
 }
 
 int deckOf(std::string_view word) {
@@ -73,7 +74,8 @@ std::string parseRule(const std::vector<std::string_view>& w, Map& map, Rule& ru
         return "incomplete: \"" + kind + " N [channel C] ACTION ...\"";
     rule.number = number(w[1], 0, 127);
     if (rule.number < 0)
-        return quoted(w[1]) + " is not a " + (kind == "note" ? "note" : "controller") + " number from 0 to 127";
+        return quoted(w[1]) + " is not a " + (kind == "note" ? "note" : "controller") +
+               " number from 0 to 127";
     std::size_t next = 2;
     if (lowered(w[next]) == "channel") {
         rule.channel = w.size() > next + 1 ? number(w[next + 1], 1, 16) : -1;
@@ -87,7 +89,8 @@ std::string parseRule(const std::vector<std::string_view>& w, Map& map, Rule& ru
     static const struct {
         const char* name;
         Kind kind;
-    } kNoteActions[] = {{"play", Kind::Play}, {"auto", Kind::Auto}, {"stop", Kind::Stop}, {"reset", Kind::Reset}};
+    } kNoteActions[] = {
+        {"play", Kind::Play}, {"auto", Kind::Auto}, {"stop", Kind::Stop}, {"reset", Kind::Reset}};
     bool known = false;
     if (rule.source == Rule::Source::Note) {
         for (const auto& a : kNoteActions)

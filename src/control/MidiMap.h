@@ -32,8 +32,8 @@ namespace midi {
 struct Rule {
     enum class Source { Note, ControlChange };
     Source source = Source::Note;
-    int number = 0;  // the note's or the controller's, 0 to 127
-    int channel = 0; // 1 to 16; 0 for any
+    int number = 0;                                     // the note's or the controller's, 0 to 127
+    int channel = 0;                                    // 1 to 16; 0 for any
     osc::Command::Kind kind = osc::Command::Kind::Play; // Play, Auto, Stop, Reset or Volume
     int deck = -1;                                      // 0, 1, 2; -1 for Reset
     int line = 0;                                       // where the map file says it; 0 in the default map

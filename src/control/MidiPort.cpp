@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <sstream>
 #include <jack/jack.h>
+#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -36,7 +36,7 @@ void keepError(RtMidiError::Type, const std::string& message, void* kept) {
 struct Way {
     const char* api = "";
     std::unique_ptr<std::string> error = std::make_unique<std::string>(); // RtMidi's last, kept by keepError
-    std::unique_ptr<RtMidiIn> in; // after error: gone before it
+    std::unique_ptr<RtMidiIn> in;                                         // after error: gone before it
     std::vector<std::string> names;
     std::string unavailable;
 };
@@ -169,11 +169,9 @@ MidiPort::MidiPort(const std::string& wanted, Handler handler) : m_handler(std::
     if (!m_in)
         throw std::runtime_error("MIDI: \"" + m_port.name + "\" went away before it was connected");
     // Whatever RtMidi reports from here on comes from its own threads: said on stderr as it comes.
-    m_in->setErrorCallback(
-        [](RtMidiError::Type, const std::string& message, void*) {
-            std::fprintf(stderr, "fadewell: MIDI: %s\n", message.c_str());
-        },
-        nullptr);
+    m_in->setErrorCallback([](RtMidiError::Type, const std::string& message,
+                              void*) { std::fprintf(stderr, "fadewell: MIDI: %s\n", message.c_str()); },
+                           nullptr);
     m_thread = std::thread([this] { poll(); });
 }
 

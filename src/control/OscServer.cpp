@@ -60,9 +60,8 @@ int boundPort(int fd) {
 } // namespace
 
 OscServer::OscServer(frmConsole& console, const std::string& host, int port, Say say)
-    : m_console(console), m_say(std::move(say)), m_faults(kMaxFaultsSaid, [this](const std::string& message) {
-          m_say(message);
-      }) {
+    : m_console(console), m_say(std::move(say)),
+      m_faults(kMaxFaultsSaid, [this](const std::string& message) { m_say(message); }) {
     if (!m_say)
         m_say = [](const std::string& message) {
             std::fprintf(stderr, "fadewell: OSC: %s\n", message.c_str());

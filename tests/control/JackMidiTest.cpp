@@ -80,9 +80,8 @@ TEST_F(JackMidiTest, ANoteAndAFaderStartThroughJackDriveTheConsole) {
     }
 
     control = std::make_unique<MidiControl>(*console, midi::defaultMap());
-    port = std::make_unique<MidiPort>("fader box", [this](const unsigned char* bytes, std::size_t size) {
-        control->receive(bytes, size);
-    });
+    port = std::make_unique<MidiPort>(
+        "fader box", [this](const unsigned char* bytes, std::size_t size) { control->receive(bytes, size); });
     EXPECT_EQ(port->port().name, "Fader Box:midi out");
 
     send({0x90, 60, 100}); // note 60: play A

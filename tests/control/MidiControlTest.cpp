@@ -113,9 +113,10 @@ TEST_F(MidiTest, AFloodOfFaderMovesEndsAtTheLatest) {
     EXPECT_EQ(console->SliderB->value(), midi::sliderPosition(27));
     EXPECT_FALSE(playing(console->MediaPlayerA)); // the first value heard was not 0
     std::lock_guard lock(saidMutex);
-    EXPECT_EQ(said, (std::vector<std::string>{"note 0 on channel 1 is not in the MIDI map; nothing changed",
-                                              "note 1 on channel 1 is not in the MIDI map; nothing changed",
-                                              "note 2 on channel 1 is not in the MIDI map; nothing changed"}));
+    EXPECT_EQ(said,
+              (std::vector<std::string>{"note 0 on channel 1 is not in the MIDI map; nothing changed",
+                                        "note 1 on channel 1 is not in the MIDI map; nothing changed",
+                                        "note 2 on channel 1 is not in the MIDI map; nothing changed"}));
 }
 
 } // namespace

@@ -16,7 +16,8 @@ TEST(MidiMap, ABadLineIsRefusedWithItsNumberAndReason) {
         int line;
         const char* reason;
     } cases[] = {
-        {"# a comment\n\nnote 60 play A\nnote 60 play B\n", 4, "note 60 on any channel is mapped already, on line 3"},
+        {"# a comment\n\nnote 60 play A\nnote 60 play B\n", 4,
+         "note 60 on any channel is mapped already, on line 3"},
         {"pad 36 play A", 1, "unknown rule \"pad\""},
         {"note 128 play A", 1, "\"128\" is not a note number from 0 to 127"},
         {"note -1 play A", 1, "is not a note number"},
@@ -35,7 +36,8 @@ TEST(MidiMap, ABadLineIsRefusedWithItsNumberAndReason) {
         {"note 71 reset A", 1, "unexpected \"A\""},
         {"faderstart A", 1, "faderstart takes a deck and on or off"},
         {"faderstart D on", 1, "faderstart takes"},
-        {"cc 7 channel 1 volume A\ncc 7 channel 1 volume B", 2, "cc 7 on channel 1 is mapped already, on line 1"},
+        {"cc 7 channel 1 volume A\ncc 7 channel 1 volume B", 2,
+         "cc 7 on channel 1 is mapped already, on line 1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -15,7 +15,8 @@ DeviceChoice chooseOutputDevice(const std::vector<OutputDevice>& devices, const 
     std::vector<NameChoice::Candidate> candidates;
     for (const OutputDevice& d : devices)
         candidates.push_back({d.name, d.description, d.hostApi});
-    const NameChoice::Choice choice = NameChoice::choose(candidates, wanted, "output device", "output devices");
+    const NameChoice::Choice choice =
+        NameChoice::choose(candidates, wanted, "output device", "output devices");
     if (!choice.index)
         return {std::nullopt, choice.error};
     return {devices[*choice.index], {}};
