@@ -20,7 +20,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_COMPRESSION_TYPE gzip)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6, libstdc++6, libgcc-s1, libqt6core6, libqt6gui6, libqt6widgets6, qt6-qpa-plugins, libqt6dbus6, libportaudio2, libpulse0, libsndfile1, libsoxr0, libasound2, libmpg123-0, libflac12, libavformat59, libavcodec59, libavutil57, libswresample4, liblo7, libjack-jackd2-0 | libjack-0.125, fonts-dseg")
+    "libc6, libstdc++6, libgcc-s1, libqt6core6, libqt6gui6, libqt6widgets6, qt6-qpa-plugins, libqt6dbus6, libportaudio2, libpulse0, libsndfile1, libsoxr0, libasound2, libmpg123-0, libflac12, libavformat59, libavcodec59, libavutil57, libswresample4, liblo7, librtmidi6, libjack-jackd2-0 | libjack-0.125, fonts-dseg")
 # The pulse plugin routes ALSA's default device and mixer to a PulseAudio or PipeWire desktop.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins")
 

@@ -13,8 +13,8 @@ packages=(
   qt6-base-dev portaudio19-dev libpulse-dev libjack-jackd2-dev libsndfile1-dev libflac-dev libsoxr-dev libasound2-dev libmpg123-dev
   # every other format of a music library (AAC, ALAC, WMA, Monkey's Audio, WavPack, Opus, ...)
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
-  # control from outside: OSC over UDP
-  liblo-dev
+  # control from outside: OSC over UDP, MIDI from the ALSA sequencer and JACK
+  liblo-dev librtmidi-dev
   # the seven-segment face of the time displays, and a condensed face for the captions
   fonts-dseg fonts-dejavu-extra
   # tests and benchmarks

@@ -8,12 +8,16 @@
 #include <iostream>
 #include <memory>
 #include <stdexcept>
+#include <variant>
 
 #include "audio/engine/AudioEngine.h"
 #include "audio/output/OutputDevices.h"
 #include "common/CommandLine.h"
 #include "console/frmConsole.h"
 #include "control/AirLog.h"
+#include "control/MidiControl.h"
+#include "control/MidiMap.h"
+#include "control/MidiPort.h"
 #include "control/OscServer.h"
 #include "platform/AlsaMixer.h"
 #include "platform/Clock.h"
@@ -30,8 +34,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fadewell: %s\n", output.error.c_str());
         return 2;
     }
-    const CommandLine::ControlRequest control =
-        CommandLine::takeControlOptions(argc, argv, std::getenv("FADEWELL_OSC_PORT"));
+    const CommandLine::ControlRequest control = CommandLine::takeControlOptions(
+        argc, argv, std::getenv("FADEWELL_OSC_PORT"), std::getenv("FADEWELL_MIDI"));
     if (!control.error.empty()) {
         std::fprintf(stderr, "fadewell: %s\n", control.error.c_str());
         return 2;
@@ -43,7 +47,19 @@ int main(int argc, char** argv) {
         return *status;
     if (output.list) {
         std::fputs(formatDeviceList(listOutputDevices()).c_str(), stdout);
+        std::fputs(formatMidiInputList(listMidiInputs()).c_str(), stdout);
         return 0;
+    }
+    // A map file with a mistake is refused before anything starts: a controller whose notes mean
+    // something else than its operator wrote must not reach the decks on air.
+    midi::Map midiMap = midi::defaultMap();
+    if (!control.midiMapFile.empty()) {
+        auto read = midi::readMap(control.midiMapFile);
+        if (const auto* error = std::get_if<std::string>(&read)) {
+            std::fprintf(stderr, "fadewell: %s\n", error->c_str());
+            return 2;
+        }
+        midiMap = std::get<midi::Map>(std::move(read));
     }
     // The toolkit sees the program's name alone: every other argument was ours.
     int qtArgc = 1;
@@ -83,12 +99,31 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "fadewell: %s (%s)\n", e.what(), control.oscSource.c_str());
         }
     }
+    // MIDI, as OSC, before the load handler. The port hands each message to the control, so it is
+    // declared after it and goes first.
+    std::unique_ptr<MidiControl> midiControl;
+    std::unique_ptr<MidiPort> midiPort;
+    std::string midiError;
+    if (control.midiName) {
+        midiControl = std::make_unique<MidiControl>(console, std::move(midiMap));
+        try {
+            midiPort = std::make_unique<MidiPort>(
+                *control.midiName, [c = midiControl.get()](const unsigned char* bytes, std::size_t size) {
+                    c->receive(bytes, size);
+                });
+        } catch (const std::runtime_error& e) {
+            midiError = e.what();
+            std::fprintf(stderr, "fadewell: %s (%s)\n", e.what(), control.midiSource.c_str());
+        }
+    }
     console.Form_Load();
     console.show();
     if (!outputError.empty())
         messageBoxes.notify(&console, QString::fromStdString(outputError), {});
     if (!oscError.empty())
         messageBoxes.notify(&console, QString::fromStdString(oscError), {});
+    if (!midiError.empty())
+        messageBoxes.notify(&console, QString::fromStdString(midiError), {});
     QTimer::singleShot(0, &console, [&] {
         for (const QString& file : console.openFiles(request.files))
             std::cerr << "fadewell: not loaded, there are only three decks: " << file.toStdString() << "\n";

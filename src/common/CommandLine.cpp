@@ -118,7 +118,7 @@ QString usage() {
     // The output's options, taken out before these are read (takeOutputOptions).
     text += QStringLiteral("  %1  %2\n")
                 .arg(QStringLiteral("    --list-devices"), -20)
-                .arg(QStringLiteral("list the output devices and exit"));
+                .arg(QStringLiteral("list the output devices and the MIDI inputs and exit"));
     text += QStringLiteral("  %1  %2\n")
                 .arg(QStringLiteral("    --device NAME"), -20)
                 .arg(QStringLiteral("play on that output device (or a unique part of its name)"));
@@ -134,9 +134,16 @@ QString usage() {
     text += QStringLiteral("  %1  %2\n")
                 .arg(QStringLiteral("    --osc-host ADDR"), -20)
                 .arg(QStringLiteral("the address OSC listens on (127.0.0.1 unless given)"));
+    text += QStringLiteral("  %1  %2\n")
+                .arg(QStringLiteral("    --midi NAME"), -20)
+                .arg(QStringLiteral("take MIDI from that input (or a unique part of its name)"));
+    text += QStringLiteral("  %1  %2\n")
+                .arg(QStringLiteral("    --midi-map FILE"), -20)
+                .arg(QStringLiteral("map MIDI notes and controllers to the console as FILE says"));
     text += QStringLiteral(
         "\nThe environment variable FADEWELL_DEVICE names the output device when --device does not,\n"
-        "FADEWELL_OSC_PORT the OSC port when --osc does not.\n");
+        "FADEWELL_OSC_PORT the OSC port when --osc does not, FADEWELL_MIDI the MIDI input when --midi\n"
+        "does not.\n");
     return text;
 }
 
@@ -225,9 +232,11 @@ std::optional<int> portNumber(const char* text) {
 }
 } // namespace
 
-ControlRequest takeControlOptions(int& argc, char** argv, const char* environmentOscPort) {
+ControlRequest takeControlOptions(int& argc, char** argv, const char* environmentOscPort,
+                                  const char* environmentMidi) {
     ControlRequest request;
     std::optional<std::string> host;
+    std::optional<std::string> midiMap;
     takeOptions(argc, argv, [&](int& i) {
         // The value of an option given as "--name=value" or "--name value"; nothing when arg is not it.
         const auto valueOf = [&](const char* name, std::optional<std::string>& value) {
@@ -263,11 +272,29 @@ ControlRequest takeControlOptions(int& argc, char** argv, const char* environmen
             request.oscSource = "--osc";
             if (!request.oscPort)
                 request.error = "--osc needs a UDP port number from 1 to 65535";
+        } else if (valueOf("--midi-map", midiMap)) {
+            if (!midiMap || midiMap->empty())
+                request.error = "--midi-map needs the name of a MIDI map file";
+        } else if (valueOf("--midi", value)) {
+            if (!value || value->empty())
+                request.error =
+                    "--midi needs the name of a MIDI input (\"fadewell --list-devices\" lists them)";
+            request.midiName = value;
+            request.midiSource = "--midi";
         } else {
             return false;
         }
         return true;
     });
+    if (!request.midiName && environmentMidi != nullptr && *environmentMidi != '\0') {
+        request.midiName = environmentMidi;
+        request.midiSource = "FADEWELL_MIDI";
+    }
+    if (midiMap) {
+        request.midiMapFile = *midiMap;
+        if (!request.midiName && request.error.empty())
+            request.error = "--midi-map needs --midi NAME (or FADEWELL_MIDI)";
+    }
     if (request.oscSource.empty() && environmentOscPort != nullptr && *environmentOscPort != '\0') {
         request.oscPort = portNumber(environmentOscPort);
         if (request.oscPort)

@@ -63,15 +63,22 @@ OutputRequest takeOutputOptions(int& argc, char** argv, const char* environmentD
 //   --osc PORT               take OSC messages on that UDP port (1 to 65535); else the environment's
 //                            FADEWELL_OSC_PORT, if not empty
 //   --osc-host ADDRESS       the address listened on (127.0.0.1 unless given)
+//   --midi NAME              take MIDI from the input that NAME matches; else the environment's
+//                            FADEWELL_MIDI, if not empty
+//   --midi-map FILE          the MIDI map in FILE instead of the default one (with --midi only)
 struct ControlRequest {
     bool log = false;
     std::string logFile;        // empty with --log alone: the default file
     std::optional<int> oscPort; // no OSC without one
     std::string oscHost = "127.0.0.1";
-    std::string oscSource; // where the port came from: "--osc" or "FADEWELL_OSC_PORT"
-    std::string error;     // a usage error: the program does not start
-    std::string warning;   // a bad FADEWELL_OSC_PORT: said, and the console runs without OSC
+    std::string oscSource;               // where the port came from: "--osc" or "FADEWELL_OSC_PORT"
+    std::optional<std::string> midiName; // no MIDI without one
+    std::string midiSource;              // where the name came from: "--midi" or "FADEWELL_MIDI"
+    std::string midiMapFile;             // empty: the default map
+    std::string error;                   // a usage error: the program does not start
+    std::string warning;                 // a bad FADEWELL_OSC_PORT: said, and the console runs without OSC
 };
-ControlRequest takeControlOptions(int& argc, char** argv, const char* environmentOscPort);
+ControlRequest takeControlOptions(int& argc, char** argv, const char* environmentOscPort,
+                                  const char* environmentMidi = nullptr);
 
 } // namespace CommandLine

@@ -1,7 +1,6 @@
 #include "control/OscServer.h"
 
 #include <QLabel>
-#include <QLineEdit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,17 +12,9 @@
 #include <vector>
 
 #include "console/MediaPlayer.h"
-#include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
 
 namespace {
-
-using Kind = osc::Command::Kind;
-
-// Commands that set a value: a newer one of the same kind and deck replaces one still waiting.
-bool setsValue(Kind kind) {
-    return kind == Kind::Volume || kind == Kind::FadeSeconds;
-}
 
 // How many datagrams the receiving thread reads between two looks at the destructor's word.
 constexpr int kReadsPerLook = 256;
@@ -69,7 +60,8 @@ int boundPort(int fd) {
 } // namespace
 
 OscServer::OscServer(frmConsole& console, const std::string& host, int port, Say say)
-    : m_console(console), m_say(std::move(say)) {
+    : m_console(console), m_say(std::move(say)),
+      m_faults(kMaxFaultsSaid, [this](const std::string& message) { m_say(message); }) {
     if (!m_say)
         m_say = [](const std::string& message) {
             std::fprintf(stderr, "fadewell: OSC: %s\n", message.c_str());
@@ -126,108 +118,28 @@ void OscServer::receive() {
 }
 
 void OscServer::queue(Pending pending) {
-    bool post = false;
-    bool dropped = false;
-    {
-        std::lock_guard lock(m_mutex);
-        const osc::Command& command = pending.command;
-        bool folded = false;
-        // Back over the waiting commands that set values (they commute): the latest value wins.
-        for (auto it = m_pending.rbegin(); setsValue(command.kind) && it != m_pending.rend(); ++it) {
-            if (!setsValue(it->command.kind))
-                break;
-            if (it->command.kind == command.kind && it->command.deck == command.deck) {
-                *it = std::move(pending);
-                folded = true;
-                break;
-            }
-        }
-        if (!folded && m_pending.size() >= kMaxPending)
-            dropped = true;
-        else if (!folded)
-            m_pending.push_back(std::move(pending));
-        post = !dropped && !m_runPosted;
-        m_runPosted = m_runPosted || post;
-    }
-    if (dropped)
+    const auto pushed = m_queue.push(std::move(pending));
+    if (pushed.dropped)
         sayOnce("full", "more than " + std::to_string(kMaxPending) +
                             " commands were waiting for the console; the ones after them were dropped");
-    if (post)
+    if (pushed.post)
         QMetaObject::invokeMethod(this, &OscServer::runPending, Qt::QueuedConnection);
 }
 
 void OscServer::sayOnce(const std::string& key, const std::string& message) {
-    if (m_saidEnough || m_said.count(key) != 0)
-        return;
-    if (m_said.size() == kMaxFaultsSaid) {
-        m_saidEnough = true;
-        m_say("more faults than " + std::to_string(kMaxFaultsSaid) + "; the rest are not said");
-        return;
-    }
-    m_said.insert(key);
-    m_say(message);
+    m_faults(key, message);
 }
 
 void OscServer::runPending() {
-    std::deque<Pending> batch;
-    {
-        std::lock_guard lock(m_mutex);
-        batch.swap(m_pending);
-        m_runPosted = false;
-    }
-    for (const Pending& pending : batch)
+    for (const Pending& pending : m_queue.take())
         run(pending);
 }
 
 void OscServer::run(const Pending& pending) {
-    frmConsole& k = m_console;
-    struct DeckHandlers {
-        const char* autoName;
-        void (frmConsole::*autoFade)();
-        const char* scrollName;
-        void (frmConsole::*scroll)();
-    };
-    static const DeckHandlers kHandlers[] = {
-        {"cmdAudoFadeA_Click", &frmConsole::cmdAudoFadeA_Click, "SliderA_Scroll",
-         &frmConsole::SliderA_Scroll},
-        {"cmdAudoFadeB_Click", &frmConsole::cmdAudoFadeB_Click, "SliderB_Scroll",
-         &frmConsole::SliderB_Scroll},
-        {"cmdAudoFadeC_Click", &frmConsole::cmdAudoFadeC_Click, "SliderC_Scroll",
-         &frmConsole::SliderC_Scroll},
-    };
-    const osc::Command& c = pending.command;
-    const int deck = c.deck;
-    switch (c.kind) {
-    case Kind::Play:
-        k.runHandler("Form_KeyDown", [&] { k.Form_KeyDown('A' + deck, 0); });
-        break;
-    case Kind::Auto:
-        k.runHandler(kHandlers[deck].autoName, [&] { (k.*kHandlers[deck].autoFade)(); });
-        break;
-    case Kind::Stop: {
-        MediaPlayer* players[] = {k.MediaPlayerA, k.MediaPlayerB, k.MediaPlayerC};
-        k.runHandler("MediaPlayer Stop", [&] { players[deck]->stop(); });
-        break;
-    }
-    case Kind::Volume: {
-        ScrollSlider* sliders[] = {k.SliderA, k.SliderB, k.SliderC};
-        k.runHandler(kHandlers[deck].scrollName, [&] {
-            sliders[deck]->setValue(c.value);
-            (k.*kHandlers[deck].scroll)();
-        });
-        break;
-    }
-    case Kind::FadeSeconds:
-        // The text box raises its own change, which runs txtAutoFade_Change.
-        k.txtAutoFade->setText(QString::fromStdString(c.text));
-        break;
-    case Kind::Reset:
-        k.runHandler("cmdResetVolume_Click", [&] { k.cmdResetVolume_Click(); });
-        break;
-    case Kind::Status:
+    if (pending.command.kind == osc::Command::Kind::Status)
         answerStatus(pending);
-        break;
-    }
+    else
+        runConsoleCommand(m_console, pending.command);
 }
 
 void OscServer::answerStatus(const Pending& pending) {

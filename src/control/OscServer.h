@@ -16,14 +16,12 @@
 // receiving thread parses, queues and says the faults.
 #include <QObject>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <set>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
 
+#include "control/ConsoleCommands.h"
 #include "control/OscMessages.h"
 
 class frmConsole;
@@ -67,11 +65,7 @@ private:
     int m_wake = -1; // an eventfd: the destructor's word to the receiving thread
     int m_port = 0;
 
-    std::mutex m_mutex; // the queue and its flag, between the two threads
-    std::deque<Pending> m_pending;
-    bool m_runPosted = false;
-
-    std::set<std::string> m_said; // the receiving thread's
-    bool m_saidEnough = false;
+    ConsoleCommandQueue<Pending> m_queue{kMaxPending};
+    FaultsSaidOnce m_faults; // the receiving thread's
     std::thread m_thread;
 };

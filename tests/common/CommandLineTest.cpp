@@ -187,3 +187,34 @@ TEST(ControlOptions, AreTakenOutAndRead) {
         EXPECT_EQ(a.left(), c.left);
     }
 }
+
+// --midi against FADEWELL_MIDI, --midi-map only with a MIDI input, and neither taken for a file.
+TEST(ControlOptions, MidiAndItsMapAreTakenOutAndTheOptionBeatsTheEnvironment) {
+    struct Case {
+        std::vector<std::string> words;
+        const char* environment;
+        std::string name, source, map, error;
+        std::vector<std::string> left;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {{"fadewell", "a.wav", "--midi", "nano", "--midi-map", "desk.map"}, "other", "nano", "--midi", "desk.map", "", {"fadewell", "a.wav"}},
+        {{"fadewell", "--midi=Fader Box:out", "a.wav"}, nullptr, "Fader Box:out", "--midi", "", "", {"fadewell", "a.wav"}},
+        {{"fadewell", "--midi-map=desk.map"}, "nano", "nano", "FADEWELL_MIDI", "desk.map", "", {"fadewell"}},
+        {{"fadewell", "--", "--midi", "x"}, "", "-", "", "", "", {"fadewell", "--", "--midi", "x"}},
+        {{"fadewell", "--midi-map", "desk.map"}, nullptr, "-", "", "desk.map", "--midi-map needs --midi", {"fadewell"}},
+        {{"fadewell", "--midi"}, nullptr, "-", "--midi", "", "--midi needs the name of a MIDI input", {"fadewell"}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        Args a(c.words);
+        const auto r = CommandLine::takeControlOptions(a.argc, a.pointers.data(), nullptr, c.environment);
+        SCOPED_TRACE(c.words.back());
+        EXPECT_EQ(r.midiName.value_or("-"), c.name);
+        EXPECT_EQ(r.midiSource, c.source);
+        EXPECT_EQ(r.midiMapFile, c.map);
+        EXPECT_EQ(r.error.substr(0, c.error.size()), c.error);
+        EXPECT_EQ(r.error.empty(), c.error.empty());
+        EXPECT_EQ(a.left(), c.left);
+    }
+}

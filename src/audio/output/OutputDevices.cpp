@@ -1,67 +1,25 @@
 #include "audio/output/OutputDevices.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 
 #include "audio/output/JackOutput.h"
 #include "audio/output/PortAudioOutput.h"
 #include "audio/output/PulseOutput.h"
 #include "common/CommandLine.h"
-
-namespace {
-
-std::string lowered(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string quoted(const std::string& text) {
-    return "\"" + text + "\"";
-}
-
-// "name" (host API), "name" (host API), ...: the devices a name could mean.
-std::string candidates(const std::vector<const OutputDevice*>& devices) {
-    std::string text;
-    for (const OutputDevice* d : devices) {
-        if (!text.empty())
-            text += ", ";
-        text += quoted(d->name) + " (" + d->hostApi + ")";
-    }
-    return text;
-}
-
-// The devices for which test(name) or, where there is one, test(description) holds.
-template <class Test>
-std::vector<const OutputDevice*> matching(const std::vector<OutputDevice>& devices, Test test) {
-    std::vector<const OutputDevice*> found;
-    for (const OutputDevice& d : devices)
-        if (test(lowered(d.name)) || (!d.description.empty() && test(lowered(d.description))))
-            found.push_back(&d);
-    return found;
-}
-
-} // namespace
+#include "common/NameChoice.h"
 
 DeviceChoice chooseOutputDevice(const std::vector<OutputDevice>& devices, const std::string& wanted) {
     if (wanted.empty())
         return {std::nullopt, "the device name is empty"};
+    std::vector<NameChoice::Candidate> candidates;
     for (const OutputDevice& d : devices)
-        if (d.name == wanted)
-            return {d, {}};
-    const std::string key = lowered(wanted);
-    const auto whole = matching(devices, [&](const std::string& text) { return text == key; });
-    const auto part =
-        whole.empty()
-            ? matching(devices, [&](const std::string& text) { return text.find(key) != std::string::npos; })
-            : whole;
-    if (part.size() == 1)
-        return {*part.front(), {}};
-    if (part.empty())
-        return {std::nullopt, "no output device is named " + quoted(wanted) + " or has it in its name"};
-    return {std::nullopt, quoted(wanted) + " could mean " + std::to_string(part.size()) +
-                              " output devices: " + candidates(part)};
+        candidates.push_back({d.name, d.description, d.hostApi});
+    const NameChoice::Choice choice =
+        NameChoice::choose(candidates, wanted, "output device", "output devices");
+    if (!choice.index)
+        return {std::nullopt, choice.error};
+    return {devices[*choice.index], {}};
 }
 
 std::string formatDeviceList(const std::vector<OutputDevice>& devices) {
