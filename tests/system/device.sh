@@ -83,8 +83,11 @@ list=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin" --list-device
 status=$?
 printf '%s\n' "$list"
 expect "exits 0" test "$status" -eq 0
-expect "testsink: PulseAudio, 2 channels, 44100 Hz, TestSink" grep -Eq '^testsink +PulseAudio +2 +44100 +TestSink$' <<<"$list"
-expect "other: PulseAudio, 2 channels, 44100 Hz, Second" grep -Eq '^other +PulseAudio +2 +44100 +Second$' <<<"$list"
+# Each sink at the rate its server runs it: PulseAudio keeps the one asked for, PipeWire its graph's.
+sink_rate() { pactl list sinks short | awk -F'\t' -v s="$1" '$2 == s {n = split($4, f, " "); sub(/Hz$/, "", f[n]); print f[n]}'; }
+rate=$(sink_rate testsink) other_rate=$(sink_rate other)
+expect "testsink: PulseAudio, 2 channels, $rate Hz, TestSink" grep -Eq "^testsink +PulseAudio +2 +$rate +TestSink\$" <<<"$list"
+expect "other: PulseAudio, 2 channels, $other_rate Hz, Second" grep -Eq "^other +PulseAudio +2 +$other_rate +Second\$" <<<"$list"
 expect "PortAudio's ALSA devices" grep -Eq '^[^ ].* +ALSA +[0-9]+ +[0-9]+$' <<<"$list"
 expect "nothing on stderr (got: $(head -c 300 "$FW_TMP/list.err"))" test ! -s "$FW_TMP/list.err"
 
