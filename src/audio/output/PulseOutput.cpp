@@ -58,6 +58,13 @@ constexpr pa_usec_t kSinkHoldsMuch = 100 * PA_USEC_PER_MSEC;
 // A server whose answers never let a rewrite be placed is not asked over and over: the change is
 // then heard behind what is queued.
 constexpr int kMostRetries = 3;
+// While the answer a rewrite waits for is on its way, requests of the server wait too: answered
+// meanwhile, the engine would take the change at the end of what is queued, a second ahead. A stop
+// or a seek taken there hands back what the deck played before it, so going back could no longer
+// undo it, and the stop would be heard a second late (on a busy machine, where answers come late,
+// one stop in fifty was). At most this long, far less than is queued: a server that does not
+// answer still gets its sound, and the change is heard behind the queue.
+constexpr pa_usec_t kMostHold = 250 * PA_USEC_PER_MSEC;
 // The most written in one piece: a request of the server is answered with as few writes as it takes.
 constexpr std::size_t kMostWriteBytes = 256 * 1024;
 
@@ -347,6 +354,11 @@ private:
     void fill(pa_stream* stream, std::size_t bytes) {
         if (m_broken || bytes == static_cast<std::size_t>(-1))
             return;
+        if (m_holdingSince != 0) {
+            if (pa_rtclock_now() - m_holdingSince < kMostHold)
+                return; // asked again once the rewrite is made (onTiming())
+            m_holdingSince = 0;
+        }
         bytes = std::min(bytes, m_attrLength) / m_bytesPerFrame * m_bytesPerFrame;
         while (bytes > 0 && !m_quiet.load(std::memory_order_relaxed)) {
             void* data = nullptr;
@@ -399,6 +411,8 @@ private:
     void onChange(int fd) {
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
+        if (m_holdingSince == 0)
+            m_holdingSince = pa_rtclock_now();
         if (m_quiet.load(std::memory_order_relaxed))
             wake(m_stream);
         m_wantRewrite = true;
@@ -436,6 +450,11 @@ private:
         }
         if (m_wantRewrite)
             ask();
+        if (m_holdingSince != 0 && !(m_asking && m_askedForRewrite)) {
+            // The rewrite is made (or given up): what the server asked for meanwhile.
+            m_holdingSince = 0;
+            fill(stream, pa_stream_writable_size(stream));
+        }
     }
 
     // The output thread, now and then: the server's answer keeps the latency the engine counts
@@ -515,6 +534,7 @@ private:
     std::size_t m_silentBytes = 0; // written in a row while the engine was idle
     std::int64_t m_written = 0; // bytes, the stream's write index
     bool m_asking = false;      // a timing question is on its way
+    pa_usec_t m_holdingSince = 0; // requests wait for a rewrite's answer since then (0: they do not)
     bool m_askedForRewrite = false;
     bool m_wantRewrite = false;
     int m_retries = 0;                       // answers in a row that could not be used
