@@ -8,12 +8,12 @@
 #   2. key-to-sound: deck A's key pressed 20 times (the deck stopped in between, for KEY_PAUSE
 #      seconds, 0.6 unless set: with 2.5 the output has gone quiet before each key); from the key
 #      press to the first sound of the deck in a recording whose samples carry the time they
-#      arrived (timed_record.py), and from the click on its Stop to silence. The recorder's buffer
+#      arrived (tests/system/timed_record.py), and from the click on its Stop to silence. The recorder's buffer
 #      is FW_RECORD_MS (5 ms by default); what the server's sink takes at a time follows the
 #      smallest buffer any client asks for, so a recorder's that is shorter than the program's
 #      shortens the figure. What the server made of the program's stream is printed too. KEY_LOAD=1
 #      presses under the busy test's load. Each figure twice: from just before the event was sent,
-#      and from when the X server had it (bench/x_sender.py).
+#      and from when the X server had it (tests/system/x_sender.py).
 #   3. CPU and memory: three decks of 10-minute FLACs of real music (bench/music.sh), the process's
 #      CPU time over 20 s and its resident memory, at rest (alone: with no deck loaded, then) with
 #      the three halted, and playing; then three paplay of the same files on the same server.
@@ -91,43 +91,12 @@ part 1 && for player in console paplay aplay; do echo "dropouts, $player: ${resu
 
 key_to_sound() {
 echo "## 2. key to sound, 20 presses of A ($(pactl info | sed -n 's/^Server Name: //p'), recorder ${FW_RECORD_MS:-5} ms${KEY_LOAD:+, under the busy load})"
-"$FW_PYTHON" "$here/timed_record.py" "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "${FW_RECORD_MS:-5}" &
-recorder=$!
-fw_track $recorder
-fw_wait_for 10 test -s "$FW_TMP/keys.raw" || die "the timed recorder recorded nothing"
-read -r sx sy sw sh < <(fw_a11y extents "Deck A player/Stop")
-xdotool windowfocus --sync "$FW_WID"
-: >"$FW_TMP/keys.txt"
-: >"$FW_TMP/stops.txt"
-: >"$FW_TMP/keys-sent.txt"
-: >"$FW_TMP/stops-sent.txt"
-# Presses and clicks come from one sender that is already connected (in real time, as the
-# measuring instrument), timed just before each is sent and once the X server has handled it: on a
-# busy machine starting a program such as xdotool takes longer than the program takes to answer.
-coproc SENDER { chrt -f 30 "$FW_PYTHON" "$here/x_sender.py"; }
-fw_track "$SENDER_PID"
-send() { # send COMMAND FILE: the command, its two times appended to FILE and FILE-sent
-  local before after
-  echo "$1" >&"${SENDER[1]}"
-  read -r before after <&"${SENDER[0]}"
-  echo "$before" >>"$FW_TMP/$2.txt"
-  echo "$after" >>"$FW_TMP/$2-sent.txt"
-}
+fw_timed_recording_start "${FW_RECORD_MS:-5}" || die "the timed recorder recorded nothing"
 [ -n "${KEY_LOAD:-}" ] && { load_start; sleep 2; }
-for turn in $(seq 20); do
-  send "key a" keys
-  sleep 0.6
-  [ "$turn" = 10 ] && server_view
-  send "move $((sx + sw / 2)) $((sy + sh / 2))" moves
-  sleep 0.05
-  send click stops
-  sleep "${KEY_PAUSE:-0.6}"
-  xdotool windowfocus --sync "$FW_WID"
-done
+fw_timed_presses 20 "${KEY_PAUSE:-0.6}" server_view
 [ -n "${KEY_LOAD:-}" ] && load_stop
-kill -INT "$recorder"
-wait "$recorder"
-timed() { "$FW_PYTHON" "$here/timed_record.py" "$1" "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "$FW_TMP/$2" | tail -"${FW_BENCH_LINES:-1}"; }
+fw_timed_recording_stop
+timed() { fw_timed "$@" | tail -"${FW_BENCH_LINES:-1}"; }
 timed --latency keys.txt
 timed --silence stops.txt
 echo "from the moment the X server had each:"

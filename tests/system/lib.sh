@@ -282,6 +282,53 @@ fw_max_step() {
     print 1.15 * 2 * 3.14159265 * s / 44100 }'
 }
 
+## Key to sound, timed: a recording of the sink whose samples carry the time they arrived, and
+## presses and clicks from one sender that is already connected (in real time, as the measuring
+## instrument), each timed just before it is sent and once the X server has it: on a busy machine
+## starting a program such as xdotool takes longer than the program takes to answer.
+# fw_timed_recording_start [MS]: the recorder, with a buffer of MS (5).
+fw_timed_recording_start() {
+  "$FW_PYTHON" "$FW_SOURCE_DIR/tests/system/timed_record.py" "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "${1:-5}" &
+  FW_TIMED_RECORDER=$!
+  fw_track "$FW_TIMED_RECORDER"
+  fw_wait_for 10 test -s "$FW_TMP/keys.raw"
+}
+fw_timed_recording_stop() { kill -INT "$FW_TIMED_RECORDER"; wait "$FW_TIMED_RECORDER"; }
+# fw_timed_presses TURNS PAUSE [COMMAND]: deck A's key, 0.6 s later a click on its Stop, PAUSE
+# seconds later the next turn; COMMAND runs once half way. The times go to keys.txt and stops.txt
+# (before each was sent) and keys-sent.txt and stops-sent.txt (once the X server had it).
+fw_timed_presses() {
+  local turn sx sy sw sh
+  read -r sx sy sw sh < <(fw_a11y extents "Deck A player/Stop")
+  xdotool windowfocus --sync "$FW_WID"
+  rm -f "$FW_TMP"/{keys,stops,moves}{,-sent}.txt
+  coproc SENDER { chrt -f 30 "$FW_PYTHON" "$FW_SOURCE_DIR/tests/system/x_sender.py"; }
+  fw_track "$SENDER_PID"
+  send() { # send COMMAND FILE: the command, its two times appended to FILE.txt and FILE-sent.txt
+    local before after
+    echo "$1" >&"${SENDER[1]}"
+    read -r before after <&"${SENDER[0]}"
+    echo "$before" >>"$FW_TMP/$2.txt"
+    echo "$after" >>"$FW_TMP/$2-sent.txt"
+  }
+  for ((turn = 1; turn <= $1; turn++)); do
+    send "key a" keys
+    sleep 0.6
+    [ -n "${3:-}" ] && [ "$turn" = $(($1 / 2)) ] && "$3"
+    send "move $((sx + sw / 2)) $((sy + sh / 2))" moves
+    sleep 0.05
+    send click stops
+    sleep "$2"
+    xdotool windowfocus --sync "$FW_WID"
+  done
+  kill "$SENDER_PID" 2>/dev/null
+}
+# fw_timed --latency|--silence FILE: from each time in FILE to the deck heard, or to its silence;
+# each, then "sound|silence: median M ms, worst W ms, best B ms, of N".
+fw_timed() {
+  "$FW_PYTHON" "$FW_SOURCE_DIR/tests/system/timed_record.py" "$1" "$FW_TMP/keys.raw" "$FW_TMP/keys.stamps" "$FW_TMP/$2"
+}
+
 # fw_console_start BINARY [ARGS...]: the program as an operator starts it, on a private sound
 # server and a virtual display with the accessibility bus, its window found and its client area
 # measured. On failure, FW_START_FAILURE says what failed.
