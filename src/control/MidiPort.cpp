@@ -172,7 +172,15 @@ MidiPort::MidiPort(const std::string& wanted, Handler handler) : m_handler(std::
     m_in->setErrorCallback([](RtMidiError::Type, const std::string& message,
                               void*) { std::fprintf(stderr, "fadewell: MIDI: %s\n", message.c_str()); },
                            nullptr);
-    m_thread = std::thread([this] { poll(); });
+    if (m_port.api == std::string("ALSA"))
+        m_in->setCallback(
+            [](double, std::vector<unsigned char>* message, void* self) {
+                if (!message->empty())
+                    static_cast<MidiPort*>(self)->m_handler(message->data(), message->size());
+            },
+            this);
+    else
+        m_thread = std::thread([this] { poll(); });
 }
 
 MidiPort::~MidiPort() {
@@ -184,7 +192,7 @@ MidiPort::~MidiPort() {
     if (m_thread.joinable())
         m_thread.join();
     if (m_in)
-        m_in->closePort();
+        m_in->closePort(); // with ALSA, ends RtMidi's input thread: no message is handed on after it
 }
 
 void MidiPort::poll() {

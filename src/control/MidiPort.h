@@ -3,12 +3,13 @@
 // and a connection to the one an operator names (matched as an output device's name is: exact,
 // then whole in any case, then a unique part; common/NameChoice.h).
 //
-// A thread of the port's own takes each message RtMidi has queued and hands it on. RtMidi is not
-// given a callback on purpose: with JACK it would run in the JACK server's real-time process
-// thread, which must not wait for the console's queue.
+// From the ALSA sequencer, RtMidi's own input thread (an ordinary one, asleep until a message
+// comes) hands each message on. From JACK, a thread of the port's own takes what RtMidi has
+// queued, every 2 ms: RtMidi's callback would run in the JACK graph's real-time process thread,
+// which must not wait for the console's queue.
 //
-// Threads: construction, listing and destruction on the user-interface thread; the handler on the
-// port's own thread.
+// Threads: construction, listing and destruction on the user-interface thread; the handler on
+// RtMidi's ALSA input thread or on the port's own.
 #include <atomic>
 #include <condition_variable>
 #include <functional>
