@@ -87,12 +87,17 @@ void History::publishHeard() noexcept {
     if (m_frame < latency)
         return;
     const std::uint64_t heardFrame = m_frame - latency;
+    // Walked slot by slot (a division for each would cost more than the walk: every block, up to
+    // the output's whole queue of snapshots).
     std::uint64_t i = m_end;
-    while (i > m_begin && at(i - 1).frame > heardFrame)
+    auto slot = static_cast<std::size_t>((i + m_count - 1) % m_count); // the slot of i - 1
+    while (i > m_begin && m_snapshots[slot].frame > heardFrame) {
         --i;
+        slot = slot == 0 ? static_cast<std::size_t>(m_count) - 1 : slot - 1;
+    }
     if (i == m_begin)
         return;
-    const Snapshot& s = at(i - 1);
+    const Snapshot& s = m_snapshots[slot];
     for (std::size_t k = 0; k < kMaxDecks; ++k) {
         m_decks[k]->heard.store(s.decks[k].heard, std::memory_order_release);
         m_decks[k]->endedGen.store(s.decks[k].cb.endedGen, std::memory_order_release);
