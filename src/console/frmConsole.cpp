@@ -1,5 +1,6 @@
 #include "console/frmConsole.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -329,6 +330,9 @@ void frmConsole::createControls() {
     tmrRemainingTime = timer(this, "tmrRemainingTime", 50);
     tmrClock = timer(this, "tmrClock", 1000);
     tmrFade = timer(this, "tmrFade", AutoFade::kTickMilliseconds);
+    // The players follow their positions in the wake-ups of the time displays' tick.
+    for (MediaPlayer* player : {MediaPlayerA, MediaPlayerB, MediaPlayerC})
+        player->refreshOnTicksOf(tmrRemainingTime);
 
     QWidget* tabOrder[] = {SliderA,      SliderB,         SliderC,         SliderMic,       SliderLine,
                            MediaPlayerA, MediaPlayerB,    MediaPlayerC,    cmdMediaC,       cmdMediaB,
@@ -417,6 +421,23 @@ void frmConsole::connectHandlers() {
     connectHandler(tmrRemainingTime, &QTimer::timeout, "tmrRemainingTime_Timer",
                    &frmConsole::tmrRemainingTime_Timer);
     connectHandler(tmrClock, &QTimer::timeout, "tmrClock_Timer", &frmConsole::tmrClock_Timer);
+
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, this, [this] { ++m_wakeUps; });
+    connect(tmrFade, &QTimer::timeout, this, [this] { m_fadeTickWakeUp = m_wakeUps; });
+    connect(tmrRemainingTime, &QTimer::timeout, this, &frmConsole::keepTicksTogether);
+}
+
+// The fade and the time displays tick in the same wake-ups of the window's thread: started together,
+// every fifth fade tick is due with a display tick. But a timer held up for longer than its
+// interval (a file being opened, the thread busy) starts again from then, and afterwards the
+// display ticks would wake the thread on their own, twenty times a second. When a display tick
+// comes without a fade tick, both start again at once, as at start-up: the displays keep their
+// pace, and the fade's next tick comes up to 10 ms later than it would have, this once.
+void frmConsole::keepTicksTogether() {
+    if (m_fadeTickWakeUp == m_wakeUps || !tmrFade->isActive() || !tmrRemainingTime->isActive())
+        return;
+    tmrFade->start();
+    tmrRemainingTime->start();
 }
 
 void frmConsole::Form_Load() {

@@ -201,6 +201,7 @@ private:
     void clearEmptyDeckNotice();
 
     void setTitle(Deck& deck, const QString& title);
+    void keepTicksTogether();
 
     ConsolePlatform m_platform;
     FailureReporter m_failures;
@@ -219,4 +220,7 @@ private:
     // Why the last "auto" click changed nothing, shown on the auto-fade message line; empty once a
     // fade starts, a deck is loaded or the auto-fade text changes.
     QString m_emptyDeckNotice;
+    // Wake-ups of the window's thread, and the one the last fade tick came in (keepTicksTogether).
+    std::uint64_t m_wakeUps = 0;
+    std::uint64_t m_fadeTickWakeUp = 0;
 };
