@@ -91,8 +91,8 @@ void DigitalDisplay::paintEvent(QPaintEvent*) {
     drawFrame(&painter);
     painter.setFont(fittedFont());
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(contentsRect().adjusted(kPadding, 0, -kPadding, 0), static_cast<int>(alignment()),
-                     text());
+    m_painted.draw(painter, contentsRect().adjusted(kPadding, 0, -kPadding, 0), static_cast<int>(alignment()),
+                   text());
 }
 
 void DigitalDisplay::changeEvent(QEvent* event) {

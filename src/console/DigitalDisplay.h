@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <vector>
 
+#include "console/TimeText.h"
+
 class DigitalDisplay : public QLabel {
     Q_OBJECT
 public:
@@ -39,4 +41,5 @@ private:
     mutable QFont m_fitted;
     mutable QString m_fittedForm; // the form of the text m_fitted was measured for
     mutable bool m_fittedKnown = false;
+    TimeText m_painted;
 };

@@ -20,6 +20,7 @@
 #include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/ShownTextAccessibility.h"
+#include "console/TimeText.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Twips.h"
 
@@ -76,9 +77,10 @@ W* place(W* widget, const char* name, const QRect& geometry, const QString& acce
     return widget;
 }
 
+template <class Label = QLabel>
 QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
               const QColor& text, const QString& accessibleName = {}) {
-    auto* l = new QLabel(caption, parent);
+    auto* l = new Label(caption, parent);
     // A label named for what it shows has text that changes: expose it without renaming. Before
     // the name is set, since naming creates the label's accessibility interface.
     if (!accessibleName.isEmpty() && accessibleName != caption)
@@ -213,7 +215,7 @@ void frmConsole::createControls() {
         *lengths[i] = label(client, ("lblDuration" + letter.toStdString()).c_str(), QString(),
                             Twips::rect(1800, buttonTop[i], 765, 285), QColor(224, 224, 224),
                             QStringLiteral("Deck %1 length").arg(letter));
-        *remainings[i] = label(client, ("lblRemaining" + letter.toStdString()).c_str(), QString(),
+        *remainings[i] = label<TimeLabel>(client, ("lblRemaining" + letter.toStdString()).c_str(), QString(),
                                Twips::rect(2640, buttonTop[i], 765, 285), kYellow,
                                QStringLiteral("Deck %1 remaining time").arg(letter));
         // Its text changes ten times a second while the deck plays: on a background of its own, the
