@@ -62,7 +62,8 @@ bool shapedPlainly(const QFont& font, const QString& chars) {
     const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs, QRawFont::SeparateAdvances);
     QPointF expected = positions.value(0);
     for (qsizetype i = 0; i < glyphs.size(); ++i) {
-        if (std::abs(positions[i].x() - expected.x()) > 1e-6 || std::abs(positions[i].y() - expected.y()) > 1e-6)
+        if (std::abs(positions[i].x() - expected.x()) > 1e-6 ||
+            std::abs(positions[i].y() - expected.y()) > 1e-6)
             return false;
         expected += advances[i];
     }
@@ -74,9 +75,10 @@ bool shapedPlainly(const QFont& font, const QString& chars) {
 bool TimeText::prepare(const QFont& font, const QRect& rect, int flags, const QString& form) {
     // Only what the time displays ask of drawText: one line, left to right, no mnemonic, tab or
     // wrapping, a plain face.
-    constexpr int kOther = Qt::TextWordWrap | Qt::TextWrapAnywhere | Qt::TextShowMnemonic | Qt::TextHideMnemonic |
-                           Qt::TextExpandTabs | Qt::TextJustificationForced | Qt::AlignJustify |
-                           Qt::TextForceRightToLeft | Qt::TextSingleLine | Qt::TextLongestVariant;
+    constexpr int kOther = Qt::TextWordWrap | Qt::TextWrapAnywhere | Qt::TextShowMnemonic |
+                           Qt::TextHideMnemonic | Qt::TextExpandTabs | Qt::TextJustificationForced |
+                           Qt::AlignJustify | Qt::TextForceRightToLeft | Qt::TextSingleLine |
+                           Qt::TextLongestVariant;
     if ((flags & kOther) != 0 || font.underline() || font.overline() || font.strikeOut())
         return false;
     QString chars = QStringLiteral("0123456789");
@@ -156,13 +158,14 @@ void TimeLabel::paintEvent(QPaintEvent* event) {
     const auto selectable = Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard | Qt::TextEditable;
     if (shown.isEmpty() || frameWidth() != 0 || margin() != 0 || indent() > 0 || wordWrap() || !isEnabled() ||
         buddy() != nullptr || textFormat() == Qt::RichText ||
-        (textFormat() == Qt::AutoText && Qt::mightBeRichText(shown)) || (textInteractionFlags() & selectable) ||
-        shown.isRightToLeft()) {
+        (textFormat() == Qt::AutoText && Qt::mightBeRichText(shown)) ||
+        (textInteractionFlags() & selectable) || shown.isRightToLeft()) {
         QLabel::paintEvent(event);
         return;
     }
     QPainter painter(this);
     painter.setPen(QPen(palette().brush(foregroundRole()), painter.pen().widthF()));
-    const int flags = static_cast<int>(QStyle::visualAlignment(Qt::LeftToRight, alignment())) | Qt::TextForceLeftToRight;
+    const int flags =
+        static_cast<int>(QStyle::visualAlignment(Qt::LeftToRight, alignment())) | Qt::TextForceLeftToRight;
     m_painted.draw(painter, contentsRect(), flags, shown);
 }

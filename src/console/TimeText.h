@@ -29,8 +29,8 @@ private:
     QString m_form;
     bool m_prepared = false;
     bool m_usable = false;
-    QGlyphRun m_run;        // the form's glyphs, one a character, where drawText puts them
-    QPointF m_origin;       // where the run is drawn
+    QGlyphRun m_run;                    // the form's glyphs, one a character, where drawText puts them
+    QPointF m_origin;                   // where the run is drawn
     std::array<quint32, 10> m_digits{}; // each digit's glyph
 };
 

@@ -216,8 +216,8 @@ void frmConsole::createControls() {
                             Twips::rect(1800, buttonTop[i], 765, 285), QColor(224, 224, 224),
                             QStringLiteral("Deck %1 length").arg(letter));
         *remainings[i] = label<TimeLabel>(client, ("lblRemaining" + letter.toStdString()).c_str(), QString(),
-                               Twips::rect(2640, buttonTop[i], 765, 285), kYellow,
-                               QStringLiteral("Deck %1 remaining time").arg(letter));
+                                          Twips::rect(2640, buttonTop[i], 765, 285), kYellow,
+                                          QStringLiteral("Deck %1 remaining time").arg(letter));
         // Its text changes ten times a second while the deck plays: on a background of its own, the
         // client area's colour, it is drawn alone instead of with everything behind it.
         setColours(*remainings[i], kYellow, &kButtonShadow);
@@ -424,7 +424,8 @@ void frmConsole::connectHandlers() {
                    &frmConsole::tmrRemainingTime_Timer);
     connectHandler(tmrClock, &QTimer::timeout, "tmrClock_Timer", &frmConsole::tmrClock_Timer);
 
-    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, this, [this] { ++m_wakeUps; });
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, this,
+            [this] { ++m_wakeUps; });
     connect(tmrFade, &QTimer::timeout, this, [this] { m_fadeTickWakeUp = m_wakeUps; });
     connect(tmrRemainingTime, &QTimer::timeout, this, &frmConsole::keepTicksTogether);
 }

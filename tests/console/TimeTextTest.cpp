@@ -36,18 +36,23 @@ TEST(TimeText, DrawsEachTimeAsDrawTextDoes) {
         QFont font;
         QRect box;
         int flags;
-    } cases[] = {{seven, {3, 1, 126, 47}, right}, {fourteen, {3, 1, 123, 27}, right},
-                 {label, {0, 0, 51, 19}, left},    {label, {0, 0, 51, 19}, right | Qt::TextForceLeftToRight},
+    } cases[] = {{seven, {3, 1, 126, 47}, right},
+                 {fourteen, {3, 1, 123, 27}, right},
+                 {label, {0, 0, 51, 19}, left},
+                 {label, {0, 0, 51, 19}, right | Qt::TextForceLeftToRight},
                  {seven, {3, 1, 40, 47}, right}}; // too narrow: clipped
-    const QStringList times = {"0:00.0", "9:59.9", "10:00.0", "59:58.7", "123:04.2", "0:03.1",
-                               "1:05:09 am", "12:59:59 pm", "-0:01.5", ""};
+    const QStringList times = {"0:00.0", "9:59.9",     "10:00.0",     "59:58.7", "123:04.2",
+                               "0:03.1", "1:05:09 am", "12:59:59 pm", "-0:01.5", ""};
     for (const auto& c : cases)
         for (const QString& text : times) {
             // Drawn after another text of its form and after one of another form.
-            const QStringList sequences[] = {{text}, {QString(text).replace('1', '8'), text}, {"7:77.7", text}};
+            const QStringList sequences[] = {
+                {text}, {QString(text).replace('1', '8'), text}, {"7:77.7", text}};
             for (const QStringList& sequence : sequences)
-                EXPECT_EQ(drawn(c.font, c.box, c.flags, sequence, false), drawn(c.font, c.box, c.flags, sequence, true))
-                    << c.font.family().toStdString() << " " << c.box.width() << " \"" << text.toStdString() << '"';
+                EXPECT_EQ(drawn(c.font, c.box, c.flags, sequence, false),
+                          drawn(c.font, c.box, c.flags, sequence, true))
+                    << c.font.family().toStdString() << " " << c.box.width() << " \"" << text.toStdString()
+                    << '"';
         }
 }
 

@@ -212,7 +212,8 @@ TEST(RewindReach, GoesBackTheWholeTwoSecondsWhateverTheRateAndTheBlock) {
             engine->renderInto(out.data(), static_cast<std::size_t>(c.block));
         const std::size_t went = engine->rewind(static_cast<std::size_t>(3 * c.rate));
         EXPECT_GE(went, static_cast<std::size_t>(2 * c.rate)) << c.rate << " Hz, blocks of " << c.block;
-        EXPECT_LE(went, static_cast<std::size_t>(2 * c.rate + 2 * c.block)) << c.rate << " Hz, blocks of " << c.block;
+        EXPECT_LE(went, static_cast<std::size_t>(2 * c.rate + 2 * c.block))
+            << c.rate << " Hz, blocks of " << c.block;
     }
 }
 
