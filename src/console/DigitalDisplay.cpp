@@ -4,11 +4,21 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 constexpr int kPadding = 3;
 constexpr double kSmallest = 4.0;
 constexpr double kStep = 0.25; // points
+
+// The text with every digit a 0: texts of one form have one width.
+QString formOf(const QString& text) {
+    QString form = text;
+    for (QChar& c : form)
+        if (c.isDigit())
+            c = u'0';
+    return form;
+}
 } // namespace
 
 DigitalDisplay::DigitalDisplay(const QString& widestUsualText, QWidget* parent)
@@ -41,6 +51,7 @@ void DigitalDisplay::drawAlike(const std::vector<DigitalDisplay*>& displays) {
             if (other != d)
                 d->m_alike.push_back(other);
         d->m_standardKnown = false;
+        d->m_fittedKnown = false;
     }
 }
 
@@ -60,13 +71,19 @@ QFont DigitalDisplay::standardFont() const {
 }
 
 void DigitalDisplay::forgetStandardFont() {
-    m_standardKnown = false;
+    m_standardKnown = m_fittedKnown = false;
     for (DigitalDisplay* other : m_alike)
-        other->m_standardKnown = false;
+        other->m_standardKnown = other->m_fittedKnown = false;
 }
 
 QFont DigitalDisplay::fittedFont() const {
-    return fitting(standardFont(), text());
+    QString form = formOf(text());
+    if (!m_fittedKnown || form != m_fittedForm) {
+        m_fitted = fitting(standardFont(), text());
+        m_fittedForm = std::move(form);
+        m_fittedKnown = true;
+    }
+    return m_fitted;
 }
 
 void DigitalDisplay::paintEvent(QPaintEvent*) {
@@ -74,12 +91,12 @@ void DigitalDisplay::paintEvent(QPaintEvent*) {
     drawFrame(&painter);
     painter.setFont(fittedFont());
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(contentsRect().adjusted(kPadding, 0, -kPadding, 0), static_cast<int>(alignment()),
-                     text());
+    m_painted.draw(painter, contentsRect().adjusted(kPadding, 0, -kPadding, 0), static_cast<int>(alignment()),
+                   text());
 }
 
 void DigitalDisplay::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::ContentsRectChange)
         forgetStandardFont();
     QLabel::changeEvent(event);
 }

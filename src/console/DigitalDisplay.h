@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <vector>
 
+#include "console/TimeText.h"
+
 class DigitalDisplay : public QLabel {
     Q_OBJECT
 public:
@@ -16,7 +18,9 @@ public:
 
     // The font every ordinary text is drawn with.
     QFont standardFont() const;
-    // The font the current text is drawn with.
+    // The font the current text is drawn with. Measured again only when the text's form (digits
+    // aside: every face it is drawn in gives its digits one width), the font or the size changed:
+    // a running time changes its text ten times a second, and measuring it costs a text layout.
     QFont fittedFont() const;
 
 protected:
@@ -34,4 +38,8 @@ private:
     std::vector<DigitalDisplay*> m_alike; // the others drawn at this one's size
     mutable QFont m_standard;
     mutable bool m_standardKnown = false;
+    mutable QFont m_fitted;
+    mutable QString m_fittedForm; // the form of the text m_fitted was measured for
+    mutable bool m_fittedKnown = false;
+    TimeText m_painted;
 };

@@ -197,18 +197,40 @@ void MediaPlayer::focusOutEvent(QFocusEvent* event) {
     update();
 }
 
+void MediaPlayer::refreshOnTicksOf(QTimer* ticks) {
+    m_refresh->stop();
+    m_ticks = ticks;
+    m_ticksPerRefresh = std::max(1, kRefreshMs / std::max(1, ticks->interval()));
+    connect(ticks, &QTimer::timeout, this, [this] {
+        if (m_following && ++m_ticksSinceRefresh >= m_ticksPerRefresh) {
+            m_ticksSinceRefresh = 0;
+            refresh();
+        }
+    });
+}
+
 void MediaPlayer::refresh() {
     updateDisplay();
     if (playState() != Playing && ++m_stillTicks > kStillRefreshes)
-        m_refresh->stop();
+        setFollowing(false);
 }
 
 // Every change of the player shows at once, and the position is followed for as long as it moves.
 void MediaPlayer::playerChanged() {
     m_stillTicks = 0;
-    if (!m_refresh->isActive())
-        m_refresh->start();
+    setFollowing(true);
     updateDisplay();
+}
+
+// Another timer's ticks go on whether it follows or not; its own timer stops.
+void MediaPlayer::setFollowing(bool following) {
+    m_following = following;
+    if (m_ticks != nullptr)
+        return;
+    if (!following)
+        m_refresh->stop();
+    else if (!m_refresh->isActive())
+        m_refresh->start();
 }
 
 void MediaPlayer::updateDisplay() {

@@ -50,6 +50,11 @@ public:
     void setPositionBarVisible(bool visible);
     bool positionBarVisible() const;
 
+    // The display refreshes on the ticks of another timer (a window's own display tick, so that
+    // following the position wakes the thread no more often than the window does), on the tick that
+    // completes each 100 ms; until this is called, on a timer of its own.
+    void refreshOnTicksOf(QTimer* ticks);
+
 signals:
     // The player's own notifications, passed on.
     void openStateChanged(int oldState, int newState);
@@ -66,8 +71,9 @@ private:
     class PositionBar;
 
     void updateDisplay();
-    void refresh();       // the refresh timer's tick
+    void refresh();       // every 100 ms while it follows the position
     void playerChanged(); // a notification of the player
+    void setFollowing(bool following);
 
     DeckPlayer m_player;
     QWidget* m_transport = nullptr;
@@ -75,8 +81,12 @@ private:
     QToolButton* m_pauseButton = nullptr;
     QToolButton* m_stopButton = nullptr;
     PositionBar* m_positionBar = nullptr;
-    QTimer* m_refresh = nullptr;
-    int m_stillTicks = 0; // refreshes in a row with the player not playing
+    QTimer* m_refresh = nullptr; // its own timer, until it is given another's ticks
+    QTimer* m_ticks = nullptr;   // the other timer
+    int m_ticksPerRefresh = 1;   // of the other timer's
+    int m_ticksSinceRefresh = 0;
+    bool m_following = true; // refreshing, to follow the position
+    int m_stillTicks = 0;    // refreshes in a row with the player not playing
     bool m_transportVisible = true;
     bool m_positionBarVisible = true;
 };

@@ -1,5 +1,6 @@
 #include "console/frmConsole.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -19,6 +20,7 @@
 #include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/ShownTextAccessibility.h"
+#include "console/TimeText.h"
 #include "platform/MessageBoxes.h"
 #include "platform/Twips.h"
 
@@ -75,9 +77,10 @@ W* place(W* widget, const char* name, const QRect& geometry, const QString& acce
     return widget;
 }
 
+template <class Label = QLabel>
 QLabel* label(QWidget* parent, const char* name, const QString& caption, const QRect& geometry,
               const QColor& text, const QString& accessibleName = {}) {
-    auto* l = new QLabel(caption, parent);
+    auto* l = new Label(caption, parent);
     // A label named for what it shows has text that changes: expose it without renaming. Before
     // the name is set, since naming creates the label's accessibility interface.
     if (!accessibleName.isEmpty() && accessibleName != caption)
@@ -212,9 +215,9 @@ void frmConsole::createControls() {
         *lengths[i] = label(client, ("lblDuration" + letter.toStdString()).c_str(), QString(),
                             Twips::rect(1800, buttonTop[i], 765, 285), QColor(224, 224, 224),
                             QStringLiteral("Deck %1 length").arg(letter));
-        *remainings[i] = label(client, ("lblRemaining" + letter.toStdString()).c_str(), QString(),
-                               Twips::rect(2640, buttonTop[i], 765, 285), kYellow,
-                               QStringLiteral("Deck %1 remaining time").arg(letter));
+        *remainings[i] = label<TimeLabel>(client, ("lblRemaining" + letter.toStdString()).c_str(), QString(),
+                                          Twips::rect(2640, buttonTop[i], 765, 285), kYellow,
+                                          QStringLiteral("Deck %1 remaining time").arg(letter));
         // Its text changes ten times a second while the deck plays: on a background of its own, the
         // client area's colour, it is drawn alone instead of with everything behind it.
         setColours(*remainings[i], kYellow, &kButtonShadow);
@@ -329,6 +332,9 @@ void frmConsole::createControls() {
     tmrRemainingTime = timer(this, "tmrRemainingTime", 50);
     tmrClock = timer(this, "tmrClock", 1000);
     tmrFade = timer(this, "tmrFade", AutoFade::kTickMilliseconds);
+    // The players follow their positions in the wake-ups of the time displays' tick.
+    for (MediaPlayer* player : {MediaPlayerA, MediaPlayerB, MediaPlayerC})
+        player->refreshOnTicksOf(tmrRemainingTime);
 
     QWidget* tabOrder[] = {SliderA,      SliderB,         SliderC,         SliderMic,       SliderLine,
                            MediaPlayerA, MediaPlayerB,    MediaPlayerC,    cmdMediaC,       cmdMediaB,
@@ -417,6 +423,24 @@ void frmConsole::connectHandlers() {
     connectHandler(tmrRemainingTime, &QTimer::timeout, "tmrRemainingTime_Timer",
                    &frmConsole::tmrRemainingTime_Timer);
     connectHandler(tmrClock, &QTimer::timeout, "tmrClock_Timer", &frmConsole::tmrClock_Timer);
+
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, this,
+            [this] { ++m_wakeUps; });
+    connect(tmrFade, &QTimer::timeout, this, [this] { m_fadeTickWakeUp = m_wakeUps; });
+    connect(tmrRemainingTime, &QTimer::timeout, this, &frmConsole::keepTicksTogether);
+}
+
+// The fade and the time displays tick in the same wake-ups of the window's thread: started together,
+// every fifth fade tick is due with a display tick. But a timer held up for longer than its
+// interval (a file being opened, the thread busy) starts again from then, and afterwards the
+// display ticks would wake the thread on their own, twenty times a second. When a display tick
+// comes without a fade tick, both start again at once, as at start-up: the displays keep their
+// pace, and the fade's next tick comes up to 10 ms later than it would have, this once.
+void frmConsole::keepTicksTogether() {
+    if (m_fadeTickWakeUp == m_wakeUps || !tmrFade->isActive() || !tmrRemainingTime->isActive())
+        return;
+    tmrFade->start();
+    tmrRemainingTime->start();
 }
 
 void frmConsole::Form_Load() {

@@ -201,6 +201,14 @@ private:
     void clearEmptyDeckNotice();
 
     void setTitle(Deck& deck, const QString& title);
+    void keepTicksTogether();
+    // A time display's text for a time, formatted again only when the time changed: a halted or
+    // empty deck's displays tick twenty times a second with the same time.
+    struct ShownTime {
+        std::uint32_t seconds = 0x7fc00000; // the float's bits; a NaN, never given
+        QString text;
+    };
+    static const QString& timeText(ShownTime& shown, float seconds);
 
     ConsolePlatform m_platform;
     FailureReporter m_failures;
@@ -219,4 +227,9 @@ private:
     // Why the last "auto" click changed nothing, shown on the auto-fade message line; empty once a
     // fade starts, a deck is loaded or the auto-fade text changes.
     QString m_emptyDeckNotice;
+    std::array<ShownTime, 3> m_shownRemaining; // each deck's remaining time
+    ShownTime m_shownRunning;
+    // Wake-ups of the window's thread, and the one the last fade tick came in (keepTicksTogether).
+    std::uint64_t m_wakeUps = 0;
+    std::uint64_t m_fadeTickWakeUp = 0;
 };

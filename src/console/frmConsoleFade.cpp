@@ -1,6 +1,7 @@
 // The auto-fade, the time displays and the keyboard.
 #include <QLabel>
 #include <QLineEdit>
+#include <bit>
 
 #include "common/Globals.h"
 #include "common/Numeric.h"
@@ -99,11 +100,12 @@ void frmConsole::txtAutoFade_Change() {
 
 // Every loaded deck shows its remaining time; the large displays follow the live deck.
 void frmConsole::tmrRemainingTime_Timer() {
-    for (Deck& d : m_decks) {
+    for (std::size_t i = 0; i < m_decks.size(); ++i) {
+        Deck& d = m_decks[i];
         if (!d.loaded)
             continue;
         const double remaining = d.player->duration() - d.player->currentPosition();
-        d.remaining->setText(Globals::FormatTime(static_cast<float>(remaining)));
+        d.remaining->setText(timeText(m_shownRemaining[i], static_cast<float>(remaining)));
     }
     double duration = 0.0;
     double remaining = 0.0;
@@ -114,7 +116,16 @@ void frmConsole::tmrRemainingTime_Timer() {
         remaining = duration - d.player->currentPosition();
         lblRemainingBig->setText(d.remaining->text());
     }
-    lblRunningTime->setText(Globals::FormatTime(static_cast<float>(duration - remaining)));
+    lblRunningTime->setText(timeText(m_shownRunning, static_cast<float>(duration - remaining)));
+}
+
+const QString& frmConsole::timeText(ShownTime& shown, float seconds) {
+    const auto bits = std::bit_cast<std::uint32_t>(seconds);
+    if (bits != shown.seconds || shown.text.isNull()) {
+        shown.text = Globals::FormatTime(seconds);
+        shown.seconds = bits;
+    }
+    return shown.text;
 }
 
 void frmConsole::tmrClock_Timer() {

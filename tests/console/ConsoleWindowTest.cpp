@@ -318,6 +318,48 @@ TEST_F(ConsoleTest, TimeDisplaysKeepOneSizeFromStartUpOn) {
         EXPECT_EQ(sizeFor(clock, text), clockSize) << text;
 }
 
+// The time displays tick twenty times a second: a display whose text stays as it was is not drawn
+// again, and a display measures its text again when its room or its face changes.
+TEST_F(ConsoleTest, TimeDisplaysAreDrawnOnlyWhenTheirTextChangesAndFitAChangedRoom) {
+    frmConsole& c = start();
+    c.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&c));
+    loadTone('A');
+    c.CurrentPlayer("A");
+    c.tmrRemainingTime_Timer();
+    c.tmrClock_Timer();
+    QCoreApplication::processEvents();
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    for (QLabel* l : {c.lblRemainingA, c.lblRemainingBig, c.lblRunningTime, c.lblTime})
+        l->installEventFilter(&counter);
+    for (int tick = 0; tick < 5; ++tick) {
+        c.tmrRemainingTime_Timer();
+        c.tmrClock_Timer();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(counter.paints, 0) << "the deck is halted and the clock stands: nothing changed";
+    c.lblRemainingA->setText("0:01.0");
+    c.tmrRemainingTime_Timer();
+    QCoreApplication::processEvents();
+    EXPECT_GT(counter.paints, 0) << "a changed text is drawn";
+
+    auto* big = static_cast<DigitalDisplay*>(c.lblRemainingBig);
+    const double wide = big->fittedFont().pointSizeF();
+    big->resize(big->width() / 2, big->height());
+    EXPECT_LT(big->fittedFont().pointSizeF(), wide);
+    EXPECT_LE(QFontMetricsF(big->fittedFont()).horizontalAdvance(big->text()), big->contentsRect().width());
+    QFont smaller = big->font();
+    smaller.setPointSizeF(8);
+    big->setFont(smaller);
+    EXPECT_LE(big->fittedFont().pointSizeF(), 8.0);
+}
+
 // A screen reader reads a changing label's text under its fixed name.
 TEST_F(ConsoleTest, ChangingLabelsExposeTheirTextUnderAFixedName) {
     frmConsole& c = start();

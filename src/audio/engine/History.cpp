@@ -7,8 +7,16 @@ namespace engine {
 History::History(const std::vector<std::unique_ptr<Deck>>& decks, RateGroups& groups, int sampleRate,
                  int framesPerBuffer)
     : m_decks(decks), m_groups(groups), m_framesPerBuffer(static_cast<std::uint64_t>(framesPerBuffer)),
-      m_rewindLimit(static_cast<std::uint64_t>(kMostRewindSeconds * sampleRate)), m_snapshots(kSnapshots) {
-    m_groups.reserveSnapshots(kSnapshots);
+      m_rewindLimit(static_cast<std::uint64_t>(kMostRewindSeconds * sampleRate)),
+      m_count(snapshotsFor(m_rewindLimit, m_framesPerBuffer)), m_snapshots(m_count) {
+    m_groups.reserveSnapshots(m_count);
+}
+
+// Each snapshot kept costs a rate group's saved filter too (room for its window): two seconds'
+// worth, not a fixed 1024, which at 44.1 kHz and 256-frame blocks would hold almost six.
+std::uint64_t History::snapshotsFor(std::uint64_t rewindLimit, std::uint64_t framesPerBuffer) {
+    const std::uint64_t within = (rewindLimit + framesPerBuffer - 1) / framesPerBuffer;
+    return std::min(kMostSnapshots, within + 2);
 }
 
 void History::outputSwitched() noexcept {
@@ -29,9 +37,9 @@ std::uint64_t History::heardNow(const Deck& d) const noexcept {
 void History::take() noexcept {
     if (m_end != m_begin && m_frame - at(m_end - 1).frame < m_framesPerBuffer)
         return; // one a block of the engine's at most, however the output cuts its requests
-    if (m_end - m_begin == kSnapshots)
+    if (m_end - m_begin == m_count)
         ++m_begin; // the oldest gives way
-    const auto slot = static_cast<std::size_t>(m_end % kSnapshots);
+    const auto slot = static_cast<std::size_t>(m_end % m_count);
     Snapshot& s = m_snapshots[slot];
     s.frame = m_frame;
     // A deck that never took up a file, and a group never made, are as every slot starts: not
@@ -79,12 +87,17 @@ void History::publishHeard() noexcept {
     if (m_frame < latency)
         return;
     const std::uint64_t heardFrame = m_frame - latency;
+    // Walked slot by slot (a division for each would cost more than the walk: every block, up to
+    // the output's whole queue of snapshots).
     std::uint64_t i = m_end;
-    while (i > m_begin && at(i - 1).frame > heardFrame)
+    auto slot = static_cast<std::size_t>((i + m_count - 1) % m_count); // the slot of i - 1
+    while (i > m_begin && m_snapshots[slot].frame > heardFrame) {
         --i;
+        slot = slot == 0 ? static_cast<std::size_t>(m_count) - 1 : slot - 1;
+    }
     if (i == m_begin)
         return;
-    const Snapshot& s = at(i - 1);
+    const Snapshot& s = m_snapshots[slot];
     for (std::size_t k = 0; k < kMaxDecks; ++k) {
         m_decks[k]->heard.store(s.decks[k].heard, std::memory_order_release);
         m_decks[k]->endedGen.store(s.decks[k].cb.endedGen, std::memory_order_release);
@@ -110,7 +123,7 @@ std::size_t History::rewind(std::size_t frames) noexcept {
         ++i;
     if (i == m_end)
         return 0;
-    const auto slot = static_cast<std::size_t>(i % kSnapshots);
+    const auto slot = static_cast<std::size_t>(i % m_count);
     const Snapshot& s = m_snapshots[slot];
     for (std::size_t k = 0; k < kMaxDecks; ++k) {
         Deck& d = *m_decks[k];

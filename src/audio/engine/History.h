@@ -63,20 +63,24 @@ private:
     };
 
     Snapshot& at(std::uint64_t index) noexcept {
-        return m_snapshots[static_cast<std::size_t>(index % kSnapshots)];
+        return m_snapshots[static_cast<std::size_t>(index % m_count)];
     }
     std::uint64_t heardNow(const Deck& d) const noexcept;
     bool heardBeforeASkip(std::uint64_t index) noexcept;
     void publishHeard() noexcept;
 
-    // How many snapshots it keeps: one at most every block of the engine's, and so kSnapshots x
-    // framesPerBuffer frames back at least.
-    static constexpr std::uint64_t kSnapshots = 1024;
+    // How many snapshots it keeps: one at most every block of the engine's, and so kMostSnapshots x
+    // framesPerBuffer frames back at least, where two seconds would need more.
+    static constexpr std::uint64_t kMostSnapshots = 1024;
+    // Snapshots are a block apart at least: two seconds hold this many, and one more on each side
+    // (the one just beyond the limit, kept until the next is, and the one being taken).
+    static std::uint64_t snapshotsFor(std::uint64_t rewindLimit, std::uint64_t framesPerBuffer);
 
     const std::vector<std::unique_ptr<Deck>>& m_decks;
     RateGroups& m_groups;
     const std::uint64_t m_framesPerBuffer;
     const std::uint64_t m_rewindLimit; // frames back the callback keeps what it may go back to
+    const std::uint64_t m_count;       // snapshots in the ring
     std::uint64_t m_frame = 0;
     std::vector<Snapshot> m_snapshots;
     std::uint64_t m_begin = 0; // the snapshots kept: indices [begin, end) of the ring

@@ -199,4 +199,22 @@ TEST_F(Rewind, GoesNoFurtherBackThanTwoSecondsNorBeforeTheStart) {
     EXPECT_EQ(console.engine->rewind(0), 0u);
 }
 
+// The engine keeps as many snapshots as two seconds of its blocks need, whatever its rate and
+// block: rendered in its own blocks (the most snapshots), it still goes back the whole two seconds.
+TEST(RewindReach, GoesBackTheWholeTwoSecondsWhateverTheRateAndTheBlock) {
+    const struct {
+        int rate, block;
+    } cases[] = {{44100, 256}, {48000, 128}, {96000, 256}, {8000, 16}, {48000, 4096}};
+    for (const auto& c : cases) {
+        auto engine = AudioEngine::createOffline(c.rate, c.block);
+        std::vector<float> out(2 * static_cast<std::size_t>(c.block));
+        for (int i = 0; i < 3 * c.rate / c.block; ++i)
+            engine->renderInto(out.data(), static_cast<std::size_t>(c.block));
+        const std::size_t went = engine->rewind(static_cast<std::size_t>(3 * c.rate));
+        EXPECT_GE(went, static_cast<std::size_t>(2 * c.rate)) << c.rate << " Hz, blocks of " << c.block;
+        EXPECT_LE(went, static_cast<std::size_t>(2 * c.rate + 2 * c.block))
+            << c.rate << " Hz, blocks of " << c.block;
+    }
+}
+
 } // namespace
