@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "audio/engine/AudioEngine.h"
+#include "console/ConsoleTimer.h"
 #include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"
@@ -73,7 +74,7 @@ int main(int argc, char** argv) {
     }
 
     int ticks = 0;
-    QObject::connect(console.tmrFade, &QTimer::timeout, [&] { ++ticks; });
+    QObject::connect(console.tmrFade, &ConsoleTimer::timeout, [&] { ++ticks; });
 
     // The fade tick's own work, timed around direct calls while a fade runs.
     std::vector<double> tickMicros;

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "common/Errors.h"
+#include "console/ConsoleTimer.h"
 
 namespace {
 constexpr int kRefreshMs = 100;
@@ -197,11 +198,11 @@ void MediaPlayer::focusOutEvent(QFocusEvent* event) {
     update();
 }
 
-void MediaPlayer::refreshOnTicksOf(QTimer* ticks) {
+void MediaPlayer::refreshOnTicksOf(ConsoleTimer* ticks) {
     m_refresh->stop();
     m_ticks = ticks;
     m_ticksPerRefresh = std::max(1, kRefreshMs / std::max(1, ticks->interval()));
-    connect(ticks, &QTimer::timeout, this, [this] {
+    connect(ticks, &ConsoleTimer::timeout, this, [this] {
         if (m_following && ++m_ticksSinceRefresh >= m_ticksPerRefresh) {
             m_ticksSinceRefresh = 0;
             refresh();

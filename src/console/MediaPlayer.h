@@ -10,6 +10,7 @@
 #include "audio/DeckPlayer.h"
 
 class AudioEngine;
+class ConsoleTimer;
 class QTimer;
 class QToolButton;
 
@@ -53,7 +54,7 @@ public:
     // The display refreshes on the ticks of another timer (a window's own display tick, so that
     // following the position wakes the thread no more often than the window does), on the tick that
     // completes each 100 ms; until this is called, on a timer of its own.
-    void refreshOnTicksOf(QTimer* ticks);
+    void refreshOnTicksOf(ConsoleTimer* ticks);
 
 signals:
     // The player's own notifications, passed on.
@@ -82,7 +83,7 @@ private:
     QToolButton* m_stopButton = nullptr;
     PositionBar* m_positionBar = nullptr;
     QTimer* m_refresh = nullptr; // its own timer, until it is given another's ticks
-    QTimer* m_ticks = nullptr;   // the other timer
+    ConsoleTimer* m_ticks = nullptr; // the other timer
     int m_ticksPerRefresh = 1;   // of the other timer's
     int m_ticksSinceRefresh = 0;
     bool m_following = true; // refreshing, to follow the position

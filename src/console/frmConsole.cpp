@@ -9,12 +9,12 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QTimer>
 #include <type_traits>
 
 #include "audio/VolumeControl.h"
 #include "console/AutoFade.h"
 #include "console/ConsoleArt.h"
+#include "console/ConsoleTimer.h"
 #include "console/DigitalDisplay.h"
 #include "console/KeyCodes.h"
 #include "console/MediaPlayer.h"
@@ -112,14 +112,6 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, c
     auto* b = place(new QPushButton(caption, parent), name, geometry, caption);
     b->setToolTip(toolTip);
     return b;
-}
-
-QTimer* timer(QObject* parent, const char* name, int intervalMs) {
-    auto* t = new QTimer(parent);
-    t->setObjectName(QLatin1String(name));
-    t->setTimerType(Qt::PreciseTimer);
-    t->setInterval(intervalMs);
-    return t;
 }
 
 } // namespace
@@ -329,9 +321,11 @@ void frmConsole::createControls() {
     Label13->lower();
     lblDisplayBlackBox->lower();
 
-    tmrRemainingTime = timer(this, "tmrRemainingTime", 50);
-    tmrClock = timer(this, "tmrClock", 1000);
-    tmrFade = timer(this, "tmrFade", AutoFade::kTickMilliseconds);
+    tmrRemainingTime = new ConsoleTimer(this, "tmrRemainingTime", 50);
+    tmrClock = new ConsoleTimer(this, "tmrClock", 1000);
+    // The fade's ticks do nothing while no fade runs: it sleeps until one starts.
+    tmrFade = new ConsoleTimer(this, "tmrFade", AutoFade::kTickMilliseconds);
+    tmrFade->setSleeping(!fadeActive);
     // The players follow their positions in the wake-ups of the time displays' tick.
     for (MediaPlayer* player : {MediaPlayerA, MediaPlayerB, MediaPlayerC})
         player->refreshOnTicksOf(tmrRemainingTime);
@@ -416,18 +410,18 @@ void frmConsole::connectHandlers() {
                    &frmConsole::cmdAudoFadeB_Click);
     connectHandler(cmdAudoFadeC, &QPushButton::clicked, "cmdAudoFadeC_Click",
                    &frmConsole::cmdAudoFadeC_Click);
-    connectHandler(tmrFade, &QTimer::timeout, "tmrFade_Timer", &frmConsole::tmrFade_Timer);
+    connectHandler(tmrFade, &ConsoleTimer::timeout, "tmrFade_Timer", &frmConsole::tmrFade_Timer);
     connectHandler(txtAutoFade, &QLineEdit::textChanged, "txtAutoFade_Change",
                    &frmConsole::txtAutoFade_Change);
 
-    connectHandler(tmrRemainingTime, &QTimer::timeout, "tmrRemainingTime_Timer",
+    connectHandler(tmrRemainingTime, &ConsoleTimer::timeout, "tmrRemainingTime_Timer",
                    &frmConsole::tmrRemainingTime_Timer);
-    connectHandler(tmrClock, &QTimer::timeout, "tmrClock_Timer", &frmConsole::tmrClock_Timer);
+    connectHandler(tmrClock, &ConsoleTimer::timeout, "tmrClock_Timer", &frmConsole::tmrClock_Timer);
 
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, this,
             [this] { ++m_wakeUps; });
-    connect(tmrFade, &QTimer::timeout, this, [this] { m_fadeTickWakeUp = m_wakeUps; });
-    connect(tmrRemainingTime, &QTimer::timeout, this, &frmConsole::keepTicksTogether);
+    connect(tmrFade, &ConsoleTimer::timeout, this, [this] { m_fadeTickWakeUp = m_wakeUps; });
+    connect(tmrRemainingTime, &ConsoleTimer::timeout, this, &frmConsole::keepTicksTogether);
 }
 
 // The fade and the time displays tick in the same wake-ups of the window's thread: started together,
@@ -435,9 +429,10 @@ void frmConsole::connectHandlers() {
 // interval (a file being opened, the thread busy) starts again from then, and afterwards the
 // display ticks would wake the thread on their own, twenty times a second. When a display tick
 // comes without a fade tick, both start again at once, as at start-up: the displays keep their
-// pace, and the fade's next tick comes up to 10 ms later than it would have, this once.
+// pace, and the fade's next tick comes up to 10 ms later than it would have, this once. The fade
+// timer, woken when a fade starts, falls in with the displays the same way.
 void frmConsole::keepTicksTogether() {
-    if (m_fadeTickWakeUp == m_wakeUps || !tmrFade->isActive() || !tmrRemainingTime->isActive())
+    if (m_fadeTickWakeUp == m_wakeUps || !tmrFade->isTicking() || !tmrRemainingTime->isTicking())
         return;
     tmrFade->start();
     tmrRemainingTime->start();

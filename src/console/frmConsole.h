@@ -18,6 +18,7 @@
 
 class AudioEngine;
 class Clock;
+class ConsoleTimer;
 class FileDialog;
 class MediaPlayer;
 class MessageBoxes;
@@ -28,7 +29,6 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 class ScrollSlider;
 class Shell;
 namespace registry {
@@ -156,7 +156,7 @@ public:
     QLabel* Label14 = nullptr;
     QLineEdit* txtAutoFade = nullptr;
     QLabel* lblAutofadeMessage = nullptr;
-    QTimer *tmrRemainingTime = nullptr, *tmrClock = nullptr, *tmrFade = nullptr;
+    ConsoleTimer *tmrRemainingTime = nullptr, *tmrClock = nullptr, *tmrFade = nullptr;
     QAction *mnuFileExit = nullptr, *mnuHelpAbout = nullptr;
 
 protected:
@@ -202,6 +202,7 @@ private:
 
     void setTitle(Deck& deck, const QString& title);
     void keepTicksTogether();
+    void setFadeActive(bool active);
     // A time display's text for a time, formatted again only when the time changed: a halted or
     // empty deck's displays tick twenty times a second with the same time.
     struct ShownTime {

@@ -6,6 +6,7 @@
 #include "common/Globals.h"
 #include "common/Numeric.h"
 #include "console/AutoFade.h"
+#include "console/ConsoleTimer.h"
 #include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/ShownTextAccessibility.h"
@@ -39,7 +40,7 @@ void frmConsole::autoFade(Deck& d) {
     }
     clearEmptyDeckNotice();
     skipOnFailure([&] { d.player->play(); });
-    fadeActive = true;
+    setFadeActive(true);
     mCurrentPlayer = d.letter;
 }
 
@@ -89,7 +90,13 @@ void frmConsole::tmrFade_Timer() {
     SliderB_Scroll();
     SliderC_Scroll();
     if (tick->ended)
-        fadeActive = false;
+        setFadeActive(false);
+}
+
+// The fade timer sleeps while no fade runs, since its ticks would do nothing.
+void frmConsole::setFadeActive(bool active) {
+    fadeActive = active;
+    tmrFade->setSleeping(!active);
 }
 
 // A change of the text replaces any notice on the message line with the text's own check.

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "audio/engine/AudioEngine.h"
+#include "console/ConsoleTimer.h"
 #include "console/MediaPlayer.h"
 #include "console/ScrollSlider.h"
 #include "console/frmConsole.h"

@@ -243,6 +243,26 @@ TEST_F(ConsoleTest, TimersRunFromStartUpAtTheirIntervals) {
         EXPECT_EQ(t->interval(), interval);
         EXPECT_EQ(t->timerType(), Qt::PreciseTimer);
     }
+    EXPECT_TRUE(console->tmrRemainingTime->isTicking());
+    EXPECT_FALSE(console->tmrFade->isTicking()) << "no fade runs: its ticks would wake the thread for nothing";
+}
+
+// The fade timer sleeps until an "auto" starts a fade, runs it to its end from the event loop, and
+// sleeps again, still enabled.
+TEST_F(ConsoleTest, TheFadeTimerWakesForAFadeAndSleepsAfterIt) {
+    frmConsole& c = start();
+    for (ConsoleTimer* t : {c.tmrFade, c.tmrRemainingTime, c.tmrClock})
+        t->start();
+    loadTone('A');
+    c.SliderB->setValue(0);
+    c.SliderC->setValue(0);
+    c.cmdAudoFadeA_Click();
+    EXPECT_TRUE(c.tmrFade->isTicking());
+    QTRY_VERIFY_WITH_TIMEOUT(!c.fadeIsActive(), 5000);
+    EXPECT_EQ(c.SliderB->value(), 100);
+    EXPECT_EQ(c.SliderC->value(), 100);
+    EXPECT_TRUE(c.tmrFade->isActive());
+    EXPECT_FALSE(c.tmrFade->isTicking());
 }
 
 TEST_F(ConsoleTest, FailureNoHandlerTrapsIsReportedOnceAndTheConsoleGoesOn) {

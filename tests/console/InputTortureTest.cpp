@@ -132,7 +132,7 @@ protected:
     }
 
     // A timer's tick as Qt delivers it: through the console's boundary for uncaught failures.
-    static void tick(QTimer* timer) { ASSERT_TRUE(QMetaObject::invokeMethod(timer, "timeout")); }
+    static void tick(ConsoleTimer* timer) { ASSERT_TRUE(QMetaObject::invokeMethod(timer, "timeout")); }
 
     void checkInvariants(const std::string& what) {
         for (ScrollSlider* s : sliders())
