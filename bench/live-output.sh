@@ -16,7 +16,8 @@
 #      and from when the X server had it (tests/system/x_sender.py).
 #   3. CPU and memory: three decks of 10-minute FLACs of real music (bench/music.sh), the process's
 #      CPU time over 20 s and its resident memory, at rest (alone: with no deck loaded, then) with
-#      the three halted, and playing; then three paplay of the same files on the same server.
+#      the three halted, and playing; then three paplay of the same files on the same server,
+#      beside the console with its decks stopped, and once the console is closed.
 #      MUSIC_RATE=48000 makes the files at 48 kHz (the test server's sink runs at 44.1 kHz, so the
 #      console resamples them); MUSIC_DIR keeps them between runs.
 #   live-output.sh BUILD_DIR [ROUNDS [PARTS]]     (scripts/deps.sh bench first; PARTS: "1 2 3")
@@ -121,16 +122,24 @@ cpu_and_memory() {
 echo "## 3. CPU and resident memory: the console, then three paplay of the same three files of real music"
 music=${MUSIC_DIR:-$FW_TMP/music}
 "$here/music.sh" "$music" flac || die "no music"
-ticks_of() { local s=0 p; for p in "$@"; do s=$((s + $(awk '{print $14 + $15}' "/proc/$p/stat"))); done; echo $s; }
+# Each thread's time on a core by its name, in ns (/proc/PID/task/TID/schedstat): exact, where the
+# clock ticks of /proc/PID/stat only sample which thread a tick of the kernel found running, and
+# miss most of a wake-up of a few microseconds.
+threads_of() { local p t; for p in "$@"; do for t in /proc/"$p"/task/*; do echo "$(tr ' ' _ <"$t/comm") $(cut -d' ' -f1 "$t/schedstat")"; done; done; }
 rss_of() { local s=0 p; for p in "$@"; do s=$((s + $(awk '/^VmRSS/ {print $2}' "/proc/$p/status"))); done; echo $s; }
-measure() { # LABEL PID...: their CPU time over 20 s as a share of one core, and their resident memory
-  local label=$1 before after
+measure() { # LABEL PID...: their CPU time over 20 s as a share of one core (and each thread's), and their resident memory
+  local label=$1 before
   shift
-  before=$(ticks_of "$@")
+  before=$(threads_of "$@")
   sleep 20
-  after=$(ticks_of "$@")
-  awk -v l="$label" -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v r="$(rss_of "$@")" \
-    'BEGIN {printf "%-38s CPU %5.2f %% of one core over 20 s, resident %5.1f MiB\n", l ":", 100 * t / hz / 20, r / 1024}'
+  { echo "$before"; echo --; threads_of "$@"; } | awk -v l="$label" -v r="$(rss_of "$@")" '
+    $0 == "--" {after = 1; next}
+    {if (after) b[$1] += $2; else a[$1] += $2}
+    END {
+      for (n in b) {d = (b[n] - a[n]) / 2e8; total += d; if (d >= 0.005) parts = parts sprintf(" %s %.2f,", n, d)}
+      sub(/,$/, "", parts)
+      printf "%-38s CPU %5.2f %% of one core over 20 s, resident %5.1f MiB (threads:%s)\n", l ":", total, r / 1024, parts
+    }'
 }
 sleep 3
 part 1 || part 2 || measure "console at rest, no deck loaded" "$FW_APP_PID"
@@ -150,7 +159,20 @@ for deck in A B C; do
 done
 sleep 3
 for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null || die "paplay did not play"; done
-measure "three paplay of the same files" "${pids[@]}"
+measure "three paplay beside the quiet console" "${pids[@]}"
+for p in "${pids[@]}"; do kill "$p"; done
+# The console's stream, even corked, holds the server's sink at the short latency it asks for, and
+# every other client then gets its requests as often: a plain player on a server of its own.
+kill "$FW_APP_PID"
+wait "$FW_APP_PID" 2>/dev/null
+pids=()
+for deck in A B C; do
+  paplay "$music/music$deck.flac" &
+  pids+=($!)
+  fw_track $!
+done
+sleep 3
+measure "three paplay, the console closed" "${pids[@]}"
 for p in "${pids[@]}"; do kill "$p"; done
 }
 part 3 && cpu_and_memory

@@ -16,7 +16,9 @@ music=/usr/share/games/wesnoth/1.16/data/core/music
 [ -d "$music" ] || { echo "no music: scripts/deps.sh bench installs wesnoth-1.16-music" >&2; exit 1; }
 mkdir -p "$dir"
 mapfile -t tracks < <(ls "$music"/*.ogg | sort)
-declare -A codec=([wav]="-c:a pcm_s16le" [flac]="-c:a flac" [mp3]="-c:a libmp3lame -b:a 192k" [m4a]="-c:a aac -b:a 192k")
+# 16-bit, as CDs and their copies are: ffmpeg would make a 24-bit FLAC of the soundtrack's Vorbis,
+# and paplay (pacat 16) sends a 24-bit FLAC's bytes to the server undecoded, as noise.
+declare -A codec=([wav]="-c:a pcm_s16le" [flac]="-c:a flac -sample_fmt s16" [mp3]="-c:a libmp3lame -b:a 192k" [m4a]="-c:a aac -b:a 192k")
 for ext in "$@"; do
   for deck in A B C; do
     n=$(($(printf '%d' "'$deck") - 65))
