@@ -1,7 +1,8 @@
 // How the fade timer keeps time in the running program: the real console on the real audio engine
 // (or its silent clock when there is no output device), three decks playing, every timer running.
-// Measures the fade timer's ticks per second, how long a fade with the default text takes from the
-// click to its end (100 ticks: about one second when no tick is lost), and the fade tick's own work.
+// Measures the fade timer's ticks per second during a fade, how long a fade with the default text
+// takes from the click to its end (100 ticks: about one second when no tick is lost), the ticks in a
+// second with no fade (none: the timer sleeps), and the fade tick's own work.
 //   fadewell-bench-fade-timer [runs]
 #include <algorithm>
 #include <chrono>
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
 
     std::printf("output: %s, three decks playing\n",
                 engine->output() == AudioEngine::Output::Device ? "sound device" : "silent clock");
-    std::printf("run  ticks/s  fade(ms)  ticks-in-fade\n");
+    std::printf("run  ticks/s  fade(ms)  ticks-in-fade  ticks-in-the-idle-second\n");
     std::vector<double> fades;
     for (int run = 0; run < runs; ++run) {
         for (ScrollSlider* s : {console.SliderA, console.SliderB, console.SliderC})
@@ -96,14 +97,14 @@ int main(int argc, char** argv) {
             app.processEvents(QEventLoop::WaitForMoreEvents, 5);
         const double fadeMs = elapsed.nsecsElapsed() / 1e6;
         const int fadeTicks = ticks - ticksBefore;
-        // One more second of ticks with the fade idle.
+        const double perSecond = fadeTicks / (fadeMs / 1e3);
+        // One more second with no fade: the timer sleeps, and ticks nothing.
         const int idleBefore = ticks;
         QElapsedTimer idle;
         idle.start();
         while (idle.elapsed() < 1000)
             app.processEvents(QEventLoop::WaitForMoreEvents, 5);
-        const double perSecond = (ticks - idleBefore) / (idle.nsecsElapsed() / 1e9);
-        std::printf("%3d  %7.1f  %8.1f  %d\n", run + 1, perSecond, fadeMs, fadeTicks);
+        std::printf("%3d  %7.1f  %8.1f  %13d  %d\n", run + 1, perSecond, fadeMs, fadeTicks, ticks - idleBefore);
         fades.push_back(fadeMs);
     }
 
