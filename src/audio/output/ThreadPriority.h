@@ -35,6 +35,16 @@ Grant raise(pid_t tid, int niceLevel);
 // success whether it locked.
 bool lockMemory();
 
+// Hands the free pages inside the main heap back to the system (what a closed window freed there:
+// a file dialog leaves about a megabyte). Under lockMemory() they stay otherwise: a locked page is
+// never given back. The main heap alone is unlocked for that moment and locked again at once (its
+// pages stay in memory throughout, only a shortage in that millisecond could take one); every other
+// mapping, the output thread's stack and heap, the rings and the code, stays locked. The output
+// thread may wait for its own heap's lock while that heap's free pages are looked through (a few
+// microseconds, behind the second the sound server holds); the callback allocates nothing and never
+// waits. UI thread.
+void returnFreedHeap();
+
 // Writes what the output threads got, once per process, on stderr: the operator learns whether
 // the machine gives the sound priority. Later calls say nothing.
 void reportOnce(const Grant& grant);
