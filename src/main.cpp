@@ -12,6 +12,7 @@
 
 #include "audio/engine/AudioEngine.h"
 #include "audio/output/OutputDevices.h"
+#include "audio/output/ThreadPriority.h"
 #include "common/CommandLine.h"
 #include "console/frmConsole.h"
 #include "control/AirLog.h"
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
     if (!outputError.empty())
         std::fprintf(stderr, "Fadewell: %s\n", outputError.c_str());
     mixer::AlsaMixer mixer;
-    QtFileDialog fileDialog;
+    // What a file dialog freed is handed back: the engine's locked memory would keep it resident.
+    QtFileDialog fileDialog(ThreadPriority::returnFreedHeap);
     QtMessageBoxes messageBoxes;
     SystemClock clock;
     SystemRegistry registry;

@@ -3,13 +3,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -55,6 +59,24 @@ QString brokerCall(const char* method, pid_t tid, const QVariant& value) {
     const QDBusMessage reply =
         broker.call(QString::fromLatin1(method), QVariant::fromValue(quint64(tid)), value);
     return reply.type() == QDBusMessage::ErrorMessage ? reply.errorMessage() : QString();
+}
+
+// Whether lockMemory() locked the process (its pages then stay until unlocked).
+std::atomic<bool> g_locked{false};
+
+// The main heap's place, from the process's own map; {0, 0} when it has none.
+std::pair<std::uintptr_t, std::uintptr_t> mainHeap() {
+    std::uintptr_t begin = 0;
+    std::uintptr_t end = 0;
+    if (std::FILE* maps = std::fopen("/proc/self/maps", "re")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, maps) != nullptr)
+            if (std::strstr(line, "[heap]") != nullptr &&
+                std::sscanf(line, "%" SCNxPTR "-%" SCNxPTR, &begin, &end) == 2)
+                break;
+        std::fclose(maps);
+    }
+    return end > begin ? std::pair{begin, end} : std::pair<std::uintptr_t, std::uintptr_t>{};
 }
 
 } // namespace
@@ -116,7 +138,25 @@ bool lockMemory() {
         return false;
     // MCL_ONFAULT: pages are locked as they are first touched, not all mapped memory at once (a
     // sound server's 64 MiB pool stays mostly untouched).
-    return ::mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
+    const bool locked = ::mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
+    g_locked.store(locked, std::memory_order_relaxed);
+    return locked;
+}
+
+void returnFreedHeap() {
+    if (!g_locked.load(std::memory_order_relaxed)) {
+        ::malloc_trim(0);
+        return;
+    }
+    const auto [begin, end] = mainHeap();
+    if (begin == end)
+        return;
+    auto* const start = reinterpret_cast<void*>(begin);
+    ::munlock(start, end - begin);
+    ::malloc_trim(0); // the other heaps stay locked: there it gives nothing back
+    // Up to where the heap ends now (the trim may have shortened it; MCL_FUTURE locks what grows).
+    const auto top = reinterpret_cast<std::uintptr_t>(::sbrk(0));
+    ::mlock2(start, (top > begin ? top : end) - begin, MLOCK_ONFAULT);
 }
 
 void reportOnce(const Grant& grant) {

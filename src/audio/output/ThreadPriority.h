@@ -35,6 +35,17 @@ Grant raise(pid_t tid, int niceLevel);
 // success whether it locked.
 bool lockMemory();
 
+// Hands the free pages inside the main heap back to the system (what a closed window freed there:
+// a file dialog leaves nearly a megabyte). Under lockMemory() they stay otherwise: a locked page is
+// never given back. The main heap alone is unlocked for that moment (some milliseconds: the trim's
+// madvise calls) and locked again; its pages stay in memory throughout, only a shortage of memory
+// in those milliseconds could take one. Every other mapping, the output thread's stack and heap,
+// the rings and the code, stays locked. The output thread may wait for its own heap's lock while
+// malloc_trim looks through that heap's free pages (a short walk that gives nothing back there,
+// since they are locked; the sound server holds a second of sound meanwhile); the callback
+// allocates nothing and never waits. UI thread.
+void returnFreedHeap();
+
 // Writes what the output threads got, once per process, on stderr: the operator learns whether
 // the machine gives the sound priority. Later calls say nothing.
 void reportOnce(const Grant& grant);

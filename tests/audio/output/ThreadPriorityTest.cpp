@@ -1,13 +1,16 @@
 // Scheduling and memory for the output thread: real time where the machine allows it, and where it
 // does not, the thread runs on at a lower priority and the program says why, never failing.
+#include <array>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sched.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include "audio/output/ThreadPriority.h"
 #include "support/AsNobody.h"
@@ -75,6 +78,37 @@ TEST(RealtimeSafety, MemoryTouchedIsLockedWhereAllowed) {
             lockedKiB = std::stol(line.substr(6));
     ::munlockall();
     EXPECT_GE(lockedKiB, 8 << 10) << "the 8 MiB just touched are not all locked";
+}
+
+// The main heap's resident and locked KiB.
+std::pair<long, long> heapResidentAndLocked() {
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    while (std::getline(smaps, line) && line.find(" [heap]") == std::string::npos) {
+    }
+    long resident = -1;
+    while (std::getline(smaps, line) && line.rfind("Locked:", 0) != 0)
+        resident = line.rfind("Rss:", 0) == 0 ? std::stol(line.substr(4)) : resident;
+    return {resident, line.empty() ? -1 : std::stol(line.substr(7))};
+}
+
+TEST(RealtimeSafety, FreedHeapIsHandedBackAndTheHeapLockedAgain) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "under a sanitizer mlockall does nothing";
+#endif
+    if (!ThreadPriority::lockMemory())
+        GTEST_SKIP() << "locking without a limit needs root here";
+    auto* blocks = new std::array<std::unique_ptr<char[]>, 4096>; // 4 MB in small pieces, as a dialog's
+    for (auto& block : *blocks)
+        block = std::make_unique<char[]>(1000);
+    const auto pin = std::make_unique<char[]>(1000); // so the freed pieces lie inside the heap
+    delete blocks;
+    const long before = heapResidentAndLocked().first;
+    ThreadPriority::returnFreedHeap();
+    const auto [after, locked] = heapResidentAndLocked();
+    ::munlockall();
+    EXPECT_LT(after, before - 3000) << "the freed heap stayed resident";
+    EXPECT_EQ(locked, after) << "the heap was left unlocked";
 }
 
 } // namespace
