@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
         idle.start();
         while (idle.elapsed() < 1000)
             app.processEvents(QEventLoop::WaitForMoreEvents, 5);
-        std::printf("%3d  %7.1f  %8.1f  %13d  %d\n", run + 1, perSecond, fadeMs, fadeTicks, ticks - idleBefore);
+        const int idleTicks = ticks - idleBefore;
+        std::printf("%3d  %7.1f  %8.1f  %13d  %d\n", run + 1, perSecond, fadeMs, fadeTicks, idleTicks);
         fades.push_back(fadeMs);
     }
 

@@ -19,7 +19,6 @@ public:
     Qt::TimerType timerType() const { return m_timer.timerType(); }
 
     void setSleeping(bool sleeping);
-    bool isSleeping() const { return m_sleeping; }
     // Whether it wakes the thread: enabled and not sleeping.
     bool isTicking() const { return m_timer.isActive(); }
 

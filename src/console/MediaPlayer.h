@@ -82,9 +82,9 @@ private:
     QToolButton* m_pauseButton = nullptr;
     QToolButton* m_stopButton = nullptr;
     PositionBar* m_positionBar = nullptr;
-    QTimer* m_refresh = nullptr; // its own timer, until it is given another's ticks
+    QTimer* m_refresh = nullptr;     // its own timer, until it is given another's ticks
     ConsoleTimer* m_ticks = nullptr; // the other timer
-    int m_ticksPerRefresh = 1;   // of the other timer's
+    int m_ticksPerRefresh = 1;       // of the other timer's
     int m_ticksSinceRefresh = 0;
     bool m_following = true; // refreshing, to follow the position
     int m_stillTicks = 0;    // refreshes in a row with the player not playing

@@ -244,7 +244,7 @@ TEST_F(ConsoleTest, TimersRunFromStartUpAtTheirIntervals) {
         EXPECT_EQ(t->timerType(), Qt::PreciseTimer);
     }
     EXPECT_TRUE(console->tmrRemainingTime->isTicking());
-    EXPECT_FALSE(console->tmrFade->isTicking()) << "no fade runs: its ticks would wake the thread for nothing";
+    EXPECT_FALSE(console->tmrFade->isTicking()) << "no fade runs: a tick would wake the thread for nothing";
 }
 
 // The fade timer sleeps until an "auto" starts a fade, runs it to its end from the event loop, and
