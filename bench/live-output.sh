@@ -151,29 +151,24 @@ sleep 3
 measure "console, three decks playing" "$FW_APP_PID"
 expect "the program ran throughout" fw_app_running
 stop_decks
-local pids=() p
-for deck in A B C; do
-  paplay "$music/music$deck.flac" &
-  pids+=($!)
-  fw_track $!
-done
-sleep 3
-for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null || die "paplay did not play"; done
-measure "three paplay beside the quiet console" "${pids[@]}"
-for p in "${pids[@]}"; do kill "$p"; done
+paplay_three "three paplay beside the quiet console"
 # The console's stream, even corked, holds the server's sink at the short latency it asks for, and
 # every other client then gets its requests as often: a plain player on a server of its own.
 kill "$FW_APP_PID"
 wait "$FW_APP_PID" 2>/dev/null
-pids=()
-for deck in A B C; do
-  paplay "$music/music$deck.flac" &
-  pids+=($!)
-  fw_track $!
-done
-sleep 3
-measure "three paplay, the console closed" "${pids[@]}"
-for p in "${pids[@]}"; do kill "$p"; done
+paplay_three "three paplay, the console closed"
+}
+paplay_three() { # LABEL: three paplay of the same files, measured, then ended
+  local pids=() p deck
+  for deck in A B C; do
+    paplay "$music/music$deck.flac" &
+    pids+=($!)
+    fw_track $!
+  done
+  sleep 3
+  for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null || die "paplay did not play"; done
+  measure "$1" "${pids[@]}"
+  for p in "${pids[@]}"; do kill "$p"; done
 }
 part 3 && cpu_and_memory
 exit 0
