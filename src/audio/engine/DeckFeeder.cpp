@@ -67,13 +67,13 @@ Fed feed(Deck& d) {
 }
 
 std::chrono::milliseconds nextPassWithin(const std::vector<std::unique_ptr<Deck>>& decks) {
-    bool playing = false;
+    bool ending = false;
     for (const auto& d : decks) {
         if (!d->markers.allHandedBack() || d->awaitingRoom)
             return std::chrono::milliseconds(5);
-        playing = playing || d->playing.load(std::memory_order_relaxed);
+        ending = ending || (d->playing.load(std::memory_order_relaxed) && !d->feeding.load(std::memory_order_relaxed));
     }
-    return std::chrono::milliseconds(playing ? 50 : 250);
+    return std::chrono::milliseconds(ending ? 50 : 250);
 }
 
 } // namespace engine
