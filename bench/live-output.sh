@@ -17,7 +17,8 @@
 #   3. CPU and memory: three decks of 10-minute FLACs of real music (bench/music.sh), the process's
 #      CPU time over 20 s and its resident memory, at rest (alone: with no deck loaded, then) with
 #      the three halted, and playing; then three paplay of the same files on the same server,
-#      beside the console with its decks stopped, and once the console is closed.
+#      beside the console with its decks stopped, and once the console is closed; and a bare Qt
+#      window that sets five time labels as the console sets its displays.
 #      MUSIC_RATE=48000 makes the files at 48 kHz (the test server's sink runs at 44.1 kHz, so the
 #      console resamples them); MUSIC_DIR keeps them between runs.
 #   live-output.sh BUILD_DIR [ROUNDS [PARTS]]     (scripts/deps.sh bench first; PARTS: "1 2 3")
@@ -157,6 +158,19 @@ paplay_three "three paplay beside the quiet console"
 kill "$FW_APP_PID"
 wait "$FW_APP_PID" 2>/dev/null
 paplay_three "three paplay, the console closed"
+# The floor that Qt and the X server set for the window's thread: a plain window whose five labels
+# are set as the console's displays are (bench/bare_window.cpp).
+bare=$build/bench/fadewell_bench_bare_window
+if [ -x "$bare" ]; then
+  "$bare" >/dev/null 2>&1 &
+  bare_pid=$!
+  fw_track "$bare_pid"
+  sleep 3
+  measure "a bare Qt window, five time labels" "$bare_pid"
+  kill "$bare_pid"
+else
+  echo "(no $bare: configure with -DFADEWELL_BUILD_BENCH=ON for the bare window's figure)"
+fi
 }
 paplay_three() { # LABEL: three paplay of the same files, measured, then ended
   local pids=() p deck
