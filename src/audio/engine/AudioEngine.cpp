@@ -59,7 +59,7 @@ AudioEngine::AudioEngine(int sampleRate, int framesPerBuffer, Output output)
     : m_sampleRate(usableRate(sampleRate, framesPerBuffer)), m_framesPerBuffer(framesPerBuffer),
       m_offline(output == Output::Offline), m_decks(makeDecks(sampleRate)),
       m_groups(std::make_unique<RateGroups>(sampleRate, framesPerBuffer)),
-      m_history(std::make_unique<History>(m_decks, *m_groups, sampleRate, framesPerBuffer, !m_offline)),
+      m_history(std::make_unique<History>(m_decks, *m_groups, sampleRate, framesPerBuffer)),
       m_playback(std::make_unique<DeckPlayback>(*m_groups, *m_history, sampleRate)),
       m_passes(std::make_unique<OfflinePasses>()), m_scans(std::make_unique<LengthScans>()),
       m_uiContext(std::make_unique<QObject>()) {
@@ -194,14 +194,10 @@ void AudioEngine::setGain(int index, float gain) {
 
 double AudioEngine::position(int index) const {
     const Deck& d = deck(index);
-    const History::Heard h = m_history->heard(d);
-    if (genOf(h.heard) != d.uiGen)
+    const std::uint64_t heard = d.heard.load(std::memory_order_acquire);
+    if (genOf(heard) != d.uiGen)
         return d.segmentStart; // the callback has not reached the latest seek yet
-    auto frames = static_cast<double>(framesOf(h.heard));
-    if (h.at != 0 && h.until != h.heard) // moving on since, at the deck's own pace
-        frames = std::min(static_cast<double>(framesOf(h.until)),
-                          frames + static_cast<double>(History::now() - h.at) * 1e-9 * d.uiRingRate);
-    return std::min(d.segmentStart + frames / d.uiRingRate, d.info.duration);
+    return std::min(d.segmentStart + static_cast<double>(framesOf(heard)) / d.uiRingRate, d.info.duration);
 }
 
 // ---------------------------------------------------------------- audio callback

@@ -65,8 +65,7 @@ struct Deck {
     std::atomic<float> gain{1.0f};
 
     // Callback -> user-interface thread.
-    std::atomic<std::uint64_t> heard{0};      // generation and frames heard of it
-    std::atomic<std::uint64_t> heardUntil{0}; // and how far it goes on from there (History::heard())
+    std::atomic<std::uint64_t> heard{0}; // generation and frames heard of it
     std::atomic<std::uint32_t> endedGen{kNoGen};
 
     CallbackDeck cb; // callback only

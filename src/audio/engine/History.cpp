@@ -1,15 +1,14 @@
 #include "audio/engine/History.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace engine {
 
 History::History(const std::vector<std::unique_ptr<Deck>>& decks, RateGroups& groups, int sampleRate,
-                 int framesPerBuffer, bool clocked)
+                 int framesPerBuffer)
     : m_decks(decks), m_groups(groups), m_framesPerBuffer(static_cast<std::uint64_t>(framesPerBuffer)),
       m_rewindLimit(static_cast<std::uint64_t>(kMostRewindSeconds * sampleRate)),
-      m_count(snapshotsFor(m_rewindLimit, m_framesPerBuffer)), m_clocked(clocked), m_snapshots(m_count) {
+      m_count(snapshotsFor(m_rewindLimit, m_framesPerBuffer)), m_snapshots(m_count) {
     m_groups.reserveSnapshots(m_count);
 }
 
@@ -21,7 +20,7 @@ std::uint64_t History::snapshotsFor(std::uint64_t rewindLimit, std::uint64_t fra
 }
 
 void History::outputSwitched() noexcept {
-    m_switchFrame.store(m_made, std::memory_order_relaxed);
+    m_switchFrame.store(m_frame, std::memory_order_relaxed);
     m_latencyFrames.store(m_rewindLimit, std::memory_order_relaxed);
 }
 
@@ -69,81 +68,40 @@ void History::take() noexcept {
 
 void History::advance(std::size_t frames) noexcept {
     m_frame += frames;
-    if (m_frame > m_made) {
-        m_made = m_frame;
-        m_madeAt = m_clocked ? now() : 0;
-    }
     publishHeard();
-}
-
-std::int64_t History::now() noexcept {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 void History::publishHeard() noexcept {
     // A new output holds nothing yet: what is heard is what the previous one made, up to the switch.
     const std::uint64_t latency = std::min(m_latencyFrames.load(std::memory_order_relaxed),
-                                           m_made - m_switchFrame.load(std::memory_order_relaxed));
-    // What the listener hears when the frames made last were first made is what the callback made
-    // latency frames before them: the state of the last snapshot before that. Made again after a
-    // rewind, they are heard no sooner: the same snapshot, and how far each deck now goes on.
+                                           m_frame - m_switchFrame.load(std::memory_order_relaxed));
+    if (latency == 0) {
+        for (const auto& d : m_decks) {
+            d->heard.store(heardNow(*d), std::memory_order_release);
+            d->endedGen.store(d->cb.endedGen, std::memory_order_release);
+        }
+        return;
+    }
+    // What the listener hears now is what the callback made latency frames ago: the state of the
+    // last snapshot before that.
+    if (m_frame < latency)
+        return;
+    const std::uint64_t heardFrame = m_frame - latency;
+    // Walked slot by slot (a division for each would cost more than the walk: every block, up to
+    // the output's whole queue of snapshots).
     std::uint64_t i = m_end;
-    if (latency > 0) {
-        if (m_made < latency)
-            return;
-        const std::uint64_t heardFrame = m_made - latency;
-        // Walked slot by slot (a division for each would cost more than the walk: every block, up
-        // to the output's whole queue of snapshots).
-        auto slot = static_cast<std::size_t>((i + m_count - 1) % m_count); // the slot of i - 1
-        while (i > m_begin && m_snapshots[slot].frame > heardFrame) {
-            --i;
-            slot = slot == 0 ? static_cast<std::size_t>(m_count) - 1 : slot - 1;
-        }
-        if (i == m_begin)
-            return;
+    auto slot = static_cast<std::size_t>((i + m_count - 1) % m_count); // the slot of i - 1
+    while (i > m_begin && m_snapshots[slot].frame > heardFrame) {
+        --i;
+        slot = slot == 0 ? static_cast<std::size_t>(m_count) - 1 : slot - 1;
     }
-    m_publishing.fetch_add(1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
+    if (i == m_begin)
+        return;
+    const Snapshot& s = m_snapshots[slot];
     for (std::size_t k = 0; k < kMaxDecks; ++k) {
-        const Deck& d = *m_decks[k];
-        const std::uint64_t made = heardNow(d);
-        if (latency == 0) {
-            publish(k, made, made, d.cb.endedGen);
-            continue;
-        }
-        const Snapshot::DeckAt& s = at(i - 1).decks[k];
-        // Moving then: consumed between that snapshot and the next.
-        const std::uint64_t next = i < m_end ? at(i).decks[k].heard : made;
-        const bool moving = genOf(next) == genOf(s.heard) && framesOf(next) > framesOf(s.heard);
-        publish(k, s.heard, moving && genOf(made) == genOf(s.heard) ? made : s.heard, s.cb.endedGen);
+        m_decks[k]->heard.store(s.decks[k].heard, std::memory_order_release);
+        m_decks[k]->endedGen.store(s.decks[k].cb.endedGen, std::memory_order_release);
     }
-    m_heardAt.store(m_madeAt, std::memory_order_relaxed);
-    m_publishing.fetch_add(1, std::memory_order_release);
-}
-
-void History::publish(std::size_t k, std::uint64_t heard, std::uint64_t until,
-                      std::uint32_t endedGen) noexcept {
-    Deck& d = *m_decks[k];
-    d.heard.store(heard, std::memory_order_relaxed);
-    d.heardUntil.store(until, std::memory_order_relaxed);
-    d.endedGen.store(endedGen, std::memory_order_release);
-}
-
-History::Heard History::heard(const Deck& d) const noexcept {
-    // The callback publishes in well under a microsecond; a reader that keeps finding it at work
-    // (it was stopped half way) takes the position without the time.
-    for (int tries = 0; tries < 1000; ++tries) {
-        const std::uint32_t before = m_publishing.load(std::memory_order_acquire);
-        Heard h{d.heard.load(std::memory_order_relaxed), d.heardUntil.load(std::memory_order_relaxed),
-                m_heardAt.load(std::memory_order_relaxed)};
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if ((before & 1) == 0 && m_publishing.load(std::memory_order_relaxed) == before)
-            return h;
-    }
-    const std::uint64_t heard = d.heard.load(std::memory_order_acquire);
-    return {heard, heard, 0};
 }
 
 bool History::heardBeforeASkip(std::uint64_t index) noexcept {

@@ -4,13 +4,10 @@
 // fades, where each rate group's filter stood), kept for as long as an output keeps sound queued
 // (two seconds). An output that must have what it queued made again (a key was pressed) has the
 // callback go back to one (rewind()). What the listener hears now is read from the snapshot that
-// lies the output's latency back, and published to the decks' positions with the time it is
-// heard: an output that asks for its sound a tenth of a second at a time still shows positions
-// that move on between its requests (heard()).
+// lies the output's latency back, and published to the decks' positions.
 //
 // Threads: the audio callback's (or, offline, the rendering thread's), but for setLatency() and
-// outputSwitched(): the engine's start-up or worker thread, the latter only while no callback runs;
-// and heard(): any thread.
+// outputSwitched(): the engine's start-up or worker thread, the latter only while no callback runs.
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -30,10 +27,8 @@ public:
     // The decks' rings keep this much of what was read, besides their read-ahead.
     static constexpr double kMostRewindSeconds = 2.0;
 
-    // clocked: the sound is heard in real time (not rendered offline), so what is heard moves on
-    // between the callback's blocks.
     History(const std::vector<std::unique_ptr<Deck>>& decks, RateGroups& groups, int sampleRate,
-            int framesPerBuffer, bool clocked);
+            int framesPerBuffer);
 
     // The frames the callback has made so far.
     std::uint64_t frame() const noexcept { return m_frame; }
@@ -54,17 +49,6 @@ public:
     // A new output takes over: what it makes is not heard before what the one before made.
     void outputSwitched() noexcept;
 
-    // What was heard of a deck at a moment (steady clock, ns; 0 offline), and how far it goes on
-    // from there at its own pace: what the callback has made of it since, where it was moving
-    // then; else it stays (the same as heard).
-    struct Heard {
-        std::uint64_t heard = 0; // generation and frames, as Deck::heard
-        std::uint64_t until = 0;
-        std::int64_t at = 0;
-    };
-    Heard heard(const Deck& d) const noexcept;
-    static std::int64_t now() noexcept;
-
 private:
     struct Snapshot {
         struct DeckAt {
@@ -84,7 +68,6 @@ private:
     std::uint64_t heardNow(const Deck& d) const noexcept;
     bool heardBeforeASkip(std::uint64_t index) noexcept;
     void publishHeard() noexcept;
-    void publish(std::size_t k, std::uint64_t heard, std::uint64_t until, std::uint32_t endedGen) noexcept;
 
     // How many snapshots it keeps: one at most every block of the engine's, and so kMostSnapshots x
     // framesPerBuffer frames back at least, where two seconds would need more.
@@ -98,21 +81,12 @@ private:
     const std::uint64_t m_framesPerBuffer;
     const std::uint64_t m_rewindLimit; // frames back the callback keeps what it may go back to
     const std::uint64_t m_count;       // snapshots in the ring
-    const bool m_clocked;
     std::uint64_t m_frame = 0;
-    // The most frames made: beyond it, a frame is made for the first time (not again after a
-    // rewind), at m_madeAt, the time the output is taking it. What is heard is reckoned from then.
-    std::uint64_t m_made = 0;
-    std::int64_t m_madeAt = 0;
     std::vector<Snapshot> m_snapshots;
     std::uint64_t m_begin = 0; // the snapshots kept: indices [begin, end) of the ring
     std::uint64_t m_end = 0;
     std::atomic<std::uint64_t> m_switchFrame{0}; // m_frame when the output last changed
     std::atomic<std::uint64_t> m_latencyFrames{0};
-    // What heard() reads: odd while the callback publishes (a sequence lock: the callback never
-    // waits, a reader reads again), and when what was published is heard.
-    std::atomic<std::uint32_t> m_publishing{0};
-    std::atomic<std::int64_t> m_heardAt{0};
 };
 
 } // namespace engine

@@ -54,14 +54,7 @@ constexpr auto kConnectTimeout = std::chrono::seconds(3);
 // that ran alone at a long latency takes a second or two to come down to the stream's).
 constexpr pa_usec_t kAskEvery = 500 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kAskOftenEvery = 50 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t kSinkHoldsMuch = 250 * PA_USEC_PER_MSEC;
-// How much the server asks for at a time, on PulseAudio: each request wakes this thread and the
-// server's, so a console with three decks playing spent 0.46 % of a core answering fifty a second
-// (the server's own step, 20 ms), 0.15 % answering ten. Keys do not wait for a request (rewrite());
-// positions move on between them (the engine's history). The sink then takes as much at a time
-// where no other client asks for less, and a rewrite that reaches into that goes back into the
-// sink (the server rewinds it). Not on PipeWire: there it would set the whole graph's cycle.
-constexpr double kRequestSeconds = 0.1;
+constexpr pa_usec_t kSinkHoldsMuch = 100 * PA_USEC_PER_MSEC;
 // A server whose answers never let a rewrite be placed is not asked over and over: the change is
 // then heard behind what is queued.
 constexpr int kMostRetries = 3;
@@ -208,8 +201,7 @@ public:
     // A stream kept quiet asks for nothing, and is not taken for lost for that.
     bool alive() override {
         const bool stalled = m_watch.stalled();
-        return !m_failed.load(std::memory_order_acquire) &&
-               (m_quiet.load(std::memory_order_acquire) || !stalled);
+        return !m_failed.load(std::memory_order_acquire) && (m_quiet.load(std::memory_order_acquire) || !stalled);
     }
     bool movedElsewhere() const override { return m_elsewhere.load(std::memory_order_acquire); }
 
@@ -262,10 +254,9 @@ private:
         attr.tlength =
             std::max(2 * block, static_cast<std::uint32_t>(kBufferSeconds * m_rate) * bytesPerFrame);
         attr.prebuf = static_cast<std::uint32_t>(-1);
-        // Asked a block at a time, the server's own busy main thread would have to answer every few
-        // milliseconds; on PipeWire the server chooses (its graph's cycle).
-        attr.minreq = m_onPipeWire ? static_cast<std::uint32_t>(-1)
-                                   : static_cast<std::uint32_t>(kRequestSeconds * m_rate) * bytesPerFrame;
+        // The server asks for more in steps of its choosing (a quarter of the buffer or so): asked
+        // a block at a time, its own busy main thread would have to answer every few milliseconds.
+        attr.minreq = static_cast<std::uint32_t>(-1);
         attr.fragsize = static_cast<std::uint32_t>(-1);
         // No timing updates: nothing here reads them, and one still pending when the stream closes
         // is never freed.
@@ -314,10 +305,7 @@ private:
         pa_stream_set_state_callback(stream.get(), broken, this);
         // Every request of the server is answered at once and in full.
         pa_stream_set_write_callback(
-            stream.get(),
-            [](pa_stream* s, std::size_t bytes, void* self) {
-                static_cast<PulseOutput*>(self)->fill(s, bytes);
-            },
+            stream.get(), [](pa_stream* s, std::size_t bytes, void* self) { static_cast<PulseOutput*>(self)->fill(s, bytes); },
             this);
         pa_mainloop_api* const api = pa_mainloop_get_api(mainloop);
         pa_io_event* const changes =
@@ -386,7 +374,6 @@ private:
             m_source.process(static_cast<float*>(data), lent / m_bytesPerFrame);
             if (pa_stream_write(stream, data, lent, nullptr, 0, PA_SEEK_RELATIVE) < 0)
                 return;
-            m_writtenAt = pa_rtclock_now();
             m_written += static_cast<std::int64_t>(lent);
             m_watch.counted();
             bytes -= lent;
@@ -450,17 +437,10 @@ private:
         const pa_timing_info* timing = ok ? pa_stream_get_timing_info(stream) : nullptr;
         if (timing != nullptr && !timing->write_index_corrupt && !timing->read_index_corrupt &&
             timing->write_index == m_written) {
-            // What is heard now: what the server holds of ours, and what its sink holds. The engine
-            // counts it from the moment it made its last frames, when the server held as much more
-            // as it has taken since (the answer is as old as the server's clock says).
+            // What is heard now: what the server holds of ours, and what its sink holds.
             const double queued =
                 static_cast<double>(m_written - timing->read_index) / m_bytesPerFrame / m_rate;
-            const pa_usec_t answered =
-                pa_rtclock_now() - std::min(pa_timeval_age(&timing->timestamp), pa_rtclock_now());
-            const double sinceWritten =
-                answered > m_writtenAt ? static_cast<double>(answered - m_writtenAt) / 1e6 : 0.0;
-            m_latency.store(queued + static_cast<double>(timing->sink_usec) / 1e6 + sinceWritten,
-                            std::memory_order_relaxed);
+            m_latency.store(queued + static_cast<double>(timing->sink_usec) / 1e6, std::memory_order_relaxed);
             m_askEvery = timing->sink_usec > kSinkHoldsMuch ? kAskOftenEvery : kAskEvery;
             if (m_askedForRewrite)
                 rewrite(stream, *timing);
@@ -498,8 +478,7 @@ private:
         const std::int64_t from = timing.read_index + ahead;
         if (from >= m_written)
             return;
-        const std::size_t asked =
-            std::min(static_cast<std::size_t>((m_written - from) / frame), m_rewriteFrames);
+        const std::size_t asked = std::min(static_cast<std::size_t>((m_written - from) / frame), m_rewriteFrames);
         const std::size_t back = m_source.rewind(asked);
         // Made again in the server's memory, a piece at a time, the first written at its place.
         std::size_t left = back * m_bytesPerFrame;
@@ -550,13 +529,12 @@ private:
     pa_context* m_context = nullptr;
     pa_stream* m_stream = nullptr;
     pa_time_event* m_askingEvent = nullptr;
-    std::size_t m_attrLength = 0;  // the most the server can ever ask for at once
-    bool m_broken = false;         // the server or the stream went away
+    std::size_t m_attrLength = 0; // the most the server can ever ask for at once
+    bool m_broken = false;        // the server or the stream went away
     std::size_t m_silentBytes = 0; // written in a row while the engine was idle
-    std::int64_t m_written = 0;    // bytes, the stream's write index
-    pa_usec_t m_writtenAt = 0;     // when the last of them was written (pa_rtclock_now())
-    bool m_asking = false;         // a timing question is on its way
-    pa_usec_t m_holdingSince = 0;  // requests wait for a rewrite's answer since then (0: they do not)
+    std::int64_t m_written = 0; // bytes, the stream's write index
+    bool m_asking = false;      // a timing question is on its way
+    pa_usec_t m_holdingSince = 0; // requests wait for a rewrite's answer since then (0: they do not)
     bool m_askedForRewrite = false;
     bool m_wantRewrite = false;
     int m_retries = 0;                       // answers in a row that could not be used
