@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 5; ++i) {
         const bool deck = i < 3;
         labels[i] = new QLabel(deck ? static_cast<QWidget*>(players) : &window);
-        labels[i]->setGeometry(deck ? QRect(200, 30 + 90 * i, 150, 30) : QRect(400, 220 + 60 * (i - 3), 140, 50));
+        labels[i]->setGeometry(deck ? QRect(200, 30 + 90 * i, 150, 30)
+                                    : QRect(400, 220 + 60 * (i - 3), 140, 50));
         QFont font(QStringLiteral("DejaVu Sans Mono"));
         font.setPointSizeF(deck ? 14.0 : 27.75);
         labels[i]->setFont(font);

@@ -71,7 +71,8 @@ std::chrono::milliseconds nextPassWithin(const std::vector<std::unique_ptr<Deck>
     for (const auto& d : decks) {
         if (!d->markers.allHandedBack() || d->awaitingRoom)
             return std::chrono::milliseconds(5);
-        ending = ending || (d->playing.load(std::memory_order_relaxed) && !d->feeding.load(std::memory_order_relaxed));
+        ending = ending ||
+                 (d->playing.load(std::memory_order_relaxed) && !d->feeding.load(std::memory_order_relaxed));
     }
     return std::chrono::milliseconds(ending ? 50 : 250);
 }

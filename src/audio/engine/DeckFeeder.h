@@ -24,7 +24,7 @@ Fed feed(Deck& d);
 // How long the worker may sleep after a pass over decks before it must look again (a change of a
 // deck wakes it sooner): briefly while the callback has yet to take up a new position (the ring
 // has room again only once it has); often while a playing deck's file has been read to its end
-// (the end, once heard, is told at once); and otherwise the output supervisor's own interval,
+// (its end is told soon after it is heard); and otherwise the output supervisor's own interval,
 // playing or not: a ring reads more than six such intervals ahead.
 std::chrono::milliseconds nextPassWithin(const std::vector<std::unique_ptr<Deck>>& decks);
 
