@@ -13,6 +13,7 @@ dir=${2:?runtime folder}
 export XDG_RUNTIME_DIR="$dir" PIPEWIRE_RUNTIME_DIR="$dir" XDG_CONFIG_HOME="$dir/config" \
   XDG_STATE_HOME="$dir/state" XDG_DATA_HOME="$dir/data" PULSE_COOKIE="$dir/cookie" PULSE_STATE_PATH="$dir/state"
 unset PIPEWIRE_REMOTE PULSE_SERVER
+. "$(dirname "$0")/process.sh"
 
 # Newest first, each given five seconds to go.
 stop() {
@@ -20,7 +21,7 @@ stop() {
   local pid
   for pid in $(tac "$dir/pids"); do
     kill "$pid" 2>/dev/null || continue
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq 50); do running "$pid" || break; sleep 0.1; done
     kill -9 "$pid" 2>/dev/null
   done
   rm -f "$dir/pids"

@@ -9,12 +9,13 @@ set -u
 cmd=${1:?start or stop}
 dir=${2:?runtime folder}
 export XDG_RUNTIME_DIR="$dir" PULSE_COOKIE="$dir/cookie" PULSE_STATE_PATH="$dir/state"
+. "$(dirname "$0")/process.sh"
 
 stop() {
   [ -f "$dir/pulse/pid" ] || return 0
   pid=$(cat "$dir/pulse/pid")
   kill "$pid" 2>/dev/null
-  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  for _ in $(seq 50); do running "$pid" || break; sleep 0.1; done
   kill -9 "$pid" 2>/dev/null
   rm -f "$dir/pulse/pid"
   return 0

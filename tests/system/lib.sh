@@ -5,6 +5,7 @@
 # shellcheck shell=bash
 
 FW_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+. "$FW_SOURCE_DIR/scripts/process.sh"
 # Debian's own Python, which has the accessibility bindings (python3-pyatspi).
 FW_PYTHON=/usr/bin/python3
 FW_PIDS=()
@@ -27,7 +28,7 @@ fw_cleanup() {
   for ((i = ${#FW_PIDS[@]} - 1; i >= 0; i--)); do
     pid=${FW_PIDS[i]}
     kill "$pid" 2>/dev/null || continue
-    for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    for _ in $(seq 20); do running "$pid" || break; sleep 0.1; done
     kill -9 "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
@@ -188,7 +189,7 @@ fw_launch() {
   FW_APP_PID=$!
   fw_track "$FW_APP_PID"
 }
-fw_app_running() { kill -0 "$FW_APP_PID" 2>/dev/null; }
+fw_app_running() { running "$FW_APP_PID"; }
 
 # The console's window id, once it is mapped.
 fw_find_window() {
