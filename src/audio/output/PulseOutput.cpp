@@ -20,8 +20,10 @@
 #include <thread>
 #include <vector>
 
+#include <poll.h>
 #include <pthread.h>
 #include <pulse/pulseaudio.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "audio/output/PulseOutput.h"
@@ -67,6 +69,10 @@ constexpr int kMostRetries = 3;
 constexpr pa_usec_t kMostHold = 250 * PA_USEC_PER_MSEC;
 // The most written in one piece: a request of the server is answered with as few writes as it takes.
 constexpr std::size_t kMostWriteBytes = 256 * 1024;
+// On PipeWire, where the stream is never corked, an output at rest reads the server's requests
+// (fifty a second, for silence) this often, all that came meanwhile at once. A change of a deck
+// ends the wait at once; the queue holds a second.
+constexpr int kRestBatchMs = 200;
 
 struct MainloopDeleter {
     void operator()(pa_mainloop* m) const { pa_mainloop_free(m); }
@@ -172,8 +178,12 @@ public:
     ~PulseOutput() override {
         m_stop.store(true, std::memory_order_release);
         pa_mainloop_wakeup(m_mainloop.get());
+        if (m_stopSignal >= 0)
+            ::eventfd_write(m_stopSignal, 1); // for a thread at rest (waitForEvents())
         if (m_thread.joinable())
             m_thread.join();
+        if (m_stopSignal >= 0)
+            ::close(m_stopSignal);
     }
 
     bool open(std::string& error, const std::function<void()>& beforeStart) {
@@ -221,6 +231,7 @@ private:
         ThreadPriority::reportOnce(
             ThreadPriority::makeRealtime(ThreadPriority::currentThread(), kOutputThreadPriority));
         pa_mainloop* const mainloop = m_mainloop.get();
+        pa_mainloop_set_poll_func(mainloop, waitForEvents, this);
         std::unique_ptr<pa_context, ContextDeleter> context(pa_context_new_with_proplist(
             pa_mainloop_get_api(mainloop), "Fadewell", programProperties().get()));
         std::string error;
@@ -378,12 +389,30 @@ private:
             m_watch.counted();
             bytes -= lent;
             m_silentBytes = wasIdle && m_source.idle() ? m_silentBytes + lent : 0;
-            // All that is queued is silence. Not on PipeWire: there a stream that stops and starts
-            // again changes the whole graph's cycle, and every client on it (a recorder, another
-            // program) loses a cycle of sound each time.
-            if (m_silentBytes > m_attr.tlength / 4 * 5 && !m_onPipeWire)
+            // Not on PipeWire: there a stream that stops and starts again changes the whole
+            // graph's cycle, and every client on it (a recorder, another program) loses a cycle of
+            // sound each time. There requests are read in batches instead (waitForEvents()).
+            if (atRest() && !m_onPipeWire)
                 quieten(stream);
         }
+    }
+
+    // All that is queued is silence: the engine has made nothing else for longer than the server
+    // holds of ours.
+    bool atRest() const { return m_silentBytes > m_attr.tlength / 4 * 5; }
+
+    // The output thread's wait for the server, the engine or the time. At rest on PipeWire it
+    // waits first for a change of a deck or the output's end alone, up to kRestBatchMs, and then
+    // takes whatever the server sent meanwhile.
+    static int waitForEvents(pollfd* fds, unsigned long count, int timeout, void* self) {
+        auto* me = static_cast<PulseOutput*>(self);
+        if (timeout != 0 && me->m_onPipeWire && me->atRest()) {
+            std::array<pollfd, 2> wake{
+                {{me->m_source.changeSignal(), POLLIN, 0}, {me->m_stopSignal, POLLIN, 0}}};
+            ::poll(wake.data(), wake.size(), timeout < 0 ? kRestBatchMs : std::min(timeout, kRestBatchMs));
+            timeout = 0;
+        }
+        return ::poll(fds, count, timeout);
     }
 
     void quieten(pa_stream* stream) {
@@ -411,6 +440,7 @@ private:
     void onChange(int fd) {
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t got = ::read(fd, &count, sizeof count);
+        m_silentBytes = 0; // no longer at rest: the server's answer is wanted at once
         if (m_holdingSince == 0)
             m_holdingSince = pa_rtclock_now();
         if (m_quiet.load(std::memory_order_relaxed))
@@ -553,6 +583,7 @@ private:
     std::atomic<bool> m_failed{false};
     std::atomic<bool> m_elsewhere{false}; // moved off the sink asked for by name
     std::atomic<bool> m_quiet{false};     // corked while the engine is idle; the output thread writes it
+    const int m_stopSignal = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); // written once, to stop
     std::mutex m_mutex;                   // opening only
     std::condition_variable m_changed;
     Phase m_phase = Phase::Opening;
