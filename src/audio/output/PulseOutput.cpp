@@ -70,8 +70,10 @@ constexpr pa_usec_t kMostHold = 250 * PA_USEC_PER_MSEC;
 // The most written in one piece: a request of the server is answered with as few writes as it takes.
 constexpr std::size_t kMostWriteBytes = 256 * 1024;
 // On PipeWire, where the stream is never corked, an output at rest reads the server's requests
-// (fifty a second, for silence) this often, all that came meanwhile at once. A change of a deck
-// ends the wait at once; the queue holds a second.
+// (fifty a second, for silence) this often, all that came meanwhile at once. Answered late, that
+// service asks for less, and for the rest when the output next asks where it stands (onClock(),
+// every half second): the queue then holds half a second of silence to a second. A change of a
+// deck ends the wait at once, and the output answers at once again.
 constexpr int kRestBatchMs = 200;
 
 struct MainloopDeleter {
