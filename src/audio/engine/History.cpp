@@ -87,16 +87,27 @@ void History::publishHeard() noexcept {
     if (m_frame < latency)
         return;
     const std::uint64_t heardFrame = m_frame - latency;
-    // Walked slot by slot (a division for each would cost more than the walk: every block, up to
-    // the output's whole queue of snapshots).
-    std::uint64_t i = m_end;
-    auto slot = static_cast<std::size_t>((i + m_count - 1) % m_count); // the slot of i - 1
-    while (i > m_begin && m_snapshots[slot].frame > heardFrame) {
+    if (m_end == m_begin)
+        return;
+    // The snapshot heard moves on a block at a time: the walk starts from the one found last, and
+    // goes back only after a rewind or when the latency grew. Walking back from the newest every
+    // block read the whole queue's snapshots, a cache line or more each.
+    std::uint64_t i = std::clamp(m_heardSnapshot, m_begin, m_end - 1);
+    auto slot = static_cast<std::size_t>(i % m_count);
+    while (m_snapshots[slot].frame > heardFrame) {
+        if (i == m_begin)
+            return; // not heard yet, whatever is kept
         --i;
         slot = slot == 0 ? static_cast<std::size_t>(m_count) - 1 : slot - 1;
     }
-    if (i == m_begin)
-        return;
+    while (i + 1 < m_end) {
+        const std::size_t next = slot + 1 == m_count ? 0 : slot + 1;
+        if (m_snapshots[next].frame > heardFrame)
+            break;
+        ++i;
+        slot = next;
+    }
+    m_heardSnapshot = i;
     const Snapshot& s = m_snapshots[slot];
     for (std::size_t k = 0; k < kMaxDecks; ++k) {
         m_decks[k]->heard.store(s.decks[k].heard, std::memory_order_release);

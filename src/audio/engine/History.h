@@ -85,6 +85,7 @@ private:
     std::vector<Snapshot> m_snapshots;
     std::uint64_t m_begin = 0; // the snapshots kept: indices [begin, end) of the ring
     std::uint64_t m_end = 0;
+    std::uint64_t m_heardSnapshot = 0; // the one publishHeard() found last
     std::atomic<std::uint64_t> m_switchFrame{0}; // m_frame when the output last changed
     std::atomic<std::uint64_t> m_latencyFrames{0};
 };
