@@ -17,8 +17,9 @@
 #   3. CPU and memory: three decks of 10-minute FLACs of real music (bench/music.sh), the process's
 #      CPU time over 20 s and its resident memory, at rest (alone: with no deck loaded, then) with
 #      the three halted, and playing; then three paplay of the same files on the same server,
-#      beside the console with its decks stopped, and once the console is closed; and a bare Qt
-#      window that sets five time labels as the console sets its displays.
+#      beside the console with its decks stopped, and once the console is closed (then asking for a
+#      25 ms latency, as a player that must answer a key at once would); and a bare Qt
+#      window that sets five time labels as the console sets its displays (then one, then none).
 #      MUSIC_RATE=48000 makes the files at 48 kHz (the test server's sink runs at 44.1 kHz, so the
 #      console resamples them); MUSIC_DIR keeps them between runs.
 #   live-output.sh BUILD_DIR [ROUNDS [PARTS]]     (scripts/deps.sh bench first; PARTS: "1 2 3")
@@ -158,30 +159,41 @@ paplay_three "three paplay beside the quiet console"
 kill "$FW_APP_PID"
 wait "$FW_APP_PID" 2>/dev/null
 paplay_three "three paplay, the console closed"
+# A paplay queues two seconds and answers the server once or twice a second; one that must be
+# heard as soon as the console's keys are answers as often as the console's output does.
+paplay_three "three paplay asking for 25 ms" --latency-msec=25
 # The floor that Qt and the X server set for the window's thread: a plain window whose five labels
 # are set as the console's displays are (bench/bare_window.cpp).
 bare=$build/bench/fadewell_bench_bare_window
 if [ -x "$bare" ]; then
-  "$bare" >/dev/null 2>&1 &
-  bare_pid=$!
-  fw_track "$bare_pid"
-  sleep 3
-  measure "a bare Qt window, five time labels" "$bare_pid"
-  kill "$bare_pid"
+  # Then the same window with one label set, and with none: its timer alone.
+  for changing in 5 1 0; do
+    "$bare" "$changing" >/dev/null 2>&1 &
+    bare_pid=$!
+    fw_track "$bare_pid"
+    sleep 3
+    case $changing in
+      5) measure "a bare Qt window, five time labels" "$bare_pid" ;;
+      1) measure "the bare window, one label set" "$bare_pid" ;;
+      0) measure "the bare window, its timer alone" "$bare_pid" ;;
+    esac
+    kill "$bare_pid"
+  done
 else
   echo "(no $bare: configure with -DFADEWELL_BUILD_BENCH=ON for the bare window's figure)"
 fi
 }
-paplay_three() { # LABEL: three paplay of the same files, measured, then ended
-  local pids=() p deck
+paplay_three() { # LABEL [PAPLAY OPTION...]: three paplay of the same files, measured, then ended
+  local label=$1 pids=() p deck
+  shift
   for deck in A B C; do
-    paplay "$music/music$deck.flac" &
+    paplay "$@" "$music/music$deck.flac" &
     pids+=($!)
     fw_track $!
   done
   sleep 3
   for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null || die "paplay did not play"; done
-  measure "$1" "${pids[@]}"
+  measure "$label" "${pids[@]}"
   for p in "${pids[@]}"; do kill "$p"; done
 }
 part 3 && cpu_and_memory
