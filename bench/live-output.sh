@@ -18,8 +18,9 @@
 #      CPU time over 20 s and its resident memory, at rest (alone: with no deck loaded, then) with
 #      the three halted, and playing; then three paplay of the same files on the same server,
 #      beside the console with its decks stopped, and once the console is closed (then asking for a
-#      25 ms latency, as a player that must answer a key at once would); and a bare Qt
-#      window that sets five time labels as the console sets its displays (then one, then none).
+#      25 ms latency, as a player that must answer a key at once would); the console drawn
+#      off-screen, its three decks playing; and a bare Qt window that sets five time labels as the
+#      console sets its displays (then one, then none).
 #      MUSIC_RATE=48000 makes the files at 48 kHz (the test server's sink runs at 44.1 kHz, so the
 #      console resamples them); MUSIC_DIR keeps them between runs.
 #   live-output.sh BUILD_DIR [ROUNDS [PARTS]]     (scripts/deps.sh bench first; PARTS: "1 2 3")
@@ -159,6 +160,19 @@ paplay_three "three paplay beside the quiet console"
 kill "$FW_APP_PID"
 wait "$FW_APP_PID" 2>/dev/null
 paplay_three "three paplay, the console closed"
+# The console again, drawn off-screen (Qt's offscreen platform: its widgets painted into memory,
+# nothing sent to the X server): the files on its command line, started by OSC. What the window's
+# thread costs there is the timers and Qt's painting, without the display server.
+port=$("$FW_PYTHON" "$here/../tests/system/osc_client.py" free-port)
+QT_QPA_PLATFORM=offscreen "$bin" --osc "$port" "$music"/music{A,B,C}.flac >"$FW_TMP/offscreen.log" 2>&1 &
+offscreen_pid=$!
+fw_track "$offscreen_pid"
+"$FW_PYTHON" "$here/../tests/system/osc_client.py" "$port" status 20 >/dev/null || die "the off-screen console did not answer"
+for deck in A B C; do "$FW_PYTHON" "$here/../tests/system/osc_client.py" "$port" send "/fadewell/deck/$deck/play"; done
+sleep 3
+measure "console off-screen, three playing" "$offscreen_pid"
+kill "$offscreen_pid"
+wait "$offscreen_pid" 2>/dev/null
 # A paplay queues two seconds and answers the server once or twice a second; one that must be
 # heard as soon as the console's keys are answers as often as the console's output does.
 paplay_three "three paplay asking for 25 ms" --latency-msec=25
