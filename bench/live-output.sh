@@ -163,12 +163,13 @@ paplay_three "three paplay, the console closed"
 # The console again, drawn off-screen (Qt's offscreen platform: its widgets painted into memory,
 # nothing sent to the X server): the files on its command line, started by OSC. What the window's
 # thread costs there is the timers and Qt's painting, without the display server.
-port=$("$FW_PYTHON" "$here/../tests/system/osc_client.py" free-port)
+osc() { "$FW_PYTHON" "$here/../tests/system/osc_client.py" "$@"; }
+port=$(osc free-port)
 QT_QPA_PLATFORM=offscreen "$bin" --osc "$port" "$music"/music{A,B,C}.flac >"$FW_TMP/offscreen.log" 2>&1 &
 offscreen_pid=$!
 fw_track "$offscreen_pid"
-"$FW_PYTHON" "$here/../tests/system/osc_client.py" "$port" status 20 >/dev/null || die "the off-screen console did not answer"
-for deck in A B C; do "$FW_PYTHON" "$here/../tests/system/osc_client.py" "$port" send "/fadewell/deck/$deck/play"; done
+osc "$port" status 20 >/dev/null || die "the off-screen console did not answer"
+for deck in A B C; do osc "$port" send "/fadewell/deck/$deck/play"; done
 sleep 3
 measure "console off-screen, three playing" "$offscreen_pid"
 kill "$offscreen_pid"
