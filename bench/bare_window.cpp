@@ -3,8 +3,9 @@
 // (the big display) and one counting up (the running time), all set on a 50 ms precise timer,
 // ten changes a second each. It shows the floor that Qt and the X server set for the console's
 // window thread (bench/README.md); it runs until it is killed. An argument from 0 to 5 sets how
-// many of the labels are set (the first ones): 0 leaves the timer ticking alone, 1 repaints one
-// label a tick, so that the cost of a tick, of a repaint and of each label can be told apart.
+// many of the labels are set (the first ones): 0 leaves the timer ticking alone, 1 sets one label a
+// tick (repainted at each of its ten changes a second), so that the cost of a tick, of a repaint
+// and of each label can be told apart.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QGroupBox>
